@@ -1,0 +1,20 @@
+// The fingerprint of the plug-in's own module file: the MD5 digest of its
+// bytes as 32 lower-case hexadecimal digits. It is the plug-in's source id
+// and names the per-build folder of the artist cache.
+//
+// Failure: MakeModuleFingerprint never throws a file error; it logs
+//   "Can not make MD5hash, CFileException: " + the error text at level 10
+//   and returns an empty string. Other exceptions (allocation) pass on.
+// Threads: any thread.
+#ifndef VERSEWELL_DIAG_MODULE_FINGERPRINT_H
+#define VERSEWELL_DIAG_MODULE_FINGERPRINT_H
+
+#include <versewell/cstring.h>
+
+// MD5 of the module that contains the plug-in's code; empty on failure.
+CString MakeModuleFingerprint();
+// MD5 of the file at `path`; raises CFileException when it cannot be opened
+// or read.
+CString GetFileMD5(const CString& path);
+
+#endif  // VERSEWELL_DIAG_MODULE_FINGERPRINT_H

@@ -1,0 +1,109 @@
+// posix backend of platform/FileSystem.h.
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "platform/NoDestructor.h"
+#include <cerrno>
+
+#include "platform/ErrorText.h"
+#include "platform/Path.h"
+
+namespace platform {
+namespace {
+
+class CPosixFileSystem : public IFileSystem {
+ public:
+  FileHandle CreateFileAlways(const std::wstring& path) override {
+    if (path.empty()) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return INVALID_FILE_HANDLE;
+    }
+    int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return INVALID_FILE_HANDLE;
+    }
+    return static_cast<FileHandle>(fd);
+  }
+  bool WriteFile(FileHandle file, const void* data, DWORD size, DWORD* written) override {
+    if (written != nullptr) *written = 0;
+    if (file == INVALID_FILE_HANDLE || file == 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    const char* p = static_cast<const char*>(data);
+    DWORD done = 0;
+    while (done < size) {
+      ssize_t n = ::write(static_cast<int>(file), p + done, size - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        SetLastError(ErrorFromErrno(errno));
+        if (written != nullptr) *written = done;
+        return false;
+      }
+      done += static_cast<DWORD>(n);
+    }
+    if (written != nullptr) *written = done;
+    return true;
+  }
+  bool CloseHandle(FileHandle file) override {
+    if (file == INVALID_FILE_HANDLE || file == 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    return ::close(static_cast<int>(file)) == 0;
+  }
+  bool DeleteFile(const std::wstring& path) override {
+    if (::unlink(ToNativePath(path).c_str()) != 0) {
+      SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
+      return false;
+    }
+    return true;
+  }
+  bool PathFileExists(const std::wstring& path) override {
+    struct stat st {};
+    return !path.empty() && ::stat(ToNativePath(path).c_str(), &st) == 0;
+  }
+  bool CreateDirectory(const std::wstring& path) override {
+    if (path.empty()) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return false;
+    }
+    if (::mkdir(ToNativePath(path).c_str(), 0755) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return false;
+    }
+    return true;
+  }
+};
+
+CPosixFileSystem& SystemFileSystemInstance() {
+  static NoDestructor<CPosixFileSystem> s_instance;
+  return *s_instance.get();
+}
+std::atomic<IFileSystem*> g_currentFileSystem{nullptr};
+
+IFileSystem& Current() {
+  IFileSystem* fs = g_currentFileSystem.load(std::memory_order_acquire);
+  return fs != nullptr ? *fs : SystemFileSystemInstance();
+}
+
+}  // namespace
+
+IFileSystem& SystemFileSystem() { return SystemFileSystemInstance(); }
+IFileSystem* SetFileSystemForTesting(IFileSystem* fs) { return g_currentFileSystem.exchange(fs); }
+FileHandle CreateFileAlways(const std::wstring& path) { return Current().CreateFileAlways(path); }
+bool WriteFile(FileHandle file, const void* data, DWORD size, DWORD* written) {
+  return Current().WriteFile(file, data, size, written);
+}
+bool CloseHandle(FileHandle file) { return Current().CloseHandle(file); }
+bool DeleteFile(const std::wstring& path) { return Current().DeleteFile(path); }
+bool PathFileExists(const std::wstring& path) { return Current().PathFileExists(path); }
+bool CreateDirectory(const std::wstring& path) { return Current().CreateDirectory(path); }
+
+}  // namespace platform

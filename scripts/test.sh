@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite twice: a
+# normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Usage: scripts/test.sh            (both configurations)
+#        scripts/test.sh release    (normal build only)
+#        scripts/test.sh asan       (sanitizer build only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+which=${1:-all}
+
+# Tests talk to loopback only; never let a proxy from the environment in.
+unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+
+run() {
+  local name=$1; shift
+  echo "=== $name: configure and build"
+  cmake -S . -B "build/$name" "$@" >/dev/null
+  cmake --build "build/$name" -j"$jobs"
+  echo "=== $name: test"
+  (cd "build/$name" && ctest --output-on-failure -j"$jobs")
+}
+
+if [ "$which" = all ] || [ "$which" = release ]; then
+  run release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+if [ "$which" = all ] || [ "$which" = asan ]; then
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+  run asan -DCMAKE_BUILD_TYPE=Debug -DVERSEWELL_SANITIZE=ON
+fi
+echo "=== all tests passed"

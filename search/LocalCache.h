@@ -1,0 +1,53 @@
+// CLocalCache: the artist address cache of one plug-in object.
+//
+// One INI file per leading character of the artist name ("%c.ARTISTCACHE",
+// '#' for digits) under <cache folder>/<source name>/<source id>/; one
+// section per artist name with the key "ArtistUrl". Exact section lookup is
+// case-insensitive; names not found literally are matched with the artist
+// name distance under the host's threshold.
+//
+// Ownership: created by the property "LocalCacheFolder" and owned by the
+//   plug-in object, which destroys it with itself.
+// Failure: reads and writes return false and log (never while m_cs is held);
+//   construction raises std::bad_alloc when the lock cannot be created.
+// Threads: any thread; m_cs serialises the profile calls of one operation.
+#ifndef VERSEWELL_SEARCH_LOCAL_CACHE_H
+#define VERSEWELL_SEARCH_LOCAL_CACHE_H
+
+#include <list>
+#include <string>
+
+#include <versewell/cstring.h>
+
+#include "platform/Sync.h"
+
+// Produces the leading character of `name` for file and index naming: an
+// ASCII letter upper-cased (or lower-cased with `lowerCase`), a digit as
+// `digitReplacement` (or itself when that is 0). False, with `c` = 0, for a
+// null or empty name and for any other first character.
+bool GetLeadingChar(const wchar_t* name, wchar_t& c, wchar_t digitReplacement, bool lowerCase);
+
+class CLocalCache {
+ public:
+  CLocalCache(const CString& cacheFolder, const CString& sourceName, const CString& sourceId);
+  ~CLocalCache();
+  CLocalCache(const CLocalCache&) = delete;
+  CLocalCache& operator=(const CLocalCache&) = delete;
+
+  // Path of the artist's cache file, creating the two directory levels
+  // under the cache folder. False (and a log line) when it cannot.
+  bool GetCacheFileName(const CString& artist, CString& path);
+  // Direct hit, else the closest section strictly below `threshold`.
+  bool ReadArtistUrl(const CString& artist, CString& url, float threshold);
+  bool WriteArtistUrl(const CString& artist, const CString& url);
+  // Every section name of `path`, in file order.
+  void ReadSectionNames(const CString& path, std::list<std::wstring>& names);
+
+ private:
+  CString m_strCacheFolder;
+  CString m_strSourceName;
+  CString m_strSourceId;
+  CCriticalSection m_cs;
+};
+
+#endif  // VERSEWELL_SEARCH_LOCAL_CACHE_H

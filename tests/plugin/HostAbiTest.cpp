@@ -1,0 +1,107 @@
+// Drives the built shared library exactly as a host does: dlopen, the one
+// export, and nothing but the public header.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <versewell/plugin.h>
+
+namespace {
+
+class CHost : public CHostCallback {
+ public:
+  BOOL GetHostValue(const CString&, void*) override { return 0; }
+  void Notify() override {}
+  bool IsStopRequested() override { return false; }
+};
+
+struct Library {
+  void* handle = nullptr;
+  PFN_GetDllInterface entry = nullptr;
+  Library() {
+    handle = dlopen(VERSEWELL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (handle != nullptr) entry = reinterpret_cast<PFN_GetDllInterface>(dlsym(handle, "GetDllInterface"));
+  }
+  ~Library() {
+    if (handle != nullptr) dlclose(handle);
+  }
+};
+
+std::string MakeTempDir() {
+  char tmpl[] = "/tmp/versewell-abi-XXXXXX";
+  return mkdtemp(tmpl);
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+std::wstring ReadUtf16File(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string b = ss.str();
+  std::wstring out;
+  for (size_t i = 0; i + 1 < b.size(); i += 2)
+    out += static_cast<wchar_t>(static_cast<unsigned char>(b[i]) | (static_cast<unsigned char>(b[i + 1]) << 8));
+  return out;
+}
+
+}  // namespace
+
+TEST(HostAbi, LoadsConfiguresAndTraces) {
+  Library lib;
+  ASSERT_NE(lib.handle, nullptr) << dlerror();
+  ASSERT_NE(lib.entry, nullptr);
+  CLyricsDllInterface* plugin = lib.entry();
+  ASSERT_NE(plugin, nullptr);
+
+  CString name, id;
+  ASSERT_EQ(plugin->GetProperty(L"SourceName", &name), 1);
+  EXPECT_EQ(name, L"Versewell");
+  ASSERT_EQ(plugin->GetProperty(L"SourceId", &id), 1);
+  unsigned int counter = 7;
+  ASSERT_EQ(plugin->GetProperty(L"StatisticDownloadCounter", &counter), 1);
+  EXPECT_EQ(counter, 0u);
+  EXPECT_EQ(plugin->SetHostCallback(nullptr), 0);
+  CHost host;
+  EXPECT_EQ(plugin->SetHostCallback(&host), 1);
+  EXPECT_EQ(plugin->ExtraSearch(1, 2, 3, 4), 0);
+
+  std::string dir = MakeTempDir();
+  CString folder = std::wstring(dir.begin(), dir.end());
+  CString level = L"Debug", bogus = L"x";
+  EXPECT_EQ(plugin->SetProperty(L"LogFolder", &folder), 1);
+  EXPECT_EQ(plugin->SetProperty(L"TraceLevel", &level), 1);
+  EXPECT_EQ(plugin->SetProperty(L"SourceName", &bogus), 0);
+  EXPECT_EQ(plugin->GetProperty(L"LogFolder", &bogus), 0);
+  delete plugin;
+
+  std::vector<std::string> files = ListDir(dir);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("Versewell_", 0), 0u);
+  std::wstring text = ReadUtf16File(dir + "/" + files[0]);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text[0], L'\xFEFF');
+  EXPECT_NE(text.find(L" DBG: CCommonDllInterface::Set Property TraceLevel: Debug\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L" WRN: CCommonDllInterface::Set Property SourceName:  - Can not be set.\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L" ERR: CCommonDllInterface::Property not found: LogFolder\r\n"), std::wstring::npos);
+  for (const auto& f : ListDir(dir)) unlink((dir + "/" + f).c_str());
+  rmdir(dir.c_str());
+}
