@@ -223,3 +223,23 @@ TEST(TraceLog, ConcurrentWritersProduceWholeLines) {
   std::wregex shape(LR"(\d\d:\d\d:\d\d\.\d{3} [0-9A-F]+ INF: thread (\d) line \d+ ([a-z])\2{39})");
   for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, shape)) << ToUtf8(line);
 }
+
+TEST(TraceLog, WriterSpinLockAloneKeepsLinesWhole) {
+  // Bypasses CTraceLog's critical section so that the writer's own spin lock
+  // is what serialises the threads.
+  CTraceCapture capture(TRACE_DEBUG);
+  CTraceFileWriter& writer = CTraceFileWriter::Instance();
+  const int kThreads = 4, kLines = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &writer] {
+      for (int i = 0; i < kLines; ++i) writer.Write(TRACE_INFO, L"w%d %s", t, std::wstring(30, L'x').c_str());
+    });
+  }
+  for (auto& th : threads) th.join();
+  auto lines = capture.Lines();
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+  std::wregex shape(LR"(\d\d:\d\d:\d\d\.\d{3} [0-9A-F]+ INF: w\d x{30})");
+  for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, shape)) << ToUtf8(line);
+  EXPECT_EQ(writer.dwOwnerThread.load(), 0u);
+}

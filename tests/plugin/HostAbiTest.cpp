@@ -105,3 +105,22 @@ TEST(HostAbi, LoadsConfiguresAndTraces) {
   for (const auto& f : ListDir(dir)) unlink((dir + "/" + f).c_str());
   rmdir(dir.c_str());
 }
+
+TEST(HostAbi, ModuleCarriesThePluginInfoStringInReadOnlyData) {
+  std::ifstream in(VERSEWELL_PLUGIN_PATH, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const std::string info =
+      "###_PluginInfo_###Name=\"Versewell\";Type=search;Version=2.1.2000.0;VersionInt=2.1;"
+      "Author=\"Merrowgate\";Desc=\"Search plugin for Versewell\";InfoUrl=\"http://www.merrowgate.example/\";###";
+  EXPECT_NE(ss.str().find(info + std::string(1, '\0')), std::string::npos);
+}
+
+TEST(HostAbi, OnlyTheEntryIsExportedAsAFunction) {
+  Library lib;
+  ASSERT_NE(lib.handle, nullptr) << dlerror();
+  EXPECT_NE(lib.entry, nullptr);
+  // Internal symbols stay hidden from hosts.
+  EXPECT_EQ(dlsym(lib.handle, "g_szPluginInfo"), nullptr);
+  EXPECT_EQ(dlsym(lib.handle, "g_TraceLog"), nullptr);
+}
