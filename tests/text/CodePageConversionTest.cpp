@@ -1,0 +1,168 @@
+// ConvertBytesToWide, the ANSI converter objects and the buffer functions.
+#include "text/CodePageConversion.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "diag/TraceLevels.h"
+#include "platform/CodePage.h"
+#include "platform/ErrorText.h"
+#include "support/FakeAnsiCodePage.h"
+#include "support/TraceCapture.h"
+
+TEST(ConvertBytesToWide, DecodesUtf8UpToTheFirstNulByte) {
+  CTraceCapture trace;
+  std::string body("caf\xC3\xA9\0hidden", 12);
+  EXPECT_EQ(std::wstring(L"caf\u00E9"), ConvertBytesToWide(body, CP_UTF8));
+  EXPECT_EQ(std::wstring(), ConvertBytesToWide(std::string(), CP_UTF8));
+  EXPECT_TRUE(trace.Messages().empty());
+}
+
+TEST(ConvertBytesToWide, InvalidUtf8IsReplacedWithoutAMessage) {
+  CTraceCapture trace;
+  std::wstring expected = {L'a', 0xFFFD, L'b', 0xFFFD, 0xFFFD};
+  EXPECT_EQ(expected, ConvertBytesToWide("a\xFF" "b\xED\xA0", CP_UTF8));
+  EXPECT_TRUE(trace.Messages().empty());
+}
+
+TEST(ConvertBytesToWide, UnknownCodePageLogsTheLengthFailureAndGivesEmptyText) {
+  ScopedFakeAnsiCodePage ansi(1252, 1252);
+  CTraceCapture trace;
+  EXPECT_EQ(std::wstring(), ConvertBytesToWide("abc", 12345));
+  EXPECT_EQ(1, trace.Count(L"MultiByteToWideChar (get needed length) failed for string: \"abc\", codePage=12345",
+                           TRACE_WARNING));
+}
+
+TEST(AnsiConverters, NullSourceGivesNullText) {
+  EXPECT_EQ(nullptr, CAnsiToWide(nullptr).Get());
+  EXPECT_EQ(nullptr, CWideToAnsi(nullptr).Get());
+}
+
+TEST(AnsiConverters, UseTheThreadCodePage) {
+  ScopedFakeAnsiCodePage ansi(CP_UTF8, 1252);
+  EXPECT_EQ(std::wstring(L"caf\u00E9"), std::wstring(CAnsiToWide("caf\xE9")));
+  EXPECT_EQ(std::string("caf\xE9"), std::string(CWideToAnsi(L"caf\u00E9")));
+  // A character the code page lacks becomes its default character.
+  EXPECT_EQ(std::string("?"), std::string(CWideToAnsi(L"\u0416")));
+  ansi.Fake().SetThread(CP_UTF8);
+  EXPECT_EQ(std::string("caf\xC3\xA9"), std::string(CWideToAnsi(L"caf\u00E9")));
+  std::wstring lone = {static_cast<wchar_t>(0xD800)};
+  EXPECT_EQ(std::string("\xEF\xBF\xBD"), std::string(CWideToAnsi(lone.c_str())));
+}
+
+TEST(AnsiConverters, ShortTextStaysInlineAndLongTextGoesToTheHeap) {
+  ScopedFakeAnsiCodePage ansi(1252, 1252);
+  std::wstring w31(31, L'w'), w32(32, L'w'), w200(200, L'w');
+  CWideToAnsi n31(w31.c_str()), n32(w32.c_str()), n200(w200.c_str());
+  EXPECT_TRUE(n31.IsInline());  // 4 x 32 = 128 bytes still fit
+  EXPECT_FALSE(n32.IsInline());
+  EXPECT_FALSE(n200.IsInline());
+  EXPECT_EQ(804u, n200.ReservedSize());
+  EXPECT_EQ(std::string(200, 'w'), std::string(n200));
+
+  std::string a127(127, 'a'), a128(128, 'a');
+  CAnsiToWide w127(a127.c_str()), w128(a128.c_str());
+  EXPECT_TRUE(w127.IsInline());
+  EXPECT_FALSE(w128.IsInline());
+  EXPECT_EQ(std::wstring(128, L'a'), std::wstring(w128));
+}
+
+TEST(AnsiConverters, FailureRaisesTheErrorExceptionWithTheWindowsCode) {
+  ScopedFakeAnsiCodePage ansi(1252, 4242);  // a code page no converter knows
+  try {
+    CAnsiToWide wide("abc");
+    FAIL() << "no exception";
+  } catch (const CConversionException& e) {
+    EXPECT_EQ(0x80070057u, e.GetCode());
+  }
+  std::wstring longText(300, L'x');
+  try {
+    CWideToAnsi narrow(longText.c_str());
+    FAIL() << "no exception";
+  } catch (const CConversionException& e) {
+    EXPECT_EQ(0x80070057u, e.GetCode());
+  }
+}
+
+TEST(RaiseConversionError, MapsTheLastErrorOntoTheExceptionKinds) {
+  platform::SetLastError(platform::ERROR_OUTOFMEMORY);
+  EXPECT_THROW(RaiseConversionError(), std::bad_alloc);
+  platform::SetLastError(0x1234ABCD);
+  try {
+    RaiseConversionError();
+  } catch (const CConversionException& e) {
+    EXPECT_EQ(0x8007ABCDu, e.GetCode());
+  }
+  platform::SetLastError(0);
+  try {
+    RaiseConversionError();
+  } catch (const CConversionException& e) {
+    EXPECT_EQ(0u, e.GetCode());
+  }
+}
+
+TEST(BufferConversions, ToWideBufferZeroFillsAndReportsCharactersWithoutTheTerminator) {
+  wchar_t buffer[8];
+  std::fill(buffer, buffer + 8, L'x');
+  EXPECT_EQ(0, ToWideBuffer("", buffer, 8, CP_UTF8));
+  for (wchar_t c : buffer) EXPECT_EQ(L'\0', c);
+  EXPECT_EQ(3, ToWideBuffer("abc", buffer, 4, CP_UTF8));
+  EXPECT_EQ(std::wstring(L"abc"), std::wstring(buffer));
+  EXPECT_EQ(0, ToWideBuffer("abcd", buffer, 4, CP_UTF8));  // no room for the terminator
+  EXPECT_EQ(0, ToWideBuffer("abc", buffer, 0, CP_UTF8));
+  EXPECT_EQ(0, ToWideBuffer(nullptr, buffer, 8, CP_UTF8));
+  EXPECT_EQ(0, ToWideBuffer("abc", nullptr, 8, CP_UTF8));
+  EXPECT_EQ(0, GetWideLength(nullptr, CP_UTF8));
+  EXPECT_EQ(4, GetWideLength("a\xC3\xA9z", CP_UTF8));
+}
+
+TEST(BufferConversions, SystemAnsiFollowsGetAcpOnEveryCall) {
+  ScopedFakeAnsiCodePage ansi(1252, CP_UTF8);
+  wchar_t buffer[4];
+  EXPECT_EQ(1, ToWideBuffer("\xE9", buffer, 4, CODEPAGE_SYSTEM_ANSI));
+  EXPECT_EQ(L'\u00E9', buffer[0]);
+  ansi.Fake().SetSystem(1251);
+  EXPECT_EQ(1, ToWideBuffer("\xE9", buffer, 4, CODEPAGE_SYSTEM_ANSI));
+  EXPECT_EQ(L'\u0439', buffer[0]);
+  char narrow[4];
+  EXPECT_EQ(1, ToNarrowBuffer(L"\u0439", narrow, 4, CODEPAGE_SYSTEM_ANSI, '?'));
+  EXPECT_EQ('\xE9', narrow[0]);
+  EXPECT_EQ(2, GetNarrowLength(L"\u0439", CODEPAGE_SYSTEM_ANSI));
+}
+
+TEST(BufferConversions, ToWideGrowReallocatesOnlyWhenTheTextDoesNotFit) {
+  wchar_t borrowed[4];
+  CTemplateSmartPtrArray<wchar_t> holder(borrowed, false);
+  EXPECT_EQ(3, ToWideGrow("abc", holder, 4, CP_UTF8));  // needs exactly 4
+  EXPECT_EQ(borrowed, holder.Get());
+  EXPECT_FALSE(holder.IsOwned());
+
+  // One more: a new owned array; the borrowed one is left alone (a sanitizer
+  // build would flag an array delete of the stack buffer).
+  EXPECT_EQ(4, ToWideGrow("abcd", holder, 4, CP_UTF8));
+  EXPECT_NE(borrowed, holder.Get());
+  EXPECT_TRUE(holder.IsOwned());
+  EXPECT_EQ(std::wstring(L"abcd"), std::wstring(holder.Get()));
+
+  // A larger one replaces (and releases) the owned array.
+  EXPECT_EQ(9, ToWideGrow("123456789", holder, 5, CP_UTF8));
+  EXPECT_EQ(std::wstring(L"123456789"), std::wstring(holder.Get()));
+}
+
+TEST(BufferConversions, NarrowSideUsesTheDefaultCharacterExceptForUtf8) {
+  char buffer[8];
+  EXPECT_EQ(3, ToNarrowBuffer(L"a\u0416b", buffer, 8, 1252, '*'));
+  EXPECT_EQ(std::string("a*b"), std::string(buffer));
+  EXPECT_EQ(4, ToNarrowBuffer(L"a\u0416b", buffer, 8, CP_UTF8, '*'));
+  EXPECT_EQ(std::string("a\xD0\x96" "b"), std::string(buffer));
+  EXPECT_EQ(0, ToNarrowBuffer(L"abc", buffer, 0, CP_UTF8, '*'));
+  EXPECT_EQ(0, ToNarrowBuffer(L"abc", buffer, 3, CP_UTF8, '*'));
+
+  char borrowed[2];
+  CTemplateSmartPtrArray<char> holder(borrowed, false);
+  EXPECT_EQ(5, ToNarrowGrow(L"h\u00E9llo", holder, 2, 1252, '?'));
+  EXPECT_TRUE(holder.IsOwned());
+  EXPECT_EQ(std::string("h\xE9llo"), std::string(holder.Get()));
+  EXPECT_EQ(0, ToNarrowGrow(L"x", holder, 2, 4242, '?'));
+}
