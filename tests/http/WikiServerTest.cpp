@@ -1,0 +1,158 @@
+// The loopback test wiki: content pages, generated category pages with their
+// paging links, path safety, and the helper's start and stop.
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/TempDir.h"
+#include "support/WikiServer.h"
+
+namespace {
+
+struct Fetched {
+  long status = 0;
+  std::string body;
+  bool ok = false;
+};
+
+size_t Append(char* data, size_t size, size_t n, void* user) {
+  static_cast<std::string*>(user)->append(data, size * n);
+  return size * n;
+}
+
+// Fetches `url` through the server as a proxy, like the plug-in does.
+Fetched FetchVia(const CWikiServer& server, const std::string& url) {
+  Fetched f;
+  CURL* h = curl_easy_init();
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROXY, server.Proxy().c_str());
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Append);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &f.body);
+  f.ok = curl_easy_perform(h) == CURLE_OK;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &f.status);
+  curl_easy_cleanup(h);
+  return f;
+}
+
+bool Accepts(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+class WikiServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mkdir((dir.Path() + "/wiki").c_str(), 0755);
+    mkdir((dir.Path() + "/categories").c_str(), 0755);
+    WriteFileBytes(dir.File("wiki/Quillfeather.html"), "<html>artist page</html>");
+    WriteFileBytes(dir.File("wiki/Quillfeather:Salt Road.html"), "<html>song page</html>");
+    WriteFileBytes(dir.Path() + "/secret.html", "secret");
+    // 450 artists B000 .. B449, in index order.
+    std::string tsv;
+    for (int i = 0; i < 450; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "B%03d", i);
+      tsv += std::string("/wiki/") + name + "\t" + name + "\t" + name + "\n";
+    }
+    WriteFileBytes(dir.File("categories/Artists_B.tsv"), tsv);
+  }
+  CTempDir dir;
+};
+
+int CountEntries(const std::string& html) {
+  int n = 0;
+  for (size_t p = 0; (p = html.find("<li><a href=", p)) != std::string::npos; ++p) ++n;
+  return n;
+}
+
+std::string PreviousLink(const std::string& html) {
+  size_t end = html.find("\">previous 200</a>");
+  if (end == std::string::npos) return std::string();
+  size_t start = html.rfind("<a href=\"", end);
+  std::string link = html.substr(start + 9, html.find('"', start + 9) - start - 9);
+  for (size_t p; (p = link.find("&amp;")) != std::string::npos;) link.replace(p, 5, "&");
+  return link;
+}
+
+TEST_F(WikiServerTest, ServesArticlesThroughTheProxyPathAndRefusesEscapes) {
+  CWikiServer server(dir.Path());
+  Fetched page = FetchVia(server, "http://lyrics.wiki.example/wiki/Quillfeather");
+  EXPECT_EQ(200, page.status);
+  EXPECT_EQ("<html>artist page</html>", page.body);
+  Fetched song = FetchVia(server, "http://lyrics.wiki.example/wiki/Quillfeather:Salt%20Road");
+  EXPECT_EQ("<html>song page</html>", song.body);
+  EXPECT_EQ(404, FetchVia(server, "http://lyrics.wiki.example/wiki/Nobody").status);
+  EXPECT_EQ(404, FetchVia(server, "http://lyrics.wiki.example/wiki/..%2Fsecret").status);
+  EXPECT_EQ(404, FetchVia(server, "http://lyrics.wiki.example/wiki/%2E%2E/secret").status);
+}
+
+TEST_F(WikiServerTest, CategoryPagesListTwoHundredFromTheNameWithPreviousLink) {
+  CWikiServer server(dir.Path());
+  Fetched page = FetchVia(server, "http://lyrics.wiki.example/index.php?title=Category:Artists_B&from=b300");
+  ASSERT_EQ(200, page.status);
+  EXPECT_EQ(150, CountEntries(page.body));
+  EXPECT_NE(std::string::npos, page.body.find("<li><a href=\"/wiki/B300\" title=\"B300\">B300</a></li>"));
+  std::string previous = PreviousLink(page.body);
+  EXPECT_EQ("/index.php?title=Category:Artists_B&until=B300", previous);
+
+  Fetched before = FetchVia(server, "http://lyrics.wiki.example" + previous);
+  EXPECT_EQ(200, CountEntries(before.body));
+  EXPECT_NE(std::string::npos, before.body.find("title=\"B100\""));
+  EXPECT_NE(std::string::npos, before.body.find("title=\"B299\""));
+  EXPECT_EQ(std::string::npos, before.body.find("title=\"B099\""));
+  EXPECT_EQ("/index.php?title=Category:Artists_B&until=B100", PreviousLink(before.body));
+
+  Fetched first = FetchVia(server, "http://lyrics.wiki.example/index.php?title=Category:Artists_B&from=A");
+  EXPECT_EQ(200, CountEntries(first.body));
+  EXPECT_EQ("", PreviousLink(first.body));
+  EXPECT_NE(std::string::npos, first.body.find("next 200</a>"));
+
+  Fetched missing = FetchVia(server, "http://lyrics.wiki.example/index.php?title=Category:Artists_Z&from=Zed");
+  EXPECT_EQ(200, missing.status);
+  EXPECT_EQ(0, CountEntries(missing.body));
+}
+
+TEST_F(WikiServerTest, HelperStartsOnDistinctPortsAndStopsTheServer) {
+  int port;
+  {
+    CWikiServer a(dir.Path());
+    CWikiServer b;
+    EXPECT_NE(a.Port(), b.Port());
+    EXPECT_TRUE(Accepts(a.Port()));
+    port = a.Port();
+    EXPECT_EQ(200, FetchVia(b, "http://x/_test/empty").status);
+  }
+  EXPECT_FALSE(Accepts(port));
+}
+
+TEST_F(WikiServerTest, BadServerModesFrameBodiesAsAnnounced) {
+  CWikiServer server;
+  Fetched chunked = FetchVia(server, "http://x/_test/body?size=1000&mode=chunked&chunk=7");
+  EXPECT_TRUE(chunked.ok);
+  EXPECT_EQ(1000u, chunked.body.size());
+  EXPECT_EQ("abc", chunked.body.substr(0, 3));
+  EXPECT_EQ('a' + 999 % 26, chunked.body[999]);
+  Fetched dropped = FetchVia(server, "http://x/_test/drop?size=1000&sent=10");
+  EXPECT_FALSE(dropped.ok);
+  EXPECT_EQ(10u, dropped.body.size());
+  EXPECT_EQ(404, FetchVia(server, "http://x/_test/status/404").status);
+  EXPECT_EQ(std::string("before\0after", 12), FetchVia(server, "http://x/_test/nul").body);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+#include "support/WikiServer.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr int START_TIMEOUT_MS = 10000;
+constexpr int STOP_TIMEOUT_MS = 5000;
+
+}  // namespace
+
+std::string CWikiServer::ProgramPath() {
+#ifdef VERSEWELL_WIKI_SERVER
+  return VERSEWELL_WIKI_SERVER;
+#else
+  return "versewell-wiki";
+#endif
+}
+
+CWikiServer::CWikiServer(const std::string& root) {
+  std::string folder = root;
+  if (folder.empty()) {
+    const char* base = getenv("TMPDIR");
+    std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/versewell-wiki-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("CWikiServer: mkdtemp failed");
+    m_ownRoot = folder = buf.data();
+  }
+
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("CWikiServer: pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  std::string program = ProgramPath();
+  std::vector<std::string> args = {program, "--root", folder, "--port", "0"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (rc != 0) {
+    close(fds[0]);
+    throw std::runtime_error("CWikiServer: cannot start " + program);
+  }
+  m_pid = pid;
+  m_stdout = fds[0];
+
+  std::string line;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
+  while (line.find('\n') == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{m_stdout, POLLIN, 0};
+    int r = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
+    if (r < 0 && errno == EINTR) continue;
+    char c;
+    if (r <= 0 || read(m_stdout, &c, 1) != 1) break;
+    line += c;
+  }
+  const std::string prefix = "listening on 127.0.0.1:";
+  if (line.compare(0, prefix.size(), prefix) == 0) m_port = atoi(line.c_str() + prefix.size());
+  if (m_port <= 0) {
+    Stop();
+    throw std::runtime_error("CWikiServer: the server did not start: " + line);
+  }
+}
+
+CWikiServer::~CWikiServer() { Stop(); }
+
+void CWikiServer::Stop() {
+  if (m_pid > 0) {
+    kill(m_pid, SIGTERM);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(STOP_TIMEOUT_MS);
+    int status = 0;
+    for (;;) {
+      pid_t r = waitpid(m_pid, &status, WNOHANG);
+      if (r == m_pid || (r < 0 && errno != EINTR)) break;
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    m_pid = -1;
+  }
+  if (m_stdout >= 0) {
+    close(m_stdout);
+    m_stdout = -1;
+  }
+  if (!m_ownRoot.empty()) {
+    rmdir(m_ownRoot.c_str());
+    m_ownRoot.clear();
+  }
+}
+
+std::string CWikiServer::Proxy() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+std::wstring CWikiServer::WProxy() const {
+  std::string p = Proxy();
+  return std::wstring(p.begin(), p.end());
+}
+
+std::string CWikiServer::Url(const std::string& path) const { return "http://" + Proxy() + path; }

@@ -1,0 +1,43 @@
+// Starts the built versewell-wiki program for one test (or one test suite)
+// on a free loopback port with a given content folder, and stops it again.
+//
+// The constructor spawns the server with --port 0, waits (at most 10 s) for
+// its "listening on 127.0.0.1:PORT" line and throws std::runtime_error when
+// the server does not come up. The destructor sends SIGTERM, waits for the
+// process and falls back to SIGKILL after 5 s. Tests point the plug-in at the
+// server with the host value "HttpProxy" = Proxy(). Not thread-safe; create
+// and destroy it on the test's thread.
+#ifndef VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H
+#define VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H
+
+#include <string>
+
+class CWikiServer {
+ public:
+  // `root` is the content folder; an empty root serves an empty temporary
+  // folder of the server's own (useful for the /_test/ modes alone).
+  explicit CWikiServer(const std::string& root = std::string());
+  ~CWikiServer();
+  CWikiServer(const CWikiServer&) = delete;
+  CWikiServer& operator=(const CWikiServer&) = delete;
+
+  int Port() const { return m_port; }
+  // "127.0.0.1:PORT", the proxy text for the host value "HttpProxy".
+  std::string Proxy() const;
+  std::wstring WProxy() const;
+  // "http://127.0.0.1:PORT" + path, for fetching from the server directly.
+  std::string Url(const std::string& path) const;
+
+  // Path of the server program the tests use.
+  static std::string ProgramPath();
+
+ private:
+  void Stop();
+
+  int m_pid = -1;
+  int m_stdout = -1;
+  int m_port = 0;
+  std::string m_ownRoot;  // temporary folder made when no root was given
+};
+
+#endif  // VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H

@@ -1,0 +1,159 @@
+// versewell-wiki: the loopback lyrics wiki. Serves a content folder (see
+// wiki/CONTENT-FORMAT.md) on 127.0.0.1 only, as an HTTP proxy for the wiki's
+// host and as an origin server, plus the bad-server modes under /_test/.
+//
+//   versewell-wiki --root DIR [--port N] [--log]
+//
+// Prints "listening on 127.0.0.1:PORT" on standard output once it accepts
+// connections (--port 0, the default, picks a free port). SIGINT or SIGTERM
+// stop it: it stops accepting, lets running responses end (they give up
+// their pauses at once) and exits 0.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "wiki/ContentSite.h"
+#include "wiki/HttpConnection.h"
+#include "wiki/TestModes.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+std::atomic<bool> g_stopping{false};
+std::mutex g_activeMutex;
+std::condition_variable g_activeChanged;
+int g_active = 0;
+bool g_log = false;
+
+void OnSignal(int) {
+  int saved = errno;
+  char c = 1;
+  ssize_t ignored = write(g_signalPipe[1], &c, 1);
+  (void)ignored;
+  errno = saved;
+}
+
+int Usage(const char* why) {
+  std::fprintf(stderr, "versewell-wiki: %s\nusage: versewell-wiki --root DIR [--port N] [--log]\n", why);
+  return 2;
+}
+
+void ServeConnection(int fd, const wiki::CContentSite* site) {
+  {
+    wiki::CHttpConnection connection(fd, g_stopping);
+    wiki::WikiRequest request;
+    int status = 0;
+    if (connection.ReadRequest(request, status)) {
+      if (g_log) std::fprintf(stderr, "versewell-wiki: %s %s\n", request.method.c_str(), request.target.c_str());
+      if (request.path.compare(0, std::strlen(wiki::TEST_PREFIX), wiki::TEST_PREFIX) == 0)
+        wiki::ServeTestMode(request, connection);
+      else
+        site->Serve(request, connection);
+    } else if (status != 0) {
+      connection.SendResponse(status, "text/plain", std::string(wiki::ReasonPhrase(status)) + "\n");
+    }
+  }
+  std::lock_guard<std::mutex> lock(g_activeMutex);
+  --g_active;
+  g_activeChanged.notify_all();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string root;
+  long port = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--root" && i + 1 < argc) {
+      root = argv[++i];
+    } else if (arg == "--port" && i + 1 < argc) {
+      char* end = nullptr;
+      port = std::strtol(argv[++i], &end, 10);
+      if (end == nullptr || *end != '\0' || port < 0 || port > 65535) return Usage("bad --port");
+    } else if (arg == "--log") {
+      g_log = true;
+    } else {
+      return Usage(("unknown argument " + arg).c_str());
+    }
+  }
+  if (root.empty()) return Usage("--root is required");
+  struct stat st {};
+  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Usage("--root is not a folder");
+
+  if (pipe(g_signalPipe) != 0) return 1;
+  fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
+  signal(SIGPIPE, SIG_IGN);
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return 1;
+  int one = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener, 128) != 0) {
+    std::fprintf(stderr, "versewell-wiki: cannot listen on 127.0.0.1:%ld: %s\n", port, std::strerror(errno));
+    return 1;
+  }
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(ntohs(addr.sin_port)));
+  std::fflush(stdout);
+
+  const wiki::CContentSite site(root);
+  for (;;) {
+    pollfd fds[2] = {{listener, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+    int r = poll(fds, 2, -1);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0) break;
+    if ((fds[0].revents & POLLIN) == 0) continue;
+    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    {
+      std::lock_guard<std::mutex> lock(g_activeMutex);
+      ++g_active;
+    }
+    try {
+      std::thread(ServeConnection, fd, &site).detach();
+    } catch (...) {
+      close(fd);
+      std::lock_guard<std::mutex> lock(g_activeMutex);
+      --g_active;
+    }
+  }
+
+  g_stopping = true;
+  close(listener);
+  std::unique_lock<std::mutex> lock(g_activeMutex);
+  if (!g_activeChanged.wait_for(lock, std::chrono::seconds(5), [] { return g_active == 0; })) {
+    std::fflush(stdout);
+    _exit(0);  // a client that never reads keeps its thread; do not tear statics down under it
+  }
+  return 0;
+}
