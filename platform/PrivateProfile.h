@@ -1,0 +1,55 @@
+// Private-profile (INI) files: read one key, write one key, list the section
+// names, with the results and buffer conventions of the Windows calls of the
+// same names.
+//
+//   GetPrivateProfileString: copies the value of `key` in `section` (or
+//     `defaultValue` when there is none) into `buffer` of `size` characters,
+//     cut to size - 1 characters and always terminated; returns the number
+//     of characters copied, without the terminator.
+//   WritePrivateProfileString: creates the file if needed and sets the key,
+//     replacing an existing value. False (and the last error) on failure.
+//   GetPrivateProfileSectionNames: fills `buffer` with the section names in
+//     file order, each terminated by 0, the list ended by an extra 0; returns
+//     the characters written without the final 0. When the list does not fit
+//     it is cut, ends in two 0s, and the result is size - 2.
+//
+// Section and key names compare without regard to case, for every letter
+// with a simple case mapping. A file that does not exist reads as empty.
+//
+// The posix backend is our own (see platform/posix/PrivateProfile.cpp for
+// the on-disk format); the Windows backend is Kernel32. Calls go through the
+// current IPrivateProfile, which tests may replace with a fake
+// (SetPrivateProfileForTesting). Any thread may call; installing a fake is
+// for single-threaded test set-up. Nothing throws except std::bad_alloc.
+#ifndef VERSEWELL_PLATFORM_PRIVATE_PROFILE_H
+#define VERSEWELL_PLATFORM_PRIVATE_PROFILE_H
+
+#include "platform/Types.h"
+
+namespace platform {
+
+class IPrivateProfile {
+ public:
+  virtual ~IPrivateProfile() = default;
+  virtual DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                        wchar_t* buffer, DWORD size, const wchar_t* file) = 0;
+  virtual bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                                         const wchar_t* file) = 0;
+  virtual DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) = 0;
+};
+
+// The backend's implementation.
+IPrivateProfile& SystemPrivateProfile();
+// Installs `profile` (not owned); null restores the system one. Returns the
+// previously installed one (null for the system).
+IPrivateProfile* SetPrivateProfileForTesting(IPrivateProfile* profile);
+
+DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                              wchar_t* buffer, DWORD size, const wchar_t* file);
+bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                               const wchar_t* file);
+DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file);
+
+}  // namespace platform
+
+#endif  // VERSEWELL_PLATFORM_PRIVATE_PROFILE_H

@@ -1,0 +1,432 @@
+// posix backend of platform/PrivateProfile.h: our own INI files (format in
+// platform/posix/ProfileImage.h).
+//
+// Speed: every file's parsed and indexed image is kept in memory, keyed on
+// the file's device, inode, size and modification time. A read that finds
+// the file unchanged costs one stat(); a file that only grew (another
+// process appended) is parsed from where the image ended.
+//
+// Writing appends one record ("[section]" and "key=value") with a single
+// write at the end of the file instead of rewriting it, so a write costs the
+// same however large the file is. A write that would not change the value
+// writes nothing. When replaced values outnumber the live ones the file is
+// rewritten compactly.
+//
+// Safety:
+//   - Crashes: an append is one write of a few hundred bytes; if a process
+//     dies in it, the cut-off last line is ignored by readers and removed by
+//     the next writer. A compacting rewrite goes to "<file>.tmp", is flushed
+//     to disk and renamed over the file, so the file is always either the
+//     old or the new complete text.
+//   - Other processes: each read-modify-write holds an exclusive flock() on
+//     the file and each (re)parse a shared one. A writer that locked a file
+//     which a compaction has meanwhile replaced notices the changed inode
+//     and starts again on the new file.
+//   - Threads: one process-wide mutex serialises all calls.
+#include "platform/PrivateProfile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/ErrorText.h"
+#include "platform/NoDestructor.h"
+#include "platform/Path.h"
+#include "platform/posix/ProfileImage.h"
+
+namespace platform {
+namespace {
+
+// Bytes before the end of the parsed part that are compared again before a
+// grown file is parsed only from there (a file rewritten in place by
+// another program is parsed again whole).
+const size_t TAIL_CHECK_BYTES = 64;
+// Below this size a file is never compacted.
+const off_t COMPACT_MIN_BYTES = 16 * 1024;
+// Parsed images kept at most (least recently used ones are dropped).
+const size_t MAX_CACHED_FILES = 64;
+const int MAX_REOPEN_ATTEMPTS = 1000;
+
+struct CFileStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  int64_t mtimeNs = 0;
+  bool operator==(const CFileStamp& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtimeNs == o.mtimeNs;
+  }
+};
+
+CFileStamp StampOf(const struct stat& st) {
+  CFileStamp s;
+  s.dev = st.st_dev;
+  s.ino = st.st_ino;
+  s.size = st.st_size;
+  s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return s;
+}
+
+struct CCachedFile {
+  CProfileImage image;
+  bool known = false;
+  CFileStamp stamp;
+  std::string tailCheck;  // the bytes just before image.ValidEnd()
+  uint64_t lastUse = 0;
+};
+
+// Closes a descriptor (and so releases its flock) on every path.
+class CFd {
+ public:
+  explicit CFd(int fd = -1) : m_fd(fd) {}
+  ~CFd() { Reset(); }
+  CFd(const CFd&) = delete;
+  CFd& operator=(const CFd&) = delete;
+  int Get() const { return m_fd; }
+  void Reset(int fd = -1) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+  }
+
+ private:
+  int m_fd;
+};
+
+bool LockFile(int fd, int operation) {
+  while (::flock(fd, operation) != 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
+bool ReadRange(int fd, uint64_t offset, uint64_t length, std::string& out) {
+  out.resize(static_cast<size_t>(length));
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, &out[done], length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;  // shorter than it was a moment ago
+    done += static_cast<size_t>(n);
+  }
+  out.resize(done);
+  return true;
+}
+
+bool WriteRange(int fd, const std::string& bytes, uint64_t offset) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void KeepTail(CCachedFile& e, const std::string& bytes, uint64_t base) {
+  const uint64_t end = e.image.ValidEnd();
+  const uint64_t start = end - std::min<uint64_t>(TAIL_CHECK_BYTES, end);
+  if (start >= base && end - base <= bytes.size())
+    e.tailCheck.assign(bytes, static_cast<size_t>(start - base), static_cast<size_t>(end - start));
+  else
+    e.tailCheck.clear();
+}
+
+// Copies a list of 0-terminated names into `buffer` with the list
+// convention of the Windows calls.
+DWORD CopyList(const std::vector<wchar_t>& block, wchar_t* buffer, DWORD size) {
+  if (buffer == nullptr || size == 0) return 0;
+  if (size == 1) {
+    buffer[0] = L'\0';
+    return 0;
+  }
+  if (block.size() + 1 <= size) {
+    std::copy(block.begin(), block.end(), buffer);
+    buffer[block.size()] = L'\0';
+    if (block.empty()) buffer[1] = L'\0';
+    return static_cast<DWORD>(block.size());
+  }
+  std::copy(block.begin(), block.begin() + (size - 2), buffer);
+  buffer[size - 2] = L'\0';
+  buffer[size - 1] = L'\0';
+  return size - 2;
+}
+
+DWORD CopyText(const wchar_t* text, size_t length, wchar_t* buffer, DWORD size) {
+  if (buffer == nullptr || size == 0) return 0;
+  const size_t n = std::min<size_t>(length, size - 1);
+  std::copy(text, text + n, buffer);
+  buffer[n] = L'\0';
+  return static_cast<DWORD>(n);
+}
+
+class CPosixPrivateProfile : public IPrivateProfile {
+ public:
+  DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                wchar_t* buffer, DWORD size, const wchar_t* file) override {
+    if (buffer == nullptr || size == 0 || file == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+    }
+    const wchar_t* fallback = defaultValue != nullptr ? defaultValue : L"";
+    std::lock_guard<std::mutex> lock(m_mutex);
+    CCachedFile* e = Refresh(ToNativePath(file));
+    if (section == nullptr) return CopyList(e != nullptr ? e->image.NamesBlock() : std::vector<wchar_t>(), buffer, size);
+    const uint32_t s = e != nullptr ? e->image.FindSection(section, std::wcslen(section)) : CProfileImage::NO_INDEX;
+    if (key == nullptr) return CopyList(e != nullptr ? e->image.KeyNames(s) : std::vector<wchar_t>(), buffer, size);
+    const std::wstring* value = s != CProfileImage::NO_INDEX ? e->image.FindValue(s, key, std::wcslen(key)) : nullptr;
+    if (value != nullptr) return CopyText(value->data(), value->size(), buffer, size);
+    return CopyText(fallback, std::wcslen(fallback), buffer, size);
+  }
+
+  DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) override {
+    if (buffer == nullptr || size == 0 || file == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    CCachedFile* e = Refresh(ToNativePath(file));
+    return CopyList(e != nullptr ? e->image.NamesBlock() : std::vector<wchar_t>(), buffer, size);
+  }
+
+  bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                                 const wchar_t* file) override {
+    // Deleting a key or a section (a null value or key) is not offered.
+    if (section == nullptr || key == nullptr || value == nullptr || file == nullptr || *file == L'\0') {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    const size_t sectionLength = std::wcslen(section), keyLength = std::wcslen(key), valueLength = std::wcslen(value);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string path = ToNativePath(file);
+
+    CFd fd;
+    struct stat st {};
+    if (!OpenLocked(path, fd, st)) return false;
+    if (!S_ISREG(st.st_mode)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    CCachedFile& e = Entry(path);
+    if (!Load(e, fd.Get(), st)) {
+      SetLastError(ERROR_READ_FAULT);
+      return false;
+    }
+
+    const uint32_t s = e.image.FindSection(section, sectionLength);
+    if (s != CProfileImage::NO_INDEX) {
+      const std::wstring* current = e.image.FindValue(s, key, keyLength);
+      if (current != nullptr && current->size() == valueLength && current->compare(0, valueLength, value) == 0)
+        return true;  // already so: nothing to write
+    }
+
+    if (e.image.GetEncoding() == CProfileImage::Encoding::UTF8) {
+      // Not our encoding: rewrite the whole file in it rather than mix two.
+      e.image.SetValue(section, sectionLength, key, keyLength, value, valueLength);
+      if (!Compact(e, path, st)) {
+        e.known = false;
+        return false;
+      }
+      return true;
+    }
+
+    const uint64_t end = e.image.ValidEnd();
+    if (static_cast<uint64_t>(st.st_size) != end && ::ftruncate(fd.Get(), static_cast<off_t>(end)) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      e.known = false;
+      return false;
+    }
+    const std::string record =
+        CProfileImage::FormatRecord(section, sectionLength, key, keyLength, value, valueLength, end == 0);
+    if (!WriteRange(fd.Get(), record, end)) {
+      const DWORD error = ErrorFromErrno(errno);
+      // Leave no part of the record behind.
+      if (::ftruncate(fd.Get(), static_cast<off_t>(end)) != 0) { /* the reader skips a cut-off line anyway */ }
+      e.known = false;
+      SetLastError(error);
+      return false;
+    }
+    e.image.Parse(record.data(), record.size(), end);
+    e.tailCheck = (e.tailCheck + record);
+    if (e.tailCheck.size() > TAIL_CHECK_BYTES) e.tailCheck.erase(0, e.tailCheck.size() - TAIL_CHECK_BYTES);
+    struct stat after {};
+    if (::fstat(fd.Get(), &after) == 0) {
+      e.stamp = StampOf(after);
+      e.known = true;
+    } else {
+      e.known = false;
+    }
+
+    if (e.known && after.st_size > COMPACT_MIN_BYTES && e.image.SupersededCount() > e.image.LiveCount()) {
+      // The record is safely written; a failed compaction only leaves the
+      // file longer than it needs to be.
+      if (!Compact(e, path, after)) e.known = false;
+    }
+    return true;
+  }
+
+ private:
+  CCachedFile& Entry(const std::string& path) {
+    auto it = m_files.find(path);
+    if (it == m_files.end()) {
+      if (m_files.size() >= MAX_CACHED_FILES) {
+        auto oldest = m_files.begin();
+        for (auto i = m_files.begin(); i != m_files.end(); ++i)
+          if (i->second->lastUse < oldest->second->lastUse) oldest = i;
+        m_files.erase(oldest);
+      }
+      it = m_files.emplace(path, std::make_unique<CCachedFile>()).first;
+    }
+    it->second->lastUse = ++m_useCounter;
+    return *it->second;
+  }
+
+  // Brings `e` up to date with the open, locked file `fd` described by `st`.
+  bool Load(CCachedFile& e, int fd, const struct stat& st) {
+    const CFileStamp stamp = StampOf(st);
+    if (e.known && e.stamp == stamp) return true;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const uint64_t from = e.image.ValidEnd();
+    if (e.known && e.stamp.dev == stamp.dev && e.stamp.ino == stamp.ino && stamp.size > e.stamp.size &&
+        from > 0 && size >= from && e.image.GetEncoding() != CProfileImage::Encoding::EMPTY) {
+      // Grown: check the bytes before the parsed end, then parse the rest.
+      const uint64_t checkFrom = from - std::min<uint64_t>(TAIL_CHECK_BYTES, from);
+      std::string bytes;
+      if (ReadRange(fd, checkFrom, size - checkFrom, bytes) && bytes.size() >= from - checkFrom &&
+          bytes.compare(0, static_cast<size_t>(from - checkFrom), e.tailCheck) == 0) {
+        const size_t skip = static_cast<size_t>(from - checkFrom);
+        e.image.Parse(bytes.data() + skip, bytes.size() - skip, from);
+        KeepTail(e, bytes, checkFrom);
+        e.stamp = stamp;
+        return true;
+      }
+    }
+    std::string bytes;
+    e.known = false;
+    if (!ReadRange(fd, 0, size, bytes)) return false;
+    e.image.Parse(bytes.data(), bytes.size(), 0);
+    KeepTail(e, bytes, 0);
+    e.stamp = stamp;
+    e.known = true;
+    return true;
+  }
+
+  // The image of the file at `path` as it is now, or null when there is no
+  // readable file (which reads as a file without sections).
+  CCachedFile* Refresh(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      m_files.erase(path);
+      return nullptr;
+    }
+    CCachedFile& e = Entry(path);
+    if (e.known && e.stamp == StampOf(st)) return &e;
+    CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0 || !LockFile(fd.Get(), LOCK_SH) || ::fstat(fd.Get(), &st) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return nullptr;
+    }
+    return Load(e, fd.Get(), st) ? &e : nullptr;
+  }
+
+  // Opens (creating) the file at `path` and locks it exclusively, making
+  // sure the locked file is still the one at `path`.
+  bool OpenLocked(const std::string& path, CFd& fd, struct stat& st) {
+    for (int attempt = 0; attempt < MAX_REOPEN_ATTEMPTS; ++attempt) {
+      fd.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+      if (fd.Get() < 0 || !LockFile(fd.Get(), LOCK_EX) || ::fstat(fd.Get(), &st) != 0) {
+        SetLastError(ErrorFromErrno(errno));
+        fd.Reset();
+        return false;
+      }
+      struct stat now {};
+      if (::stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) return true;
+    }
+    fd.Reset();
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
+  }
+
+  // Rewrites the file at `path` from the image: a new file beside it,
+  // flushed, then renamed over it. `st` describes the file being replaced.
+  bool Compact(CCachedFile& e, const std::string& path, const struct stat& st) {
+    const std::string bytes = e.image.FormatCompact();
+    const std::string temp = path + ".tmp";
+    struct stat written {};
+    bool ok;
+    {
+      CFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+      ok = out.Get() >= 0 && ::fchmod(out.Get(), st.st_mode & 07777) == 0 && WriteRange(out.Get(), bytes, 0) &&
+           ::fsync(out.Get()) == 0 && ::fstat(out.Get(), &written) == 0;
+      if (!ok) SetLastError(ErrorFromErrno(errno));
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+      SetLastError(ErrorFromErrno(errno));
+      ok = false;
+    }
+    if (!ok) {
+      ::unlink(temp.c_str());
+      return false;
+    }
+    SyncDirectoryOf(path);
+    e.image.Parse(bytes.data(), bytes.size(), 0);
+    KeepTail(e, bytes, 0);
+    e.stamp = StampOf(written);
+    e.known = true;
+    return true;
+  }
+
+  static void SyncDirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    CFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (d.Get() >= 0) ::fsync(d.Get());
+  }
+
+  std::mutex m_mutex;
+  std::unordered_map<std::string, std::unique_ptr<CCachedFile>> m_files;
+  uint64_t m_useCounter = 0;
+};
+
+CPosixPrivateProfile& SystemInstance() {
+  static NoDestructor<CPosixPrivateProfile> s_instance;
+  return *s_instance.get();
+}
+std::atomic<IPrivateProfile*> g_currentProfile{nullptr};
+
+IPrivateProfile& Current() {
+  IPrivateProfile* p = g_currentProfile.load(std::memory_order_acquire);
+  return p != nullptr ? *p : SystemInstance();
+}
+
+}  // namespace
+
+IPrivateProfile& SystemPrivateProfile() { return SystemInstance(); }
+IPrivateProfile* SetPrivateProfileForTesting(IPrivateProfile* profile) { return g_currentProfile.exchange(profile); }
+
+DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                              wchar_t* buffer, DWORD size, const wchar_t* file) {
+  return Current().GetPrivateProfileString(section, key, defaultValue, buffer, size, file);
+}
+bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                               const wchar_t* file) {
+  return Current().WritePrivateProfileString(section, key, value, file);
+}
+DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) {
+  return Current().GetPrivateProfileSectionNames(buffer, size, file);
+}
+
+}  // namespace platform
