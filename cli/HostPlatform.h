@@ -1,0 +1,49 @@
+// The few operating-system services the command-line host needs: loading the
+// plug-in library, finding the running program's own file, stop signals, the
+// terminal, and the process id. The CLI's other files stay portable; this
+// interface has one backend per platform (cli/posix/ now).
+//
+// Failure: functions report failure through their result (an empty string, a
+// null handle) and, where useful, a message in `error`; nothing throws except
+// std::bad_alloc.
+// Threads: InstallStopHandlers runs once on the main thread before anything
+// else; StopRequested and StopSignal are safe from any thread and from inside
+// the signal handler's effects. The rest may be called from any thread.
+#ifndef VERSEWELL_CLI_HOST_PLATFORM_H
+#define VERSEWELL_CLI_HOST_PLATFORM_H
+
+#include <string>
+
+namespace hostplatform {
+
+// Absolute path of the running executable; empty when unknown.
+std::string ExecutablePath();
+
+// The platform's file name of the plug-in library ("libversewell.so").
+const char* PluginFileName();
+
+// Loads a shared library. Returns an opaque handle, or null with `error` set
+// to the loader's message.
+void* OpenLibrary(const std::string& path, std::string& error);
+// Returns the address of an exported symbol, or null with `error` set.
+void* FindSymbol(void* library, const char* name, std::string& error);
+void CloseLibrary(void* library);
+
+// Makes the first SIGINT or SIGTERM set the stop flag; a second one of the
+// same kind ends the process at once, as if no handler were installed.
+// Also makes a closed standard output an ordinary write error, not a signal.
+void InstallStopHandlers();
+bool StopRequested();
+// Test hook: sets the flag as a signal would.
+void RequestStop();
+
+// True when the standard error stream is an interactive terminal.
+bool StderrIsTerminal();
+// Width of the terminal behind standard error in columns; 80 when unknown.
+int StderrColumns();
+
+long ProcessId();
+
+}  // namespace hostplatform
+
+#endif  // VERSEWELL_CLI_HOST_PLATFORM_H

@@ -1,0 +1,42 @@
+// The command line after parsing: what to run and how to set up the plug-in.
+// A plain value; main.cpp fills it, CCommandRunner reads it.
+#ifndef VERSEWELL_CLI_OPTIONS_H
+#define VERSEWELL_CLI_OPTIONS_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit codes of the program.
+constexpr int EXIT_FOUND = 0;
+constexpr int EXIT_NOT_FOUND = 1;  // not found, or the operation failed
+constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
+constexpr int EXIT_INTERRUPTED = 130;
+
+enum class ECommand { None, Version, Artist, Songs, Lyrics, FetchAll };
+
+struct SOptions {
+  ECommand eCommand = ECommand::None;
+  std::vector<std::string> vecArgs;  // positional arguments of the command
+
+  std::string strPlugin;  // empty: the library installed beside the program
+  std::string strProxy;
+  std::optional<float> fMaxDifference;
+  std::string strCacheDir;  // empty: the default cache folder
+  bool bNoCache = false;
+  std::string strLogDir;
+  std::string strTraceLevel;
+  std::string strParentLog;
+  bool bJson = false;
+  bool bStats = false;
+  bool bVerbose = false;
+
+  std::string strOutDir;  // fetch-all
+  bool bForce = false;    // fetch-all
+};
+
+}  // namespace cli
+
+#endif  // VERSEWELL_CLI_OPTIONS_H

@@ -1,0 +1,32 @@
+// Conversions between the plug-in's wide text and the UTF-8 the command line
+// reads and writes, plus the small text steps the CLI applies to its output.
+//
+// wchar_t holds UTF-32 on Linux and UTF-16 on Windows; both are handled.
+// Failure: nothing fails. Malformed input (a bad UTF-8 sequence, a lone
+// surrogate, a code point above U+10FFFF) becomes U+FFFD, so the output is
+// always well-formed UTF-8 and always serialisable as JSON.
+// Threads: pure functions; any thread.
+#ifndef VERSEWELL_CLI_TEXT_CONVERT_H
+#define VERSEWELL_CLI_TEXT_CONVERT_H
+
+#include <string>
+
+namespace cli {
+
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const std::string& text);
+
+// Turns CR LF, and any lone CR, into LF, and makes the text end with exactly
+// one LF (an empty text stays empty).
+std::string ToUnixLines(const std::string& text);
+
+// White space at both ends removed (ASCII and the Unicode white space set).
+std::wstring TrimWide(const std::wstring& text);
+
+// Simple case folding for comparing titles: every letter the C.UTF-8 locale
+// knows a lower-case form for, ASCII-only when that locale is unavailable.
+std::wstring FoldCase(const std::wstring& text);
+
+}  // namespace cli
+
+#endif  // VERSEWELL_CLI_TEXT_CONVERT_H

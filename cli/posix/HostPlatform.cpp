@@ -1,0 +1,83 @@
+// POSIX backend of the command-line host's platform services.
+#include "cli/HostPlatform.h"
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstring>
+
+namespace hostplatform {
+namespace {
+
+std::atomic<bool> g_bStopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+extern "C" void OnStopSignal(int) { g_bStopRequested.store(true); }
+
+}  // namespace
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX + 1];
+  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  if (n <= 0) return std::string();
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+const char* PluginFileName() { return "libversewell.so"; }
+
+void* OpenLibrary(const std::string& path, std::string& error) {
+  dlerror();
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* message = dlerror();
+    error = message != nullptr ? message : "unknown loader error";
+  }
+  return handle;
+}
+
+void* FindSymbol(void* library, const char* name, std::string& error) {
+  dlerror();
+  void* symbol = dlsym(library, name);
+  if (symbol == nullptr) {
+    const char* message = dlerror();
+    error = message != nullptr ? message : std::string("symbol ") + name + " is null";
+  }
+  return symbol;
+}
+
+void CloseLibrary(void* library) {
+  if (library != nullptr) dlclose(library);
+}
+
+void InstallStopHandlers() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // SA_RESETHAND: a second signal takes the default action, so a user whose
+  // first Ctrl-C is not honoured soon enough can still end the program.
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool StopRequested() { return g_bStopRequested.load(); }
+
+void RequestStop() { g_bStopRequested.store(true); }
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+int StderrColumns() {
+  struct winsize size;
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+long ProcessId() { return static_cast<long>(getpid()); }
+
+}  // namespace hostplatform

@@ -1,0 +1,437 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the versewell program against the sample wiki.
+
+Runs the real binaries: versewell-wiki serves wiki/sample on 127.0.0.1 and
+versewell reaches it through --proxy, loading the real plug-in library.
+Every child process runs with proxy variables cleared and HOME and
+XDG_CACHE_HOME pointing into a temporary folder.
+
+usage: cli_test.py --cli PATH --wiki PATH --sample DIR [--plugin PATH] [unittest args]
+"""
+import argparse
+import importlib.util
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+SITE = "lyrics.wiki.example"
+PROXY_VARS = ["http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+              "no_proxy", "NO_PROXY"]
+
+
+def load_sample_data():
+    """The generator of the sample wiki holds the texts its pages carry."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "make-sample-wiki.py")
+    spec = importlib.util.spec_from_file_location("make_sample_wiki", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+SAMPLE = load_sample_data()
+
+
+class WikiServer:
+    def __init__(self, root):
+        self.process = subprocess.Popen([ARGS.wiki, "--root", root, "--port", "0"], stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True, env=clean_env({}))
+        line = self.process.stdout.readline().strip()
+        prefix = "listening on 127.0.0.1:"
+        if not line.startswith(prefix):
+            self.process.kill()
+            raise RuntimeError("wiki server did not start: %r" % line)
+        self.port = int(line[len(prefix):])
+        self.proxy = "127.0.0.1:%d" % self.port
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        self.process.wait(timeout=30)
+
+
+def clean_env(extra):
+    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARS}
+    env.update(extra)
+    return env
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class CliTestCase(unittest.TestCase):
+    server = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = WikiServer(ARGS.sample)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="versewell-cli-test-")
+        self.home = os.path.join(self.tmp, "home")
+        self.xdg = os.path.join(self.tmp, "xdg-cache")
+        os.makedirs(self.home)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def run_cli(self, *args, proxy=True, env=None, timeout=120):
+        cmd = [ARGS.cli]
+        if ARGS.plugin:
+            cmd += ["--plugin", ARGS.plugin]
+        if proxy:
+            cmd += ["--proxy", self.server.proxy]
+        cmd += list(args)
+        base = {"HOME": self.home, "XDG_CACHE_HOME": self.xdg}
+        base.update(env or {})
+        return subprocess.run(cmd, capture_output=True, timeout=timeout, env=clean_env(base))
+
+    def assertOneErrorLine(self, result, *fragments):
+        err = result.stderr.decode("utf-8")
+        lines = err.splitlines()
+        self.assertEqual(len(lines), 1, err)
+        self.assertTrue(lines[0].startswith("versewell: "), err)
+        for fragment in fragments:
+            self.assertIn(fragment, lines[0])
+
+    def json_of(self, result):
+        self.assertEqual(result.stdout.count(b"\n"), 1, result.stdout)
+        return json.loads(result.stdout.decode("utf-8"))
+
+
+def expected_lyrics(key, style="crlf"):
+    text = SAMPLE.LYRICS[key]
+    if style == "lf":
+        text = text.replace("\n\n", "\n")
+    return text + "\n"
+
+
+class ArtistTest(CliTestCase):
+    def test_prints_the_artist_page_address(self):
+        r = self.run_cli("artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, ("%s/wiki/Quillfeather\n" % SITE).encode())
+
+    def test_json_has_the_artist_and_the_address(self):
+        r = self.run_cli("--json", "artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.json_of(r), {"artist": "Quillfeather", "url": SITE + "/wiki/Quillfeather"})
+
+    def test_names_that_need_the_fuzzy_match(self):
+        cases = [
+            ("quillfeather", "/wiki/Quillfeather"),                # letter case
+            ("Sorrel Lane (UK)", "/wiki/Sorrel_Lane_(_UK)"),       # blank inside brackets, on the previous page
+            ("Saltwick Harbour ", "/wiki/Saltwick_Harbour"),       # trailing blank, on the previous page
+            ("Fenwick Downs ( trio)", "/wiki/Fenwick_Downs_(Trio)"),
+            ("Kettle & Wren", "/wiki/Kettle_%26_Wren"),            # a character reference in the index
+            ("1849 shanty crew", "/wiki/1849_Shanty_Crew"),        # the digit index
+        ]
+        for name, path in cases:
+            with self.subTest(name=name):
+                r = self.run_cli("artist", name)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stdout.decode(), SITE + path + "\n")
+
+    def test_a_larger_max_diff_forgives_more(self):
+        # "The " costs 215 in the plug-in's name distance: too much by default.
+        r = self.run_cli("artist", "Tidewrack Band")
+        self.assertEqual(r.returncode, 1)
+        r = self.run_cli("--max-diff", "300", "artist", "Tidewrack Band")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode(), SITE + "/wiki/The_Tidewrack_Band\n")
+
+    def test_unknown_artist_exits_1_with_one_line(self):
+        r = self.run_cli("artist", "Nobody At All")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stdout, b"")
+        self.assertOneErrorLine(r, "artist not found", "Nobody At All")
+
+    def test_a_name_the_index_cannot_hold(self):
+        r = self.run_cli("artist", "#hashtag")
+        self.assertEqual(r.returncode, 1)
+        self.assertOneErrorLine(r, "letter or digit")
+
+
+class SongsTest(CliTestCase):
+    def test_lists_title_tab_address(self):
+        r = self.run_cli("songs", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.decode().splitlines()
+        self.assertEqual(lines[0], "Salt Road\t%s/wiki/Quillfeather:Salt_Road" % SITE)
+        # " lyrics" is stripped from link texts; duplicates are kept.
+        self.assertEqual([l.split("\t")[0] for l in lines],
+                         ["Salt Road", "Quill and Ink", "Lanterns on the Weir", "Greensleeves", "Salt Road",
+                          "Who Will Shoe Your Pretty Little Foot?"])
+
+    def test_json_shape(self):
+        r = self.run_cli("--json", "--stats", "songs", "Claire Fontaine Ensemble")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        doc = self.json_of(r)
+        self.assertEqual(doc["artist"], "Claire Fontaine Ensemble")
+        self.assertEqual(doc["songs"][0], {"title": "À la claire fontaine",
+                                           "url": SITE + "/wiki/Claire_Fontaine_Ensemble:%C3%80_la_claire_fontaine"})
+        self.assertEqual(len(doc["songs"]), 2)
+        stats = doc["stats"]
+        self.assertGreaterEqual(stats["downloads"], 2)
+        self.assertEqual(stats["downloads"], stats["successful_downloads"])
+
+    def test_artist_without_songs(self):
+        r = self.run_cli("songs", "Sable Bells")
+        self.assertEqual(r.returncode, 1)
+        self.assertOneErrorLine(r, "no songs")
+
+    def test_stats_in_text_mode_go_to_stderr(self):
+        r = self.run_cli("--stats", "songs", "Amberlight")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(len(r.stdout.decode().splitlines()), 2)
+        self.assertRegex(r.stderr.decode(), r"^versewell: downloads \d+, successful \d+, download time \d+ ms\n$")
+
+
+class LyricsTest(CliTestCase):
+    def test_by_address_prints_lf_lines_and_a_final_newline(self):
+        r = self.run_cli("lyrics", SITE + "/wiki/Quillfeather:Salt_Road")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode("utf-8"), expected_lyrics("Salt Road"))
+        self.assertNotIn(b"\r", r.stdout)
+
+    def test_json_keeps_the_plugins_text(self):
+        url = SITE + "/wiki/Bramble_%26_Briar:Barbara_Allen"
+        r = self.run_cli("--json", "lyrics", url)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.json_of(r), {"url": url,
+                                           "lyrics": SAMPLE.LYRICS["Barbara Allen"].replace("\n", "\r\n")})
+
+    def test_by_artist_and_differently_cased_title(self):
+        r = self.run_cli("lyrics", "quillfeather", "  QUILL AND INK ")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode(), expected_lyrics("Quill and Ink"))
+        self.assertEqual(r.stderr, b"")
+
+    def test_closest_title_is_named_on_stderr(self):
+        r = self.run_cli("lyrics", "Quillfeather", "Lanterns on the Wier")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode(), expected_lyrics("Lanterns on the Weir"))
+        self.assertOneErrorLine(r, '"Lanterns on the Weir"')
+
+    def test_utf8_title_and_text(self):
+        r = self.run_cli("lyrics", "Claire Fontaine Ensemble", "à la claire fontaine")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode("utf-8"), expected_lyrics("À la claire fontaine"))
+
+    def test_page_without_lyrics(self):
+        for title in ["Nettlebed Reel (instrumental)", "The Withheld Song"]:
+            with self.subTest(title=title):
+                r = self.run_cli("--json", "lyrics", "Nettlebed", title)
+                self.assertEqual(r.returncode, 1)
+                self.assertEqual(r.stdout, b"")
+                self.assertOneErrorLine(r, "no lyrics on http://" + SITE + "/wiki/Nettlebed:")
+
+    def test_failed_download_names_the_address(self):
+        r = self.run_cli("lyrics", "Nettlebed", "Lost Verse")
+        self.assertEqual(r.returncode, 1)
+        self.assertOneErrorLine(r, "http://%s/wiki/Nettlebed:Lost_Verse" % SITE, "failed", self.server.proxy)
+        self.assertNotIn("--proxy", r.stderr.decode())
+
+    def test_failed_download_without_proxy_suggests_one(self):
+        url = "127.0.0.1:%d/wiki/Quillfeather:Salt_Road" % free_port()
+        r = self.run_cli("lyrics", url, proxy=False)
+        self.assertEqual(r.returncode, 1)
+        self.assertOneErrorLine(r, "http://" + url, "failed", "--proxy")
+
+    def test_wiki_unreachable_through_proxy(self):
+        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % free_port(), "songs", "Quillfeather"],
+                           capture_output=True, timeout=120,
+                           env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+        self.assertEqual(r.returncode, 1)
+        self.assertOneErrorLine(r, "download of http://" + SITE + "/index.php?title=Category:Artists_Q&from=Quillfeather")
+
+
+class FetchAllTest(CliTestCase):
+    def test_fetch_then_skip_then_force(self):
+        out = os.path.join(self.tmp, "out", "Quillfeather")
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % out)
+        names = sorted(os.listdir(out))
+        self.assertEqual(names, sorted(["Salt Road.txt", "Quill and Ink.txt", "Lanterns on the Weir.txt",
+                                        "Greensleeves.txt", "Salt Road (2).txt",
+                                        "Who Will Shoe Your Pretty Little Foot_.txt"]))
+        with open(os.path.join(out, "Salt Road.txt"), encoding="utf-8", newline="") as f:
+            self.assertEqual(f.read(), expected_lyrics("Salt Road"))
+
+        r = self.run_cli("--json", "fetch-all", "Quillfeather", "--out", out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        doc = self.json_of(r)
+        self.assertEqual((doc["saved"], doc["skipped"], doc["failed"]), (0, 6, 0))
+        self.assertEqual([f["status"] for f in doc["files"]], ["skipped"] * 6)
+        self.assertEqual(doc["files"][4]["file"], os.path.join(out, "Salt Road (2).txt"))
+
+        os.remove(os.path.join(out, "Greensleeves.txt"))
+        with open(os.path.join(out, "Salt Road.txt"), "w") as f:
+            f.write("stale")
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", out)
+        self.assertEqual(r.stdout.decode(), "saved 1, skipped 5, failed 0 (%s)\n" % out)
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", out, "--force")
+        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % out)
+        with open(os.path.join(out, "Salt Road.txt"), encoding="utf-8") as f:
+            self.assertEqual(f.read(), expected_lyrics("Salt Road"))
+        self.assertEqual(r.stderr, b"", "no progress bar when stderr is not a terminal")
+
+    def test_failures_are_counted_and_named(self):
+        out = os.path.join(self.tmp, "nettlebed")
+        r = self.run_cli("--json", "fetch-all", "Nettlebed", "--out", out)
+        self.assertEqual(r.returncode, 1)
+        doc = self.json_of(r)
+        self.assertEqual((doc["saved"], doc["skipped"], doc["failed"]), (1, 0, 3))
+        self.assertEqual(os.listdir(out), ["Barbara Allen.txt"])
+        self.assertEqual(len(r.stderr.decode().splitlines()), 3)
+        self.assertTrue(all(l.startswith("versewell: ") for l in r.stderr.decode().splitlines()))
+
+    def test_sigint_exits_130_and_leaves_only_whole_files(self):
+        # A private copy of the sample with one artist whose second song
+        # hangs, so the interrupt lands in the middle of the fetch.
+        root = os.path.join(self.tmp, "wiki")
+        shutil.copytree(ARGS.sample, root)
+        with open(os.path.join(root, "wiki", "Zed_Slowcoach.html"), "w") as f:
+            f.write('<ol>\n<li> <b><a href="/wiki/Quillfeather:Salt_Road" title="a">Salt Road</a></b></li>\n'
+                    '<li> <b><a href="/_test/hang?ms=20000" title="b">Hanging Song</a></b></li>\n'
+                    '<li> <b><a href="/wiki/Quillfeather:Greensleeves" title="c">Greensleeves</a></b></li>\n</ol>\n')
+        with open(os.path.join(root, "categories", "Artists_Z.tsv"), "w") as f:
+            f.write("/wiki/Zed_Slowcoach\tZed Slowcoach\tZed Slowcoach\n")
+        server = WikiServer(root)
+        try:
+            out = os.path.join(self.tmp, "slow")
+            cmd = [ARGS.cli, "--proxy", server.proxy, "fetch-all", "Zed Slowcoach", "--out", out]
+            if ARGS.plugin:
+                cmd[1:1] = ["--plugin", ARGS.plugin]
+            p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+            first = os.path.join(out, "Salt Road.txt")
+            deadline = time.monotonic() + 60
+            while not os.path.exists(first) and time.monotonic() < deadline and p.poll() is None:
+                time.sleep(0.05)
+            self.assertTrue(os.path.exists(first))
+            time.sleep(0.3)
+            p.send_signal(signal.SIGINT)
+            stdout, stderr = p.communicate(timeout=60)
+            self.assertEqual(p.returncode, 130, stderr)
+            self.assertIn(b"versewell: interrupted\n", stderr)
+            self.assertEqual(stdout.decode(), "saved 1, skipped 0, failed 0 (%s)\n" % out)
+            self.assertEqual(os.listdir(out), ["Salt Road.txt"])
+            with open(first, encoding="utf-8") as f:
+                self.assertEqual(f.read(), expected_lyrics("Salt Road"))
+        finally:
+            server.stop()
+
+
+class SetupTest(CliTestCase):
+    def test_version(self):
+        r = self.run_cli("--version", proxy=False)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode(), "Versewell 2.1.2000.0\n")
+        r = self.run_cli("--json", "--version", proxy=False)
+        doc = self.json_of(r)
+        self.assertEqual((doc["name"], doc["version"]), ("Versewell", "2.1.2000.0"))
+
+    def test_help_documents_commands_and_examples(self):
+        r = self.run_cli("--help", proxy=False)
+        self.assertEqual(r.returncode, 0)
+        text = r.stdout.decode()
+        for word in ["artist", "songs", "lyrics", "fetch-all", "--proxy", "--max-diff", "--cache-dir", "--no-cache",
+                     "--log-dir", "--trace-level", "--parent-log", "--json", "--stats", "--version", "Examples:"]:
+            self.assertIn(word, text)
+
+    def test_usage_errors_exit_2_with_one_line(self):
+        for args in [[], ["artist"], ["lyrics", "a", "b", "c"], ["fetch-all", "Quillfeather"], ["--bogus", "artist", "x"],
+                     ["--max-diff", "-1", "artist", "x"], ["--proxy", "nohost", "artist", "x"],
+                     ["--trace-level", "Loud", "artist", "x"], ["--parent-log", "p.log", "artist", "x"]]:
+            with self.subTest(args=args):
+                r = self.run_cli(*args, proxy=False)
+                self.assertEqual(r.returncode, 2)
+                self.assertEqual(r.stdout, b"")
+                self.assertOneErrorLine(r)
+
+    def test_missing_plugin_exits_2(self):
+        missing = os.path.join(self.tmp, "nowhere", "libversewell.so")
+        r = subprocess.run([ARGS.cli, "--plugin", missing, "artist", "Quillfeather"], capture_output=True,
+                           env=clean_env({"HOME": self.home}))
+        self.assertEqual(r.returncode, 2)
+        self.assertOneErrorLine(r, "plug-in library not found", missing)
+
+    def test_a_file_that_is_no_plugin_exits_2(self):
+        fake = os.path.join(self.tmp, "libfake.so")
+        with open(fake, "w") as f:
+            f.write("not a library")
+        r = subprocess.run([ARGS.cli, "--plugin", fake, "artist", "Quillfeather"], capture_output=True,
+                           env=clean_env({"HOME": self.home}))
+        self.assertEqual(r.returncode, 2)
+        self.assertOneErrorLine(r, "cannot load plug-in library", fake)
+
+    def test_default_cache_and_no_cache(self):
+        cache = os.path.join(self.xdg, "versewell")
+        r = self.run_cli("--no-cache", "songs", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertFalse(os.path.exists(cache))
+        self.assertFalse(os.path.exists(os.path.join(self.home, ".cache")))
+        # A lookup that reads a page of other names fills the default cache.
+        r = self.run_cli("artist", "Sorrel Lane (UK)")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(os.path.isdir(cache))
+        self.assertTrue(any(files for _, _, files in os.walk(cache)), "the cache holds the index entries it saw")
+        # Without XDG_CACHE_HOME the cache lives under ~/.cache.
+        r = self.run_cli("artist", "Sorrel Lane (UK)", env={"XDG_CACHE_HOME": ""})
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(os.path.isdir(os.path.join(self.home, ".cache", "versewell")))
+
+    def test_explicit_cache_dir_is_created(self):
+        cache = os.path.join(self.tmp, "a", "b", "cache")
+        r = self.run_cli("--cache-dir", cache, "artist", "Amberlight")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(os.path.isdir(cache))
+        self.assertFalse(os.path.exists(os.path.join(self.xdg, "versewell")))
+
+    def test_trace_log_is_merged_into_the_parent_log(self):
+        logs = os.path.join(self.tmp, "logs")
+        parent = os.path.join(self.tmp, "host.log")
+        r = self.run_cli("--log-dir", logs, "--trace-level", "Debug", "--parent-log", parent, "artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(parent, "rb") as f:
+            data = f.read()
+        self.assertTrue(data.startswith(b"\xff\xfe"), data[:16])
+        text = data[2:].decode("utf-16-le")
+        self.assertIn("Download: " + SITE + "/index.php?title=Category:Artists_Q&from=Quillfeather", text)
+        self.assertEqual([n for n in os.listdir(logs) if os.path.isfile(os.path.join(logs, n))], [],
+                         "the trace file is deleted after the merge")
+
+    def test_verbose_shows_the_hosts_the_plugin_reported(self):
+        r = self.run_cli("-v", "artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("versewell: host ignore list: %s added 1 times, removed 1 times" % SITE, r.stderr.decode())
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--wiki", required=True)
+    parser.add_argument("--sample", required=True)
+    parser.add_argument("--plugin", default="")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
