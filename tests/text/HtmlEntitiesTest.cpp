@@ -1,0 +1,257 @@
+// DecodeHtmlEntities: the table, worked examples, bad references, and a
+// differential test against the literal row-by-row / restart-from-the-start
+// procedure kept here as the oracle.
+#include "text/HtmlEntities.h"
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "diag/TraceLevels.h"
+#include "support/FakeAnsiCodePage.h"
+#include "support/TraceCapture.h"
+#include "text/CodePageConversion.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The oracle: the procedure exactly as written, slow on purpose.
+// ---------------------------------------------------------------------------
+
+// Replaces every occurrence of `from` in the string as it was, left to right,
+// without overlap; the inserted characters are not searched again.
+void ReplaceAll(std::wstring& s, const std::wstring& from, wchar_t to) {
+  std::wstring out;
+  size_t pos = 0;
+  for (;;) {
+    size_t hit = s.find(from, pos);
+    if (hit == std::wstring::npos) break;
+    out.append(s, pos, hit - pos);
+    out.push_back(to);
+    pos = hit + from.size();
+  }
+  out.append(s, pos, std::wstring::npos);
+  s.swap(out);
+}
+
+// Leftmost "&#([0-9]+);" at or after `from`.
+bool FindReference(const std::wstring& s, size_t from, size_t& start, size_t& end) {
+  for (size_t i = from; i + 1 < s.size(); ++i) {
+    if (s[i] != L'&' || s[i + 1] != L'#') continue;
+    size_t j = i + 2;
+    while (j < s.size() && s[j] >= L'0' && s[j] <= L'9') ++j;
+    if (j > i + 2 && j < s.size() && s[j] == L';') {
+      start = i;
+      end = j + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::wstring Widened(const std::string& narrow) { return std::wstring(CAnsiToWide(narrow.c_str()).Get()); }
+std::string Narrowed(const std::wstring& wide) { return std::string(CWideToAnsi(wide.c_str()).Get()); }
+
+// Decodes `s` in place and returns the messages the procedure writes.
+std::vector<std::wstring> OracleDecode(std::wstring& s) {
+  std::vector<std::wstring> messages;
+  for (const NamedEntity* row = NamedEntityTable; row->pszName != nullptr; ++row) {
+    std::wstring name(row->pszName, row->pszName + std::strlen(row->pszName));
+    ReplaceAll(s, name, static_cast<wchar_t>(row->nCode));
+  }
+  if (s.empty()) {
+    messages.push_back(L"Input string is empty");
+    return messages;
+  }
+  size_t reported = 0;  // bad references found so far: the first ones from the start
+  for (;;) {
+    size_t pos = 0, skipped = 0, start = 0, end = 0;
+    bool replaced = false;
+    while (FindReference(s, pos, start, end)) {
+      pos = end;
+      if (skipped < reported) {
+        ++skipped;
+        continue;
+      }
+      std::wstring reference = s.substr(start, end - start);
+      long long value = 0;
+      for (size_t k = start + 2; k + 1 < end; ++k) {
+        value = value * 10 + (s[k] - L'0');
+        if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
+      }
+      if (value >= 1 && value <= 65535) {
+        ReplaceAll(s, reference, static_cast<wchar_t>(value));
+        replaced = true;
+        break;
+      }
+      int shown = value > INT_MAX ? INT_MAX : static_cast<int>(value);
+      messages.push_back(Widened("Bad &#nnn; code: \"" + Narrowed(reference) + "\" => " + std::to_string(shown) +
+                                 " ; string is:\n\t\"" + Narrowed(s) + "\""));
+      ++reported;
+      ++skipped;
+    }
+    if (!replaced) break;
+  }
+  return messages;
+}
+
+class HtmlEntitiesTest : public ::testing::Test {
+ protected:
+  ScopedFakeAnsiCodePage m_ansi{65001, 65001};
+  CTraceCapture m_trace;
+
+  static std::wstring Decode(std::wstring s) {
+    DecodeHtmlEntities(s);
+    return s;
+  }
+};
+
+}  // namespace
+
+TEST(NamedEntityTableTest, HoldsTheRowsInReplacementOrder) {
+  ASSERT_EQ(253u, NAMED_ENTITY_COUNT);
+  EXPECT_EQ(nullptr, NamedEntityTable[253].pszName);
+  const char* first[] = {"&nbsp;", "&quot;", "&apos;", "&lt;", "&gt;"};
+  const uint16_t firstCodes[] = {0x20, 0x22, 0x27, 0x3C, 0x3E};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_STREQ(first[i], NamedEntityTable[i].pszName);
+    EXPECT_EQ(firstCodes[i], NamedEntityTable[i].nCode);
+  }
+  EXPECT_STREQ("&iexcl;", NamedEntityTable[5].pszName);
+  EXPECT_STREQ("&diams;", NamedEntityTable[251].pszName);
+  EXPECT_EQ(0x2666, NamedEntityTable[251].nCode);
+  EXPECT_STREQ("&amp;", NamedEntityTable[252].pszName);
+  EXPECT_EQ(0x26, NamedEntityTable[252].nCode);
+  for (size_t i = 6; i < 252; ++i) EXPECT_LT(NamedEntityTable[i - 1].nCode, NamedEntityTable[i].nCode) << i;
+}
+
+TEST_F(HtmlEntitiesTest, NamedReferencesDecodeOnce) {
+  EXPECT_EQ(L"Tom & Jerry", Decode(L"Tom &amp; Jerry"));
+  EXPECT_EQ(L"&lt;", Decode(L"&amp;lt;"));
+  EXPECT_EQ(L"a b", Decode(L"a&nbsp;b"));
+  EXPECT_EQ(L"\u00C9\u00E9&EACUTE;", Decode(L"&Eacute;&eacute;&EACUTE;"));
+  EXPECT_EQ(L"'\u20AC\u03D1\u2665", Decode(L"&apos;&euro;&thetasym;&hearts;"));
+  EXPECT_EQ(L"&AMP; &amp &unknown; &;", Decode(L"&AMP; &amp &unknown; &;"));
+  EXPECT_TRUE(m_trace.Messages().empty());
+}
+
+TEST_F(HtmlEntitiesTest, NumericReferencesDecodeAllOccurrences) {
+  EXPECT_EQ(L"'", Decode(L"&#39;"));
+  EXPECT_EQ(L"'", Decode(L"&#039;"));
+  EXPECT_EQ(L"x'y'z", Decode(L"x&#39;y&#39;z"));
+  EXPECT_EQ(L"A", Decode(L"&#0065;"));
+  EXPECT_EQ(L"&#x41;", Decode(L"&#x41;"));
+  EXPECT_EQ(std::wstring(1, static_cast<wchar_t>(0xD800)), Decode(L"&#55296;"));
+  EXPECT_EQ(std::wstring(1, static_cast<wchar_t>(0xFFFF)), Decode(L"&#65535;"));
+  EXPECT_EQ(L"&#65 &#; &#-1;", Decode(L"&#65 &#; &#-1;"));
+  EXPECT_TRUE(m_trace.Messages().empty());
+}
+
+TEST_F(HtmlEntitiesTest, ReferencesMadeByDecodingAreDecodedToo) {
+  EXPECT_EQ(L"\u00E9", Decode(L"&amp;#233;"));
+  EXPECT_EQ(L"<", Decode(L"&#38;#60;"));
+  EXPECT_EQ(L"<", Decode(L"&#38;#38;#60;"));
+  EXPECT_EQ(L"\x0C", Decode(L"&#1&#50;;"));      // a decoded digit joins a reference
+  EXPECT_EQ(L"A", Decode(L"&#38;&#35;65;"));     // "&" and "#" made by two references
+  EXPECT_EQ(L"A", Decode(L"&#&#54;&#53;&#59;"));  // digits and ";" made one by one
+}
+
+TEST_F(HtmlEntitiesTest, BadReferencesStayAndAreReportedOncePerOccurrence) {
+  EXPECT_EQ(L"&#0; A &#70000; &#0;", Decode(L"&#0; &#65; &#70000; &#0;"));
+  std::vector<std::wstring> expected = {
+      L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"&#0; &#65; &#70000; &#0;\"",
+      L"Bad &#nnn; code: \"&#70000;\" => 70000 ; string is:\n\t\"&#0; A &#70000; &#0;\"",
+      L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"&#0; A &#70000; &#0;\"",
+  };
+  EXPECT_EQ(expected, m_trace.Messages());
+}
+
+TEST_F(HtmlEntitiesTest, NumbersBeyond32BitsStayAndAreReported) {
+  EXPECT_EQ(L"x&#99999999999;", Decode(L"x&#99999999999;"));
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#99999999999;\" => 2147483647 ; string is:\n\t\"x&#99999999999;\"",
+                             TRACE_ERROR));
+  EXPECT_EQ(L"&#2147483648;", Decode(L"&#2147483648;"));
+  EXPECT_EQ(L"&#4294967361;", Decode(L"&#4294967361;"));  // 2^32 + 65 must not wrap to 'A'
+}
+
+TEST_F(HtmlEntitiesTest, ReportQuotesTheStringWithLaterOccurrencesAlreadyReplaced) {
+  // The procedure has replaced every "&#50;" before it reaches "&#0;", which
+  // joins "&#1" and "2;" further right.
+  EXPECT_EQ(L"2&#0;\x0C", Decode(L"&#50;&#0;&#1&#50;;"));
+  ASSERT_EQ(1u, m_trace.Messages().size());
+  EXPECT_EQ(L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"2&#0;&#12;\"", m_trace.Messages()[0]);
+}
+
+TEST_F(HtmlEntitiesTest, EmptyStringIsReportedByTheNumericPass) {
+  EXPECT_EQ(L"", Decode(L""));
+  EXPECT_EQ(1, m_trace.Count(L"Input string is empty", TRACE_WARNING));
+  CString text;
+  DecodeHtmlEntities(text);
+  EXPECT_EQ(2, m_trace.Count(L"Input string is empty", TRACE_WARNING));
+  CString lyrics(L"Caf&eacute; &#38; cr&egrave;me");
+  DecodeHtmlEntities(lyrics);
+  EXPECT_EQ(CString(L"Caf\u00E9 & cr\u00E8me"), lyrics);
+}
+
+TEST_F(HtmlEntitiesTest, FloodOfBadReferencesIsReportedUpToALimit) {
+  std::wstring text;
+  for (int i = 0; i < MAX_REPORTED_BAD_REFERENCES + 5; ++i) text += L"&#0;";
+  std::wstring expected = text;
+  EXPECT_EQ(expected, Decode(text));
+  EXPECT_EQ(MAX_REPORTED_BAD_REFERENCES,
+            m_trace.Count(L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"" + expected + L"\"", TRACE_ERROR));
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: 5 more references left unchanged and not reported", TRACE_ERROR));
+}
+
+TEST_F(HtmlEntitiesTest, LongChainsOfNestedReferencesFinish) {
+  std::wstring text = L"&#38;";
+  for (int i = 0; i < 100000; ++i) text += L"#38;";
+  text += L"#60;";
+  EXPECT_EQ(L"<", Decode(text));
+  std::wstring amps;
+  for (int i = 0; i < 100000; ++i) amps += L"&amp;";
+  EXPECT_EQ(std::wstring(100000, L'&'), Decode(amps));
+}
+
+TEST_F(HtmlEntitiesTest, MatchesTheLiteralProcedureOnGeneratedText) {
+  const std::vector<std::wstring> tokens = {
+      // plain text and loose pieces of references
+      L"a", L"Zz", L" ", L";", L"#", L"1", L"9", L"0", L"&", L"&#", L"amp;", L"lt", L"\u00E9",
+      // named
+      L"&amp;", L"&lt;", L"&gt;", L"&quot;", L"&nbsp;", L"&eacute;", L"&euro;", L"&AMP;", L"&amp", L"&apos;",
+      // numeric, valid (some produce "&", "#", ";" and digits)
+      L"&#65;", L"&#0065;", L"&#38;", L"&#038;", L"&#35;", L"&#59;", L"&#49;", L"&#50;", L"&#48;", L"&#233;",
+      L"&#55296;", L"&#65535;", L"&#12;",
+      // bad
+      L"&#0;", L"&#00;", L"&#70000;", L"&#65536;", L"&#99999999999;",
+      // nested
+      L"&amp;#38;", L"&#38;#60;", L"&#38;#38;#51;", L"&amp;#0;", L"&#38;#0;", L"&amp;amp;",
+      // unterminated or not decimal
+      L"&#65", L"&#x41;", L"&#;", L"&#-1;",
+  };
+  std::mt19937 random(20240131);
+  std::uniform_int_distribution<size_t> pick(0, tokens.size() - 1);
+  std::uniform_int_distribution<int> length(0, 24);
+  std::vector<std::wstring> expectedMessages;
+  int withReports = 0;
+  for (int round = 0; round < 4000; ++round) {
+    std::wstring input;
+    for (int n = length(random); n > 0; --n) input += tokens[pick(random)];
+    std::wstring expected = input;
+    std::vector<std::wstring> messages = OracleDecode(expected);
+    if (messages.size() > static_cast<size_t>(MAX_REPORTED_BAD_REFERENCES)) continue;
+    if (!messages.empty() && messages[0] != L"Input string is empty") ++withReports;
+    std::wstring actual = input;
+    DecodeHtmlEntities(actual);
+    ASSERT_EQ(expected, actual) << "input: " << std::string(CWideToAnsi(input.c_str()).Get());
+    expectedMessages.insert(expectedMessages.end(), messages.begin(), messages.end());
+  }
+  EXPECT_GT(withReports, 100);  // the generator does exercise the reports
+  std::vector<std::wstring> actualMessages = m_trace.Messages();
+  ASSERT_EQ(expectedMessages.size(), actualMessages.size());
+  for (size_t i = 0; i < expectedMessages.size(); ++i) ASSERT_EQ(expectedMessages[i], actualMessages[i]) << i;
+}

@@ -1,0 +1,260 @@
+// DecodeHtmlEntities.
+//
+// The result is defined by a simple procedure: replace every named reference
+// row by row, then repeatedly find the first numeric reference, replace every
+// occurrence of its text, and start again from the beginning (bad references
+// are reported once and skipped). Done literally that costs a pass over the
+// string for every row and for every distinct reference. This file produces
+// the same string, and the same report lines, in one pass each:
+//
+// Named pass: a reference text starts with "&", ends with the first ";" and
+// holds only letters and digits, and no row produces a letter, a digit or ";".
+// So occurrences never overlap and no row creates an occurrence for a later
+// row, except "&amp;", which comes last and whose output is not searched
+// again. One left-to-right scan with a table lookup at each "&" is therefore
+// exactly the row-by-row result.
+//
+// Numeric pass: numeric references cannot overlap either ("&" never occurs
+// inside one), so the rewriting has a single end result however the
+// replacements are ordered; a streaming rewrite that decodes a reference as
+// soon as its ";" arrives at the end of the output, and then looks at the new
+// end of the output again (the decoded character may be a digit, "#", "&" or
+// ";" that completes or continues a reference begun before it), reaches it.
+//
+// The report lines quote the whole string as the literal procedure has it at
+// that moment, and that procedure has already replaced, further right, every
+// occurrence of the texts it decoded so far (in the order it decoded them).
+// To reproduce that string the stream keeps the literal procedure's order of
+// replacement steps: each character carries the step that produced it (0 for
+// input), and a completed reference whose newest character comes from step t
+// is decoded by the first earlier-recorded step after t with the same text,
+// or else starts a new step. A report then replays the rest of the input with
+// the steps recorded so far, which yields the literal procedure's string.
+#include "text/HtmlEntities.h"
+
+#include <algorithm>
+#include <climits>
+#include <unordered_map>
+#include <vector>
+
+#include "diag/TraceLevels.h"
+#include "text/NarrowMessage.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Named pass
+// ---------------------------------------------------------------------------
+
+struct NamedIndex {
+  std::unordered_map<std::string, wchar_t> codes;  // "&name;" -> code unit
+  size_t maxNameLength = 0;                          // without "&" and ";"
+};
+
+const NamedIndex& GetNamedIndex() {
+  static const NamedIndex s_index = [] {
+    NamedIndex index;
+    for (const NamedEntity* row = NamedEntityTable; row->pszName != nullptr; ++row) {
+      index.codes.emplace(row->pszName, static_cast<wchar_t>(row->nCode));
+      index.maxNameLength = std::max(index.maxNameLength, std::char_traits<char>::length(row->pszName) - 2);
+    }
+    return index;
+  }();
+  return s_index;
+}
+
+bool IsAsciiAlnum(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
+}
+
+void DecodeNamed(std::wstring& text) {
+  if (text.find(L'&') == std::wstring::npos) return;
+  const NamedIndex& index = GetNamedIndex();
+  std::wstring out;
+  out.reserve(text.size());
+  std::string key;
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    wchar_t c = text[i];
+    if (c != L'&') {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    while (j < n && j - i - 1 < index.maxNameLength && IsAsciiAlnum(text[j])) ++j;
+    if (j < n && j > i + 1 && text[j] == L';') {
+      key.assign(1, '&');
+      for (size_t k = i + 1; k < j; ++k) key.push_back(static_cast<char>(text[k]));
+      key.push_back(';');
+      auto hit = index.codes.find(key);
+      if (hit != index.codes.end()) {
+        out.push_back(hit->second);
+        i = j + 1;
+        continue;
+      }
+    }
+    out.push_back(L'&');
+    ++i;
+  }
+  text.swap(out);
+}
+
+// ---------------------------------------------------------------------------
+// Numeric pass
+// ---------------------------------------------------------------------------
+
+// The replacement steps of the literal procedure: for each reference text
+// (its digits), the steps that replaced it, ascending.
+struct ReplacementSteps {
+  std::unordered_map<std::string, std::vector<uint32_t>> byDigits;
+  uint32_t count = 0;
+};
+
+struct BadReference {
+  bool found = false;
+  std::wstring text;
+  int value = 0;
+};
+
+constexpr int32_t kNoReference = -1;
+
+// Streaming rewrite of numeric references. Live: decodes every reference
+// from 1 to 65535, recording new steps as the literal procedure would take
+// them. Replay: decodes only what the recorded steps had already replaced
+// ahead of the procedure's position, and records nothing.
+class CNumericStream {
+ public:
+  CNumericStream(ReplacementSteps& steps, bool live, size_t expectedLength) : m_steps(steps), m_bLive(live) {
+    m_out.reserve(expectedLength);
+    m_step.reserve(expectedLength);
+    m_start.reserve(expectedLength);
+  }
+
+  // Appends one input character and settles the end of the output.
+  // Returns a bad reference completed by it, if any (live only).
+  BadReference Push(wchar_t c) {
+    BadReference bad;
+    uint32_t step = 0;
+    for (;;) {
+      const size_t i = m_out.size();
+      const int32_t before = i > 0 ? m_start[i - 1] : kNoReference;
+      int32_t start = kNoReference;
+      bool complete = false;
+      if (c == L'&') {
+        start = static_cast<int32_t>(i);
+      } else if (c == L'#') {
+        if (before != kNoReference && static_cast<size_t>(before) == i - 1) start = before;
+      } else if (c >= L'0' && c <= L'9') {
+        if (before != kNoReference && static_cast<size_t>(before) + 1 <= i - 1) start = before;
+      } else if (c == L';') {
+        complete = before != kNoReference && static_cast<size_t>(before) + 2 <= i - 1;
+      }
+      m_out.push_back(c);
+      m_step.push_back(step);
+      m_start.push_back(start);
+      if (!complete) return bad;
+
+      // "&#digits;" now ends the output at i.
+      const size_t first = static_cast<size_t>(before);
+      uint32_t newest = 0;
+      for (size_t k = first; k <= i; ++k) newest = std::max(newest, m_step[k]);
+      m_digits.clear();
+      int64_t value = 0;
+      for (size_t k = first + 2; k < i; ++k) {
+        m_digits.push_back(static_cast<char>(m_out[k]));
+        value = std::min<int64_t>(value * 10 + (m_out[k] - L'0'), static_cast<int64_t>(INT_MAX) + 1);
+      }
+      if (value < 1 || value > 65535) {
+        m_start[i] = kNoReference;
+        if (m_bLive) {
+          bad.found = true;
+          bad.text.assign(m_out, first, i + 1 - first);
+          // Digits beyond 32 bits are shown as the largest 32-bit value.
+          bad.value = value > INT_MAX ? INT_MAX : static_cast<int>(value);
+        }
+        return bad;
+      }
+      uint32_t by = 0;
+      auto recorded = m_steps.byDigits.find(m_digits);
+      if (recorded != m_steps.byDigits.end()) {
+        auto later = std::upper_bound(recorded->second.begin(), recorded->second.end(), newest);
+        if (later != recorded->second.end()) by = *later;
+      }
+      if (by == 0 && m_bLive) {
+        by = ++m_steps.count;
+        m_steps.byDigits[m_digits].push_back(by);
+      } else if (by == 0) {
+        // Not replaced yet when the procedure reaches this point.
+        m_start[i] = kNoReference;
+        return bad;
+      }
+      m_out.resize(first);
+      m_step.resize(first);
+      m_start.resize(first);
+      c = static_cast<wchar_t>(value);
+      step = by;
+    }
+  }
+
+  const std::wstring& Output() const { return m_out; }
+  std::wstring& Output() { return m_out; }
+
+ private:
+  ReplacementSteps& m_steps;
+  bool m_bLive;
+  std::wstring m_out;
+  std::vector<uint32_t> m_step;   // step that produced each output character
+  std::vector<int32_t> m_start;   // start of the reference each character may continue
+  std::string m_digits;
+};
+
+void ReportBadReference(const BadReference& bad, const std::wstring& whole) {
+  LogNarrowMessage(TRACE_ERROR, "Bad &#nnn; code: \"" + NarrowForMessage(bad.text.c_str()) + "\" => " +
+                                    std::to_string(bad.value) + " ; string is:\n\t\"" +
+                                    NarrowForMessage(whole.c_str()) + "\"");
+}
+
+void DecodeNumeric(std::wstring& text) {
+  if (text.empty()) {
+    // What the literal procedure's matcher reports for an empty string.
+    LogNarrowMessage(TRACE_WARNING, "Input string is empty");
+    return;
+  }
+  if (text.find(L"&#") == std::wstring::npos) return;
+
+  ReplacementSteps steps;
+  CNumericStream stream(steps, true, text.size());
+  int reported = 0;
+  long long unreported = 0;
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    BadReference bad = stream.Push(text[i]);
+    if (!bad.found) continue;
+    if (reported >= MAX_REPORTED_BAD_REFERENCES) {
+      ++unreported;
+      continue;
+    }
+    ++reported;
+    // The string as the literal procedure has it now: what is settled so
+    // far, then the rest of the input with the replacements already made.
+    CNumericStream rest(steps, false, n - i);
+    for (size_t k = i + 1; k < n; ++k) rest.Push(text[k]);
+    ReportBadReference(bad, stream.Output() + rest.Output());
+  }
+  if (unreported > 0) {
+    LogNarrowMessage(TRACE_ERROR, "Bad &#nnn; code: " + std::to_string(unreported) +
+                                      " more references left unchanged and not reported");
+  }
+  text.swap(stream.Output());
+}
+
+}  // namespace
+
+void DecodeHtmlEntities(std::wstring& text) {
+  DecodeNamed(text);
+  DecodeNumeric(text);
+}
+
+void DecodeHtmlEntities(CString& text) { DecodeHtmlEntities(text.Str()); }

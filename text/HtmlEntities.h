@@ -1,0 +1,45 @@
+// Decoding of HTML character references in text cut out of wiki pages.
+//
+// DecodeHtmlEntities works in place, in two passes: first the named
+// references of NamedEntityTable (case-sensitive; "&nbsp;" becomes a plain
+// space; "&amp;" is decoded last, so "&amp;lt;" gives "&lt;"), then the
+// decimal numeric references "&#digits;". A numeric reference from 1 to 65535
+// becomes that single code unit (surrogate values included); a reference
+// that a decoded one brings into being ("&#38;#60;", "&amp;#60;") is decoded
+// too. Every other numeric reference (0, above 65535, digits beyond 32 bits)
+// stays and is reported once per occurrence at TRACE_ERROR with the string
+// as it stands at that moment; after MAX_REPORTED_BAD_REFERENCES such
+// reports one closing line counts the rest, so hostile text cannot flood the
+// log. Hexadecimal references, unknown names and references without ";"
+// stay unchanged and are not reported. An empty string logs "Input string
+// is empty" at TRACE_WARNING.
+//
+// Cost: linear in the text length, whatever the mix of references (one scan
+// for the named pass, one streaming pass for the numeric references); each
+// report costs one copy of the text.
+// Failure: nothing is raised for bad references; allocation failures raise
+//   std::bad_alloc. Threads: any thread; the table is read-only.
+#ifndef VERSEWELL_TEXT_HTML_ENTITIES_H
+#define VERSEWELL_TEXT_HTML_ENTITIES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <versewell/cstring.h>
+
+struct NamedEntity {
+  const char* pszName;  // the whole reference, "&" and ";" included
+  uint16_t nCode;       // the code unit that replaces it
+};
+
+// 253 rows in replacement order, ended by a row whose name is null.
+extern const NamedEntity NamedEntityTable[];
+extern const size_t NAMED_ENTITY_COUNT;
+
+constexpr int MAX_REPORTED_BAD_REFERENCES = 20;
+
+void DecodeHtmlEntities(std::wstring& text);
+void DecodeHtmlEntities(CString& text);
+
+#endif  // VERSEWELL_TEXT_HTML_ENTITIES_H
