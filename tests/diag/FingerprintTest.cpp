@@ -1,0 +1,104 @@
+// MD5 (RFC 1321) and the module fingerprint.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "diag/MD5Checksum.h"
+#include "diag/ModuleFingerprint.h"
+#include "diag/TraceLevels.h"
+#include "platform/File.h"
+#include "platform/FileIo.h"
+#include "platform/Module.h"
+#include "support/FailingFileIo.h"
+#include "support/TempDir.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+CString Md5(const std::string& bytes, size_t chunk = 0) {
+  CMD5Checksum md5;
+  if (chunk == 0) chunk = bytes.size() + 1;
+  for (size_t i = 0; i < bytes.size(); i += chunk)
+    md5.Update(reinterpret_cast<const unsigned char*>(bytes.data()) + i, std::min(chunk, bytes.size() - i));
+  return md5.Final();
+}
+
+// md5sum from coreutils: an oracle independent of our code.
+std::string SystemMd5(const std::string& path) {
+  std::string command = "md5sum '" + path + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  char out[64] = {0};
+  size_t n = fread(out, 1, 32, pipe);
+  pclose(pipe);
+  return std::string(out, n);
+}
+
+}  // namespace
+
+TEST(MD5Checksum, Rfc1321TestSuite) {
+  EXPECT_EQ(Md5(""), L"d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Md5("a"), L"0cc175b9c0f1b6a831c399e269772661");
+  EXPECT_EQ(Md5("abc"), L"900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(Md5("message digest"), L"f96b697d7cb7938d525a2f31aaf161d0");
+  EXPECT_EQ(Md5("abcdefghijklmnopqrstuvwxyz"), L"c3fcd3d76192e4007dfb496cca67e13b");
+  EXPECT_EQ(Md5("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+            L"d174ab98d277d9f5a5611c2c9f419d9f");
+  EXPECT_EQ(Md5("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+            L"57edf4a22be3c955ac49da2e2107b67a");
+  EXPECT_EQ(Md5(std::string(1000000, 'a')), L"7707d6ae4e027c70eea2a935c2296f21");
+}
+
+TEST(MD5Checksum, ChunkingAndPaddingBoundariesDoNotChangeTheDigest) {
+  std::string data;
+  for (int i = 0; i < 300; ++i) data += static_cast<char>(i * 7 + 3);
+  // Lengths around the 56-byte padding limit and the 64-byte block.
+  for (size_t length : {0u, 1u, 55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 128u, 300u}) {
+    std::string bytes = data.substr(0, length);
+    CString whole = Md5(bytes);
+    for (size_t chunk : {1u, 3u, 63u, 64u, 100u}) EXPECT_EQ(Md5(bytes, chunk), whole) << length << "/" << chunk;
+  }
+  // Final starts a new message.
+  CMD5Checksum md5;
+  md5.Update(reinterpret_cast<const unsigned char*>("abc"), 3);
+  md5.Final();
+  EXPECT_EQ(md5.Final(), L"d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(ModuleFingerprint, FileDigestMatchesTheSystemTool) {
+  CTempDir dir;
+  WriteFileBytes(dir.File("empty.bin"), "");
+  EXPECT_EQ(GetFileMD5(FromUtf8(dir.File("empty.bin"))), L"d41d8cd98f00b204e9800998ecf8427e");
+  std::string bytes;
+  for (int i = 0; i < 3 * 1024 + 5; ++i) bytes += static_cast<char>((i * 31) ^ (i >> 3));
+  WriteFileBytes(dir.File("data.bin"), bytes);
+  CString digest = GetFileMD5(FromUtf8(dir.File("data.bin")));
+  EXPECT_EQ(digest, Md5(bytes));
+  EXPECT_EQ(ToUtf8(digest.Str()), SystemMd5(dir.File("data.bin")));
+  try {
+    GetFileMD5(FromUtf8(dir.File("missing.bin")));
+    ADD_FAILURE() << "no exception";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
+  }
+}
+
+TEST(ModuleFingerprint, IsTheDigestOfTheModuleFile) {
+  std::string module = ToUtf8(platform::GetOwnModulePath());
+  ASSERT_FALSE(module.empty());
+  CString fingerprint = MakeModuleFingerprint();
+  EXPECT_EQ(fingerprint.GetLength(), 32);
+  EXPECT_EQ(ToUtf8(fingerprint.Str()), SystemMd5(module));
+}
+
+TEST(ModuleFingerprint, FailureGivesAnEmptyIdAndTheErrorLine) {
+  CTraceCapture capture(TRACE_ERROR);
+  std::wstring module = platform::GetOwnModulePath();
+  CFailingFileIo io;
+  io.FailOpenOf(module, 5);  // ERROR_ACCESS_DENIED
+  ScopedFileIo scoped(io);
+  EXPECT_EQ(MakeModuleFingerprint(), L"");
+  EXPECT_EQ(capture.Count(L"Can not make MD5hash, CFileException: Access to " + module + L" was denied.", TRACE_ERROR),
+            1);
+}
