@@ -248,8 +248,12 @@ class CPosixPrivateProfile : public IPrivateProfile {
       e.known = false;
       return false;
     }
+    // An existing section is written under the spelling it already has.
+    const wchar_t* name = section;
+    size_t nameLength = sectionLength;
+    if (s != CProfileImage::NO_INDEX) name = e.image.SectionName(s, nameLength);
     const std::string record =
-        CProfileImage::FormatRecord(section, sectionLength, key, keyLength, value, valueLength, end == 0);
+        CProfileImage::FormatRecord(name, nameLength, key, keyLength, value, valueLength, end == 0);
     if (!WriteRange(fd.Get(), record, end)) {
       const DWORD error = ErrorFromErrno(errno);
       // Leave no part of the record behind.

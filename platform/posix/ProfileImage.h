@@ -60,6 +60,11 @@ class CProfileImage {
                 const wchar_t* value, size_t valueLength);
 
   size_t SectionCount() const { return m_sections.size(); }
+  // The name of section `index` as it first appeared (not terminated).
+  const wchar_t* SectionName(uint32_t index, size_t& length) const {
+    length = m_sections[index].nameLength;
+    return m_names.data() + m_sections[index].nameOffset;
+  }
   // Every section name followed by 0, in file order (no final extra 0).
   const std::vector<wchar_t>& NamesBlock() const { return m_names; }
   // Names of the keys of a section, each followed by 0.
