@@ -105,11 +105,84 @@ void DecodeNamed(std::wstring& text) {
 // Numeric pass
 // ---------------------------------------------------------------------------
 
-// The replacement steps of the literal procedure: for each reference text
-// (its digits), the steps that replaced it, ascending.
-struct ReplacementSteps {
-  std::unordered_map<std::string, std::vector<uint32_t>> byDigits;
-  uint32_t count = 0;
+// The replacement steps of the literal procedure: for each reference text,
+// the steps that replaced it, ascending. Only references from 1 to 65535 are
+// replaced, so (number of digits, value) identifies the text exactly, leading
+// zeros included. Open addressing keeps one step inline, which is all most
+// texts ever get; repeated steps go to a side list.
+class CReplacementSteps {
+ public:
+  CReplacementSteps() : m_slots(64), m_nUsed(0), m_nCount(0) {}
+
+  // The first step after `after` that replaced this text; 0 when none.
+  uint32_t FindAfter(uint64_t length, uint32_t value, uint32_t after) const {
+    const Slot* slot = Lookup(length, value);
+    if (slot == nullptr) return 0;
+    if (slot->first > after) return slot->first;
+    if (slot->extras < 0) return 0;
+    const std::vector<uint32_t>& more = m_extras[static_cast<size_t>(slot->extras)];
+    auto later = std::upper_bound(more.begin(), more.end(), after);
+    return later != more.end() ? *later : 0;
+  }
+
+  // Records a new step for this text and returns its number.
+  uint32_t Record(uint64_t length, uint32_t value) {
+    const uint32_t step = ++m_nCount;
+    Slot* slot = Lookup(length, value);
+    if (slot == nullptr) {
+      if ((m_nUsed + 1) * 2 > m_slots.size()) Grow();
+      slot = &Probe(length, value);
+      *slot = Slot{length, value, step, -1, true};
+      ++m_nUsed;
+    } else {
+      if (slot->extras < 0) {
+        slot->extras = static_cast<int32_t>(m_extras.size());
+        m_extras.emplace_back();
+      }
+      m_extras[static_cast<size_t>(slot->extras)].push_back(step);
+    }
+    return step;
+  }
+
+ private:
+  struct Slot {
+    uint64_t length;
+    uint32_t value;
+    uint32_t first;
+    int32_t extras;
+    bool used;
+  };
+
+  static size_t Hash(uint64_t length, uint32_t value) {
+    uint64_t h = (length * 0x9E3779B97F4A7C15ull) ^ (value * 0xC2B2AE3D27D4EB4Full);
+    return static_cast<size_t>(h ^ (h >> 29));
+  }
+  // The slot holding the key, or the empty slot where it belongs.
+  Slot& Probe(uint64_t length, uint32_t value) {
+    size_t mask = m_slots.size() - 1;
+    for (size_t i = Hash(length, value) & mask;; i = (i + 1) & mask) {
+      Slot& slot = m_slots[i];
+      if (!slot.used || (slot.length == length && slot.value == value)) return slot;
+    }
+  }
+  Slot* Lookup(uint64_t length, uint32_t value) {
+    Slot& slot = Probe(length, value);
+    return slot.used ? &slot : nullptr;
+  }
+  const Slot* Lookup(uint64_t length, uint32_t value) const {
+    return const_cast<CReplacementSteps*>(this)->Lookup(length, value);
+  }
+  void Grow() {
+    std::vector<Slot> old(m_slots.size() * 2);
+    old.swap(m_slots);
+    for (const Slot& slot : old)
+      if (slot.used) Probe(slot.length, slot.value) = slot;
+  }
+
+  std::vector<Slot> m_slots;  // size: a power of two
+  size_t m_nUsed;
+  uint32_t m_nCount;
+  std::vector<std::vector<uint32_t>> m_extras;
 };
 
 struct BadReference {
@@ -118,7 +191,7 @@ struct BadReference {
   int value = 0;
 };
 
-constexpr int32_t kNoReference = -1;
+constexpr int64_t kNoReference = -1;
 
 // Streaming rewrite of numeric references. Live: decodes every reference
 // from 1 to 65535, recording new steps as the literal procedure would take
@@ -126,7 +199,7 @@ constexpr int32_t kNoReference = -1;
 // ahead of the procedure's position, and records nothing.
 class CNumericStream {
  public:
-  CNumericStream(ReplacementSteps& steps, bool live, size_t expectedLength) : m_steps(steps), m_bLive(live) {
+  CNumericStream(CReplacementSteps& steps, bool live, size_t expectedLength) : m_steps(steps), m_bLive(live) {
     m_out.reserve(expectedLength);
     m_step.reserve(expectedLength);
     m_start.reserve(expectedLength);
@@ -139,11 +212,11 @@ class CNumericStream {
     uint32_t step = 0;
     for (;;) {
       const size_t i = m_out.size();
-      const int32_t before = i > 0 ? m_start[i - 1] : kNoReference;
-      int32_t start = kNoReference;
+      const int64_t before = i > 0 ? m_start[i - 1] : kNoReference;
+      int64_t start = kNoReference;
       bool complete = false;
       if (c == L'&') {
-        start = static_cast<int32_t>(i);
+        start = static_cast<int64_t>(i);
       } else if (c == L'#') {
         if (before != kNoReference && static_cast<size_t>(before) == i - 1) start = before;
       } else if (c >= L'0' && c <= L'9') {
@@ -160,12 +233,9 @@ class CNumericStream {
       const size_t first = static_cast<size_t>(before);
       uint32_t newest = 0;
       for (size_t k = first; k <= i; ++k) newest = std::max(newest, m_step[k]);
-      m_digits.clear();
       int64_t value = 0;
-      for (size_t k = first + 2; k < i; ++k) {
-        m_digits.push_back(static_cast<char>(m_out[k]));
+      for (size_t k = first + 2; k < i; ++k)
         value = std::min<int64_t>(value * 10 + (m_out[k] - L'0'), static_cast<int64_t>(INT_MAX) + 1);
-      }
       if (value < 1 || value > 65535) {
         m_start[i] = kNoReference;
         if (m_bLive) {
@@ -176,15 +246,10 @@ class CNumericStream {
         }
         return bad;
       }
-      uint32_t by = 0;
-      auto recorded = m_steps.byDigits.find(m_digits);
-      if (recorded != m_steps.byDigits.end()) {
-        auto later = std::upper_bound(recorded->second.begin(), recorded->second.end(), newest);
-        if (later != recorded->second.end()) by = *later;
-      }
+      const uint64_t length = i - first - 2;
+      uint32_t by = m_steps.FindAfter(length, static_cast<uint32_t>(value), newest);
       if (by == 0 && m_bLive) {
-        by = ++m_steps.count;
-        m_steps.byDigits[m_digits].push_back(by);
+        by = m_steps.Record(length, static_cast<uint32_t>(value));
       } else if (by == 0) {
         // Not replaced yet when the procedure reaches this point.
         m_start[i] = kNoReference;
@@ -202,12 +267,11 @@ class CNumericStream {
   std::wstring& Output() { return m_out; }
 
  private:
-  ReplacementSteps& m_steps;
+  CReplacementSteps& m_steps;
   bool m_bLive;
   std::wstring m_out;
   std::vector<uint32_t> m_step;   // step that produced each output character
-  std::vector<int32_t> m_start;   // start of the reference each character may continue
-  std::string m_digits;
+  std::vector<int64_t> m_start;   // start of the reference each character may continue
 };
 
 void ReportBadReference(const BadReference& bad, const std::wstring& whole) {
@@ -224,7 +288,7 @@ void DecodeNumeric(std::wstring& text) {
   }
   if (text.find(L"&#") == std::wstring::npos) return;
 
-  ReplacementSteps steps;
+  CReplacementSteps steps;
   CNumericStream stream(steps, true, text.size());
   int reported = 0;
   long long unreported = 0;
