@@ -259,7 +259,7 @@ int CCommandRunner::RunSongs() {
   int code = ListSongs(artist, songs);
   if (code != EXIT_FOUND) return code;
   if (m_options.bJson) {
-    nlohmann::json list = nlohmann::json::array();
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const SongListEntry& song : songs)
       list.push_back({{"title", WideToUtf8(song.Title)}, {"url", WideToUtf8(song.Url)}});
     Emit({{"artist", WideToUtf8(artist)}, {"songs", std::move(list)}});
@@ -339,7 +339,7 @@ int CCommandRunner::RunFetchAll() {
 
   CProgress progress(hostplatform::StderrIsTerminal());
   CUniqueNamer namer;
-  nlohmann::json files = nlohmann::json::array();
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
   size_t saved = 0, skipped = 0, failed = 0, done = 0;
   bool interrupted = false;
   for (const SongListEntry& song : songs) {
@@ -351,7 +351,7 @@ int CCommandRunner::RunFetchAll() {
     progress.Update(done, songs.size(), OneLine(song.Title));
     const std::string name = namer.Assign(SafeBaseName(song.Title), ".txt");
     const fs::path path = outDir / name;
-    nlohmann::json file = {{"title", title}, {"url", WideToUtf8(song.Url)}, {"file", path.string()}};
+    nlohmann::ordered_json file = {{"title", title}, {"url", WideToUtf8(song.Url)}, {"file", path.string()}};
     if (!m_options.bForce && fs::exists(path, ec)) {
       ++skipped;
       file["status"] = "skipped";
@@ -441,14 +441,14 @@ std::string CCommandRunner::Address(const std::wstring& siteAddress) const {
   return text;
 }
 
-void CCommandRunner::Emit(nlohmann::json document) {
+void CCommandRunner::Emit(nlohmann::ordered_json document) {
   if (m_options.bStats) {
     SStats stats = ReadStats();
     document["stats"] = {{"downloads", stats.nDownloads},
                          {"successful_downloads", stats.nSuccessful},
                          {"download_time_ms", stats.nMilliseconds}};
   }
-  WriteStdout(document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", m_bOutputFailed);
+  WriteStdout(document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n", m_bOutputFailed);
 }
 
 void CCommandRunner::EmitText(const std::string& text) {

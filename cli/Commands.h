@@ -65,7 +65,7 @@ class CCommandRunner {
 
   // Prints a JSON document (with "stats" added when asked) or, in text mode,
   // the statistics on standard error.
-  void Emit(nlohmann::json document);
+  void Emit(nlohmann::ordered_json document);
   void EmitText(const std::string& text);
   void FinishWithoutOutput();
   int Interrupted();

@@ -48,15 +48,17 @@ std::string DefaultPluginPath() {
   const std::string file = hostplatform::PluginFileName();
   if (exe.empty()) return file;
   const fs::path bin = fs::path(exe).parent_path();
+  // The program's own folder first: that is the build tree, and an
+  // installed bin/ folder holds no library.
   std::vector<fs::path> candidates = {
+      bin / file,
       bin.parent_path() / VERSEWELL_INSTALL_LIBDIR / file,
       bin.parent_path() / "lib" / file,
-      bin / file,
   };
   std::error_code ec;
   for (const fs::path& candidate : candidates)
     if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
-  return candidates.front().lexically_normal().string();
+  return candidates[1].lexically_normal().string();
 }
 
 std::map<std::string, std::string> ReadPluginInfo(const std::string& path) {

@@ -35,10 +35,11 @@ class CPluginLibrary {
   std::string m_strPath;
 };
 
-// The library installed beside the running program: <prefix>/lib next to
-// <prefix>/bin (also the distribution's multiarch lib folder), or the same
-// folder as the program (the build tree). Returns the first candidate that
-// exists, else the first candidate, so the error names a sensible path.
+// The library installed beside the running program: the same folder as the
+// program (the build tree), or <prefix>/lib next to <prefix>/bin (also the
+// configured library folder, such as a multiarch one). Returns the first
+// candidate that exists, else the installed location, so that the error
+// names a sensible path.
 std::string DefaultPluginPath();
 
 // The key/value items of the plug-in information string that the library

@@ -27,6 +27,8 @@ STitleChoice ChooseTitle(const std::vector<std::wstring>& titles, const std::wst
 
 // Levenshtein distance with unit costs (exposed for tests).
 size_t EditDistance(const std::wstring& a, const std::wstring& b);
+// The smallest edit distance between `key` and any stretch of `text`.
+size_t SubstringDistance(const std::wstring& key, const std::wstring& text);
 
 }  // namespace cli
 

@@ -112,6 +112,17 @@ TEST(TitleChoice, HugeTitlesCostBoundedWork) {
   EXPECT_EQ(EditDistance(L"kitten", L"sitting"), 3u);
 }
 
+TEST(TitleChoice, TheStartOfALongTitleBeatsAShortUnrelatedOne) {
+  std::vector<std::wstring> titles = {L"Early One Morning", L"Who Will Shoe Your Pretty Little Foot?"};
+  EXPECT_EQ(ChooseTitle(titles, L"who will shoe").nIndex, 1u);
+  EXPECT_EQ(ChooseTitle(titles, L"pretty foot").nIndex, 1u);
+  EXPECT_EQ(ChooseTitle(titles, L"erly morning").nIndex, 0u);
+  // Of titles containing the typed text, the one with least beyond it wins.
+  EXPECT_EQ(ChooseTitle({L"Salt Road (live at the harbour)", L"Salt Road (live)"}, L"salt road").nIndex, 1u);
+  EXPECT_EQ(SubstringDistance(L"wier", L"lanterns on the weir"), 2u);
+  EXPECT_EQ(SubstringDistance(L"", L"abc"), 0u);
+}
+
 TEST(ProgressLine, FitsTheTerminalAndShowsCountsAndTime) {
   std::string line = CProgress::Render(3, 12, "Salt Road", 75, 80);
   EXPECT_EQ(line, "[#####---------------] 3/12 01:15 Salt Road");

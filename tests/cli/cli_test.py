@@ -54,6 +54,7 @@ class WikiServer:
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
         self.process.wait(timeout=30)
+        self.process.stdout.close()
 
 
 def clean_env(extra):
@@ -307,7 +308,7 @@ class FetchAllTest(CliTestCase):
         shutil.copytree(ARGS.sample, root)
         with open(os.path.join(root, "wiki", "Zed_Slowcoach.html"), "w") as f:
             f.write('<ol>\n<li> <b><a href="/wiki/Quillfeather:Salt_Road" title="a">Salt Road</a></b></li>\n'
-                    '<li> <b><a href="/_test/hang?ms=20000" title="b">Hanging Song</a></b></li>\n'
+                    '<li> <b><a href="/_test/hang?ms=8000" title="b">Hanging Song</a></b></li>\n'
                     '<li> <b><a href="/wiki/Quillfeather:Greensleeves" title="c">Greensleeves</a></b></li>\n</ol>\n')
         with open(os.path.join(root, "categories", "Artists_Z.tsv"), "w") as f:
             f.write("/wiki/Zed_Slowcoach\tZed Slowcoach\tZed Slowcoach\n")
