@@ -224,7 +224,6 @@ CStdioFile::CStdioFile(const wchar_t* fileName, UINT openFlags) : CStdioFile() {
 CStdioFile::~CStdioFile() { CStdioFile::Abort(); }
 
 BOOL CStdioFile::Open(const wchar_t* fileName, UINT openFlags, CFileException* error) {
-  DropBuffer();
   m_bBufferValid = false;
   // The stream never translates, so the type bits mean nothing to the handle.
   if (!CFile::Open(fileName, openFlags & ~static_cast<UINT>(typeText | typeBinary), error)) return 0;
