@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/File.h"
-#include "support/FailingFileIo.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -143,15 +142,4 @@ TEST_F(FileTest, StdioLinesAreUtf16AndFileNameIsTheLastPathPart) {
   EXPECT_EQ(line, L"cd");
   EXPECT_FALSE(file.ReadString(line));
   EXPECT_EQ(file.ReadString(buffer, 3), nullptr);
-}
-
-TEST_F(FileTest, FailedCloseRaisesAndStillReleasesTheHandle) {
-  CFailingFileIo io;
-  ScopedFileIo scoped(io);
-  CFile file(Path("c.txt").c_str(), CFile::modeCreate | CFile::modeWrite);
-  io.failClose = true;
-  EXPECT_THROW(file.Close(), CFileException);
-  EXPECT_FALSE(file.IsOpen());
-  io.failClose = false;
-  file.Close();  // closing twice is harmless
 }

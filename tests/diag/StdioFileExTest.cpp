@@ -216,22 +216,6 @@ TEST_F(StdioFileExTest, WriteErrorRaisesFileExceptionAndReadErrorEndsTheLines) {
   EXPECT_THROW(file.Seek(0, CFile::begin); file.ReadString(line), CFileException);
 }
 
-TEST(GrowLineBuffer, KeepsABigEnoughBufferAndCopiesIntoAZeroFilledOne) {
-  wchar_t inlineBuffer[4] = {L'a', L'b', L'c', L'd'};
-  bool allocated = false;
-  EXPECT_EQ(GrowLineBuffer(inlineBuffer, 4, 4, allocated), inlineBuffer);
-  EXPECT_FALSE(allocated);
-  wchar_t* grown = GrowLineBuffer(inlineBuffer, 4, 8, allocated);
-  ASSERT_NE(grown, inlineBuffer);
-  EXPECT_TRUE(allocated);
-  EXPECT_EQ(std::wstring(grown, 8), std::wstring(L"abcd\0\0\0\0", 8));
-  // A heap buffer is released when it is replaced (the sanitizer build
-  // would report a leak or a double release).
-  wchar_t* again = GrowLineBuffer(grown, 8, 16, allocated);
-  EXPECT_EQ(std::wstring(again, 5), std::wstring(L"abcd\0", 5));
-  delete[] again;
-}
-
 // ---------------------------------------------------------------------------
 // The reader grows its buffer geometrically. This is the plain reading of
 // the line algorithm, growing by 128 characters at a time and finding the
