@@ -1,6 +1,7 @@
 #include "search/ArtistNameMatcher.h"
 
 #include <cwchar>
+#include <limits>
 
 #include <versewell/cstring.h>
 
@@ -121,16 +122,32 @@ void CArtistNameMatcher::Prepare(const wchar_t* text, size_t length, CPrepared& 
 float CArtistNameMatcher::GetDistance(const wchar_t* wanted, const wchar_t* candidate) {
   const wchar_t* a = wanted != nullptr ? wanted : L"";
   const wchar_t* b = candidate != nullptr ? candidate : L"";
-  return Distance(a, std::wcslen(a), b, std::wcslen(b));
+  return Distance(a, std::wcslen(a), b, std::wcslen(b), std::numeric_limits<float>::infinity());
 }
 
 float CArtistNameMatcher::GetDistance(const std::wstring& wanted, const std::wstring& candidate) {
-  return Distance(wanted.data(), wanted.size(), candidate.data(), candidate.size());
+  return Distance(wanted.data(), wanted.size(), candidate.data(), candidate.size(),
+                  std::numeric_limits<float>::infinity());
+}
+
+float CArtistNameMatcher::GetDistanceBelow(const std::wstring& wanted, const std::wstring& candidate, float limit) {
+  return Distance(wanted.data(), wanted.size(), candidate.data(), candidate.size(), limit);
+}
+
+float CArtistNameMatcher::GetDistanceBelow(const wchar_t* wanted, size_t wantedLength, const wchar_t* candidate,
+                                           size_t candidateLength, float limit) {
+  return Distance(wanted != nullptr ? wanted : L"", wanted != nullptr ? wantedLength : 0,
+                  candidate != nullptr ? candidate : L"", candidate != nullptr ? candidateLength : 0, limit);
 }
 
 float CArtistNameMatcher::Distance(const wchar_t* wanted, size_t wantedLength, const wchar_t* candidate,
-                                   size_t candidateLength) {
-  Prepare(wanted, wantedLength, m_a);
+                                   size_t candidateLength, float limit) {
+  if (!m_bWantedPrepared || m_strPreparedWanted.size() != wantedLength ||
+      m_strPreparedWanted.compare(0, wantedLength, wanted, wantedLength) != 0) {
+    m_strPreparedWanted.assign(wanted, wantedLength);
+    Prepare(wanted, wantedLength, m_a);
+    m_bWantedPrepared = true;
+  }
   Prepare(candidate, candidateLength, m_b);
   const size_t n = m_a.units.size();
   const size_t m = m_b.units.size();
@@ -151,6 +168,7 @@ float CArtistNameMatcher::Distance(const wchar_t* wanted, size_t wantedLength, c
     const float deletion = kCharCost[ca][CLASS_NONE];
     const float* costRow = kCharCost[ca];
     cur[0] = prev[0] + deletion;
+    float rowMin = cur[0];
     for (size_t j = 1; j <= m; ++j) {
       const int cb = m_b.classes[j - 1];
       float replacement, del = deletion, ins = kCharCost[CLASS_NONE][cb];
@@ -168,7 +186,11 @@ float CArtistNameMatcher::Distance(const wchar_t* wanted, size_t wantedLength, c
       const float viaDelete = prev[j] + del;
       const float viaInsert = cur[j - 1] + ins;
       cur[j] = Min3(viaReplace, viaDelete, viaInsert);
+      if (cur[j] < rowMin) rowMin = cur[j];
     }
+    // Prices are never negative, so no later row has a smaller cell than
+    // this row's smallest: the result cannot come out below it.
+    if (rowMin >= limit) return rowMin;
     float* t = prev;
     prev = cur;
     cur = t;

@@ -42,6 +42,14 @@ class CArtistNameMatcher {
   // otherwise.
   float GetDistance(const wchar_t* wanted, const wchar_t* candidate);
   float GetDistance(const std::wstring& wanted, const std::wstring& candidate);
+  // For choosing among many candidates: the distance when it is below
+  // `limit`; otherwise some value not below `limit` (the computation stops
+  // as soon as no cell of the current row can lead below it). So
+  // GetDistanceBelow(a, b, l) < l exactly when GetDistance(a, b) < l, and
+  // then both are equal.
+  float GetDistanceBelow(const std::wstring& wanted, const std::wstring& candidate, float limit);
+  float GetDistanceBelow(const wchar_t* wanted, size_t wantedLength, const wchar_t* candidate,
+                         size_t candidateLength, float limit);
 
   static int GetCharClass(wchar_t c);
   // Price for the classes of `a` and `b`; 0 on one side prices the
@@ -66,8 +74,12 @@ class CArtistNameMatcher {
     std::vector<long> nextClose;  // scratch for the bracket flags
   };
   static void Prepare(const wchar_t* text, size_t length, CPrepared& out);
-  float Distance(const wchar_t* wanted, size_t wantedLength, const wchar_t* candidate, size_t candidateLength);
+  float Distance(const wchar_t* wanted, size_t wantedLength, const wchar_t* candidate, size_t candidateLength,
+                 float limit);
 
+  // The wanted name is prepared once for a run of candidates.
+  std::wstring m_strPreparedWanted;
+  bool m_bWantedPrepared = false;
   CPrepared m_a;
   CPrepared m_b;
   std::vector<float> m_rows;

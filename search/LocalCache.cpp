@@ -86,21 +86,31 @@ bool CLocalCache::ReadArtistUrl(const CString& artist, CString& url, float thres
   CSingleLock lock(m_cs);
   if (ReadUrl(path, artist.GetString(), url) != 0) return true;
 
-  std::list<std::wstring> names;
-  ReadSectionNames(path, names);
+  // The section names are walked in the buffer they arrive in; a fuzzy
+  // search over a large file must not build a list node per name.
+  const size_t used = ReadSectionNameList(path, m_nSectionNamesCapacity);
   CArtistNameMatcher matcher;
   float best = threshold;
-  const std::wstring* chosen = nullptr;
-  for (const std::wstring& name : names) {
-    const float distance = matcher.GetDistance(artist.Str(), name);
+  std::wstring chosen;
+  bool found = false;
+  const wchar_t* names = m_sectionNames.data();
+  for (size_t pos = 0; pos < used && names[pos] != L'\0';) {
+    size_t stop = pos;
+    while (stop < used && names[stop] != L'\0') ++stop;
+    // Only whether a name beats `best` matters, so the distance may stop
+    // early once it cannot.
+    const float distance = matcher.GetDistanceBelow(artist.GetString(), static_cast<size_t>(artist.GetLength()),
+                                                    names + pos, stop - pos, best);
     if (distance < best) {
       best = distance;
-      chosen = &name;
+      chosen.assign(names + pos, stop - pos);
+      found = true;
       if (distance == 0.0f) break;
     }
+    pos = stop + 1;
   }
-  if (chosen == nullptr) return false;
-  return ReadUrl(path, chosen->c_str(), url) != 0 && !url.IsEmpty();
+  if (!found) return false;
+  return ReadUrl(path, chosen.c_str(), url) != 0 && !url.IsEmpty();
 }
 
 bool CLocalCache::WriteArtistUrl(const CString& artist, const CString& url) {
@@ -120,23 +130,30 @@ bool CLocalCache::WriteArtistUrl(const CString& artist, const CString& url) {
   return true;
 }
 
-void CLocalCache::ReadSectionNames(const CString& path, std::list<std::wstring>& names) {
-  CSingleLock lock(m_cs);
-  DWORD capacity = SECTION_NAMES_CAPACITY;
-  std::vector<wchar_t> buffer(capacity, L'\0');
-  DWORD count = platform::GetPrivateProfileSectionNames(buffer.data(), capacity, path.GetString());
+size_t CLocalCache::ReadSectionNameList(const CString& path, DWORD firstCapacity) {
+  DWORD capacity = firstCapacity > SECTION_NAMES_CAPACITY ? firstCapacity : SECTION_NAMES_CAPACITY;
+  if (m_sectionNames.size() < capacity) m_sectionNames.resize(capacity);
+  DWORD count = platform::GetPrivateProfileSectionNames(m_sectionNames.data(), capacity, path.GetString());
+  // A count of capacity - 2 means the list was cut: double and ask again.
   while (count == capacity - 2 && capacity < SECTION_NAMES_CAPACITY_LIMIT) {
     capacity *= 2;
-    buffer.assign(capacity, L'\0');
-    count = platform::GetPrivateProfileSectionNames(buffer.data(), capacity, path.GetString());
+    if (m_sectionNames.size() < capacity) m_sectionNames.resize(capacity);
+    count = platform::GetPrivateProfileSectionNames(m_sectionNames.data(), capacity, path.GetString());
   }
+  m_nSectionNamesCapacity = capacity;
+  return count < capacity ? count : capacity;
+}
+
+void CLocalCache::ReadSectionNames(const CString& path, std::list<std::wstring>& names) {
+  CSingleLock lock(m_cs);
+  const size_t used = ReadSectionNameList(path, SECTION_NAMES_CAPACITY);
   names.clear();
-  const size_t end = count < capacity ? count : capacity;
+  const wchar_t* list = m_sectionNames.data();
   size_t pos = 0;
-  while (pos < end && buffer[pos] != L'\0') {
+  while (pos < used && list[pos] != L'\0') {
     size_t stop = pos;
-    while (stop < end && buffer[stop] != L'\0') ++stop;
-    names.emplace_back(buffer.data() + pos, stop - pos);
+    while (stop < used && list[stop] != L'\0') ++stop;
+    names.emplace_back(list + pos, stop - pos);
     pos = stop + 1;
   }
 }

@@ -16,6 +16,7 @@
 
 #include <list>
 #include <string>
+#include <vector>
 
 #include <versewell/cstring.h>
 
@@ -44,10 +45,18 @@ class CLocalCache {
   void ReadSectionNames(const CString& path, std::list<std::wstring>& names);
 
  private:
+  // The section names of `path` as a list of 0-terminated names in
+  // m_sectionNames; returns the characters used. Caller holds m_cs.
+  size_t ReadSectionNameList(const CString& path, DWORD firstCapacity);
+
   CString m_strCacheFolder;
   CString m_strSourceName;
   CString m_strSourceId;
   CCriticalSection m_cs;
+  // Guarded by m_cs: the section name buffer, kept between searches, and
+  // the capacity that held the last list.
+  std::vector<wchar_t> m_sectionNames;
+  DWORD m_nSectionNamesCapacity = 0;
 };
 
 #endif  // VERSEWELL_SEARCH_LOCAL_CACHE_H

@@ -93,9 +93,8 @@ int HexValue(wchar_t c) {
 
 // Undoes AppendEscaped. A backslash that does not start a well-formed
 // escape, and an escaped 0 (which no name can hold), stay literal.
-std::wstring Unescape(const wchar_t* p, const wchar_t* end) {
-  std::wstring out;
-  out.reserve(static_cast<size_t>(end - p));
+void Unescape(const wchar_t* p, const wchar_t* end, std::wstring& out) {
+  out.clear();
   while (p < end) {
     if (*p == L'\\' && end - p >= 2 && (p[1] == L'u' || p[1] == L'U')) {
       const int digits = p[1] == L'u' ? 4 : 8;
@@ -116,7 +115,6 @@ std::wstring Unescape(const wchar_t* p, const wchar_t* end) {
     }
     out += *p++;
   }
-  return out;
 }
 
 }  // namespace
@@ -218,9 +216,10 @@ void CProfileImage::ParseLine(const wchar_t* p, const wchar_t* end) {
       m_current = NO_INDEX;  // not a header; keep its keys out of the last section
       return;
     }
-    const std::wstring name = Unescape(p + 1, close);
-    const uint32_t found = FindSection(name.data(), name.size());
-    m_current = found != NO_INDEX ? found : AddSection(name.data(), name.size(), HashName(name.data(), name.size()));
+    Unescape(p + 1, close, m_scratchName);
+    const uint32_t hash = HashName(m_scratchName.data(), m_scratchName.size());
+    const uint32_t found = FindSection(m_scratchName.data(), m_scratchName.size(), hash);
+    m_current = found != NO_INDEX ? found : AddSection(m_scratchName.data(), m_scratchName.size(), hash);
     return;
   }
   const wchar_t* eq = p;
@@ -228,9 +227,9 @@ void CProfileImage::ParseLine(const wchar_t* p, const wchar_t* end) {
   if (eq == end || m_current == NO_INDEX) return;
   const wchar_t* keyEnd = eq;
   while (keyEnd > p && IsBlank(keyEnd[-1])) --keyEnd;
-  const std::wstring key = Unescape(p, keyEnd);
-  const std::wstring value = Unescape(eq + 1, end);
-  SetKey(m_current, key.data(), key.size(), value.data(), value.size());
+  Unescape(p, keyEnd, m_scratchKey);
+  Unescape(eq + 1, end, m_scratchValue);
+  SetKey(m_current, m_scratchKey.data(), m_scratchKey.size(), m_scratchValue.data(), m_scratchValue.size());
 }
 
 bool CProfileImage::SameName(const CSection& s, const wchar_t* name, size_t length) const {
@@ -238,7 +237,10 @@ bool CProfileImage::SameName(const CSection& s, const wchar_t* name, size_t leng
 }
 
 uint32_t CProfileImage::FindSection(const wchar_t* name, size_t length) const {
-  const uint32_t hash = HashName(name, length);
+  return FindSection(name, length, HashName(name, length));
+}
+
+uint32_t CProfileImage::FindSection(const wchar_t* name, size_t length, uint32_t hash) const {
   const size_t mask = m_slots.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const uint32_t slot = m_slots[i];
@@ -298,8 +300,9 @@ const std::wstring* CProfileImage::FindValue(uint32_t section, const wchar_t* ke
 
 void CProfileImage::SetValue(const wchar_t* section, size_t sectionLength, const wchar_t* key, size_t keyLength,
                              const wchar_t* value, size_t valueLength) {
-  uint32_t s = FindSection(section, sectionLength);
-  if (s == NO_INDEX) s = AddSection(section, sectionLength, HashName(section, sectionLength));
+  const uint32_t hash = HashName(section, sectionLength);
+  uint32_t s = FindSection(section, sectionLength, hash);
+  if (s == NO_INDEX) s = AddSection(section, sectionLength, hash);
   SetKey(s, key, keyLength, value, valueLength);
 }
 

@@ -98,6 +98,7 @@ class CProfileImage {
   };
 
   void ParseLine(const wchar_t* p, const wchar_t* end);
+  uint32_t FindSection(const wchar_t* name, size_t length, uint32_t hash) const;
   uint32_t AddSection(const wchar_t* name, size_t length, uint32_t hash);
   void Rehash(size_t slots);
   bool SameName(const CSection& s, const wchar_t* name, size_t length) const;
@@ -114,6 +115,8 @@ class CProfileImage {
   std::vector<std::wstring> m_keyNames;  // distinct key names (few)
   std::vector<uint32_t> m_slots;  // open addressing: section index + 1, 0 = free
   size_t m_superseded;
+  // Scratch text for the parser, kept to spare allocations.
+  std::wstring m_scratchName, m_scratchKey, m_scratchValue;
 };
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstring>
 #include <cwctype>
 #include <random>
@@ -223,6 +224,15 @@ TEST(ArtistNameDistance, EqualsTheLiteralAlgorithmOnGeneratedNames) {
     if (Bits(expected) != Bits(actual)) {
       ++mismatches;
       ADD_FAILURE() << "round " << round << ": expected " << expected << ", got " << actual;
+    }
+    // The bounded form agrees on every limit, including the distance itself.
+    const float limits[] = {0.0f, 1.0f, 50.0f, 100.5f, expected, std::nextafter(expected, 1e9f)};
+    for (float limit : limits) {
+      const float below = reused.GetDistanceBelow(a, b, limit);
+      if ((below < limit) != (expected < limit) || (expected < limit && Bits(below) != Bits(expected))) {
+        ++mismatches;
+        ADD_FAILURE() << "round " << round << ": limit " << limit << " gave " << below << " for " << expected;
+      }
     }
   }
   std::setlocale(LC_ALL, previous.c_str());
