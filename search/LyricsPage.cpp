@@ -1,0 +1,191 @@
+// Lyrics page extraction and CVersewell::GetLyrics.
+//
+// Why the cleaning steps look different from their rules: each rule is
+// phrased as "find the first occurrence from the start of the text, change
+// it, start again", which costs quadratic time on a lyrics box full of tags
+// or line breaks. The rules have properties that let one pass (or a fixed
+// number of passes) give the same text:
+//   - None of the patterns (the break tags, CR LF, the pairs of line breaks,
+//     the marker) can overlap itself, and no replacement can create a new
+//     occurrence of the pattern it replaces: every replacement either puts a
+//     CR or LF next to the join, or puts the marker there, and the marker
+//     cannot form across a join because no proper prefix of it is also a
+//     suffix. So "replace the first occurrence and restart" visits exactly
+//     the occurrences a left-to-right scan finds.
+//   - Everything left of the current occurrence is final when it is
+//     reached, so "the character before the tag" is the last character
+//     written to the output so far.
+// tests/search/LyricsCleaningTest.cpp keeps the rules written out literally
+// and compares both on many generated texts.
+#include "search/LyricsPage.h"
+
+#include <cstring>
+
+#include "plugin/Versewell.h"
+#include "text/HtmlEntities.h"
+
+const wchar_t LyricsNotLicensedNotice[] =
+    L"&#85;&#110;&#102;&#111;&#114;&#116;&#117;&#110;&#97;&#116;&#101;&#108;&#121;&#44;&#32;"  // "Unfortunately, "
+    L"&#119;&#101;&#32;"                                                                      // "we "
+    L"&#97;&#114;&#101;&#32;"                                                                 // "are "
+    L"&#110;&#111;&#116;&#32;"                                                                // "not "
+    L"&#108;&#105;&#99;&#101;&#110;&#115;&#101;&#100;&#32;"                                   // "licensed "
+    L"&#116;&#111;&#32;"                                                                      // "to "
+    L"&#100;&#105;&#115;&#112;&#108;&#97;&#121;&#32;"                                         // "display "
+    L"&#116;&#104;&#101;&#32;"                                                                // "the "
+    L"&#102;&#117;&#108;&#108;&#32;"                                                          // "full "
+    L"&#108;&#121;&#114;&#105;&#99;&#115;&#32;"                                               // "lyrics "
+    L"&#102;&#111;&#114;&#32;"                                                                // "for "
+    L"&#116;&#104;&#105;&#115;&#32;"                                                          // "this "
+    L"&#115;&#111;&#110;&#103;&#32;"                                                          // "song "
+    L"&#97;&#116;&#32;"                                                                       // "at "
+    L"&#116;&#104;&#101;&#32;"                                                                // "the "
+    L"&#109;&#111;&#109;&#101;&#110;&#116;";                                                  // "moment"
+
+const wchar_t LYRICS_BOX_START[] = L"<div class='lyricbox'";
+const wchar_t LINE_BREAK_MARKER[] = L"<sbrNewline>";
+
+namespace {
+
+const wchar_t LYRICS_BEGIN_AFTER[] = L"</div>";
+const wchar_t LYRICS_END_BEFORE[] = L"<!--";
+const wchar_t* const BREAK_TAGS[] = {L"<br>", L"<BR>", L"<br />", L"<br/>"};
+const wchar_t REPLACEMENT_CHARACTER = 0xFFFD;
+
+inline bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
+
+// Replaces every occurrence of `from`, left to right without overlap, by
+// `to`. Equal to "replace the first and restart" whenever a replacement
+// cannot create a new occurrence, which holds for every use below.
+void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to) {
+  size_t hit = text.find(from);
+  if (hit == std::wstring::npos) return;
+  std::wstring out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  for (; hit != std::wstring::npos; hit = text.find(from, pos)) {
+    out.append(text, pos, hit - pos);
+    out += to;
+    pos = hit + from.size();
+  }
+  out.append(text, pos, std::wstring::npos);
+  text.swap(out);
+}
+
+}  // namespace
+
+bool ExtractLyricsBox(std::wstring& text) {
+  const size_t boxLength = std::wcslen(LYRICS_BOX_START);
+  const size_t a = text.find(LYRICS_BOX_START);
+  if (a == std::wstring::npos) return false;
+  const size_t b = text.find(LYRICS_BEGIN_AFTER, a + boxLength);
+  if (b == std::wstring::npos) return false;
+  const size_t begin = b + std::wcslen(LYRICS_BEGIN_AFTER);
+  const size_t c = text.find(LYRICS_END_BEFORE, begin);
+  if (c == std::wstring::npos) return false;
+  text = text.substr(begin, c - begin);
+  return true;
+}
+
+void ReplaceBreakTag(std::wstring& text, const wchar_t* tag) {
+  if (tag == nullptr || *tag == L'\0') return;
+  const size_t tagLength = std::wcslen(tag);
+  size_t hit = text.find(tag);
+  if (hit == std::wstring::npos) return;
+  std::wstring out;
+  out.reserve(text.size() + text.size() / 2);
+  size_t pos = 0;
+  for (; hit != std::wstring::npos; hit = text.find(tag, pos)) {
+    out.append(text, pos, hit - pos);
+    pos = hit + tagLength;
+    // `out` is the text before the tag as the rule sees it (earlier tags
+    // already replaced); the text after the tag is still the original.
+    const bool breakBefore = !out.empty() && IsLineBreak(out.back());
+    const bool breakAfter = pos < text.size() && IsLineBreak(text[pos]);
+    if (!breakBefore && !breakAfter) out += L"\r\n";
+  }
+  out.append(text, pos, std::wstring::npos);
+  text.swap(out);
+}
+
+void NormalizeBreakTags(std::wstring& text) {
+  for (const wchar_t* tag : BREAK_TAGS) ReplaceBreakTag(text, tag);
+  NormalizeLineBreaks(text);
+}
+
+void NormalizeLineBreaks(std::wstring& text) {
+  const std::wstring marker(LINE_BREAK_MARKER);
+  const size_t markerLength = marker.size();
+
+  // Step 1: every CR LF stands for one break.
+  ReplaceAll(text, L"\r\n", marker);
+  // Step 2: fold pairs, CR CR before LF CR before LF LF. Once no CR CR is
+  // left none can appear again (a replacement only ever puts the marker
+  // between two characters), so the priority rule reduces to three passes.
+  ReplaceAll(text, L"\r\r", marker);
+  ReplaceAll(text, L"\n\r", marker);
+  ReplaceAll(text, L"\n\n", marker);
+
+  // Steps 3 to 5 in one pass. After step 2 no two line-break characters
+  // are adjacent, so step 3 removes exactly the CR and LF characters that
+  // touch a marker on either side; step 4 turns every other one into a
+  // break, and step 5 writes every break as CR LF.
+  std::wstring out;
+  out.reserve(text.size() + text.size() / 2);
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    if (text[i] == marker[0] && text.compare(i, markerLength, marker) == 0) {
+      out += L"\r\n";
+      i += markerLength;
+      continue;
+    }
+    const wchar_t c = text[i];
+    if (IsLineBreak(c)) {
+      const bool markerAfter = text.compare(i + 1, markerLength, marker) == 0;
+      const bool markerBefore = i >= markerLength && text.compare(i - markerLength, markerLength, marker) == 0;
+      if (!markerAfter && !markerBefore) out += L"\r\n";
+    } else {
+      out += c;
+    }
+    ++i;
+  }
+  text.swap(out);
+}
+
+void StripTags(std::wstring& text) {
+  size_t open = text.find(L'<');
+  if (open == std::wstring::npos) return;
+  std::wstring out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  for (; open != std::wstring::npos; open = text.find(L'<', pos)) {
+    const size_t close = text.find(L'>', open);
+    if (close == std::wstring::npos) break;  // an unclosed '<' ends the stripping
+    out.append(text, pos, open - pos);
+    pos = close + 1;
+  }
+  out.append(text, pos, std::wstring::npos);
+  text.swap(out);
+}
+
+bool ExtractLyricsFromPage(const std::wstring& page, CString& lyrics) {
+  lyrics.Empty();
+  std::wstring text(page);
+  if (!ExtractLyricsBox(text)) return false;
+  if (page.find(LyricsNotLicensedNotice) != std::wstring::npos) return false;
+  NormalizeBreakTags(text);
+  StripTags(text);
+  lyrics = text;
+  DecodeHtmlEntities(lyrics);
+  lyrics.Trim();
+  if (page.find(REPLACEMENT_CHARACTER) != std::wstring::npos) lyrics.Empty();
+  return !lyrics.IsEmpty();
+}
+
+BOOL CVersewell::GetLyrics(const CString& songUrl, CString& lyrics) {
+  lyrics.Empty();
+  CString page;
+  if (!Download(songUrl, page)) return 0;
+  return ExtractLyricsFromPage(page.Str(), lyrics) ? 1 : 0;
+}

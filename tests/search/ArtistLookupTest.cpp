@@ -1,0 +1,168 @@
+// FindArtistUrl end to end: the plug-in downloads category pages from the
+// loopback wiki through its proxy path and fills its artist cache.
+#include "search/SearchWikiFixture.h"
+
+namespace {
+const wchar_t Q_INDEX_FROM_QUILLFEATHER[] = L"/index.php?title=Category:Artists_Q&from=Quillfeather";
+}
+
+TEST_F(SearchWiki, ExactMatchOnFirstEntryNeedsOneDownloadAndCachesNothing) {
+  UseCache();
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quillfeather", url), 1);
+  EXPECT_EQ(url.Str(), Site(L"/wiki/Quillfeather"));
+  EXPECT_EQ(Downloads(), 1u);
+  ASSERT_EQ(DownloadedUrls().size(), 1u);
+  EXPECT_EQ(DownloadedUrls()[0], Site(Q_INDEX_FROM_QUILLFEATHER));
+  EXPECT_EQ(CachedTitles(L"Quillfeather"), 0u);  // not even the exact match
+
+  // The name goes out as the host wrote it; the index compares without case.
+  CString lower;
+  EXPECT_EQ(plugin.FindArtistUrl(L"quillfeather", lower), 1);
+  EXPECT_EQ(lower.Str(), url.Str());
+  ASSERT_FALSE(DownloadedUrls().empty());
+  EXPECT_EQ(DownloadedUrls().back(), Site(L"/index.php?title=Category:Artists_Q&from=quillfeather"));
+}
+
+TEST_F(SearchWiki, MatchOnlyOnPreviousPageIsFoundInSecondPass) {
+  UseCache();
+  host.hasMaxDiff = true;
+  host.maxDiff = 30.0f;  // "Quillfeather (UK)" is 25 from "Quillfeather"
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quillfeather (UK)", url), 1);
+  EXPECT_EQ(url.Str(), Site(L"/wiki/Quillfeather"));
+  const std::vector<std::wstring> urls = DownloadedUrls();
+  ASSERT_EQ(urls.size(), 2u);
+  EXPECT_EQ(urls[0], Site(L"/index.php?title=Category:Artists_Q&from=Quillfeather+(UK)"));
+  // The link's "&amp;" is decoded and its blanks stay '+'.
+  EXPECT_EQ(urls[1], Site(L"/index.php?title=Category:Artists_Q&until=Quillfeather+Revival"));
+  // Both pages went into the cache, the candidate included; nothing else.
+  EXPECT_EQ(Cached(L"Quillfeather Revival"), Site(L"/wiki/Quillfeather_Revival"));
+  EXPECT_EQ(Cached(L"Quota Yard"), Site(L"/wiki/Quota_Yard"));
+  EXPECT_EQ(Cached(L"Quartz Hours"), Site(L"/wiki/Quartz_Hours"));
+  EXPECT_EQ(Cached(L"Quillfeather"), Site(L"/wiki/Quillfeather"));
+  EXPECT_EQ(Cached(L"Quartz Harbour"), L"");
+  EXPECT_EQ(Cached(L"Quarry & Kiln"), L"");
+}
+
+TEST_F(SearchWiki, NoMatchReadsPageWithoutPreviousLinkTwiceAndCachesAll) {
+  UseCache();
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Zachary Nobody", url), 0);
+  EXPECT_TRUE(url.IsEmpty());
+  const std::vector<std::wstring> urls = DownloadedUrls();
+  ASSERT_EQ(urls.size(), 2u);
+  EXPECT_EQ(urls[0], Site(L"/index.php?title=Category:Artists_Z&from=Zachary+Nobody"));
+  EXPECT_EQ(urls[1], urls[0]);
+  EXPECT_EQ(CachedTitles(L"Zachary Nobody"), 11u);
+  EXPECT_EQ(Cached(L"Zulu Quartet"), Site(L"/wiki/Zulu_Quartet"));
+}
+
+TEST_F(SearchWiki, FailingSecondDownloadLeavesCandidateButFails) {
+  host.hasMaxDiff = true;
+  host.maxDiff = 10.0f;  // the extra blank costs 5
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Pale  Lanterns", url), 0);
+  EXPECT_EQ(url.Str(), Site(L"/wiki/Pale_Lanterns"));
+  const std::vector<std::wstring> urls = DownloadedUrls();
+  ASSERT_EQ(urls.size(), 2u);
+  EXPECT_EQ(urls[1], Site(L"/wiki/Index_That_Went_Missing"));
+  EXPECT_TRUE(trace.Contains(L"Download fails: " + urls[1]));
+  EXPECT_EQ(Statistic(L"StatisticSuccessfulDownloads"), 1u);
+}
+
+TEST_F(SearchWiki, CacheHitNeedsNoDownloadAndLogsAtInfoLevel) {
+  UseCache();
+  CString url;
+  ASSERT_EQ(plugin.FindArtistUrl(L"Zachary Nobody", url), 0);  // fills the Z cache
+  const unsigned before = Downloads();
+
+  CString hit;
+  EXPECT_EQ(plugin.FindArtistUrl(L"zinc parade", hit), 1);
+  EXPECT_EQ(hit.Str(), Site(L"/wiki/Zinc_Parade"));
+  EXPECT_EQ(Downloads(), before);
+  EXPECT_EQ(trace.Count(L"ArtistUrl found in local cache. zinc parade, " + Site(L"/wiki/Zinc_Parade"), 30), 1);
+
+  // Without a host the threshold stays 1.0 and the cache still answers...
+  plugin.SetHostCallback(nullptr);
+  CString again;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Zinc Parade", again), 1);
+  EXPECT_EQ(again.Str(), hit.Str());
+  // ...but nothing else can be found: the download is refused at once.
+  CString none;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quillfeather", none), 0);
+  EXPECT_TRUE(none.IsEmpty());
+  EXPECT_EQ(Downloads(), before);
+}
+
+TEST_F(SearchWiki, StopRequestIsAskedOncePerEntry) {
+  UseCache();
+  host.stopAfterQueries = 1 + 5;  // the download's query, then five entries
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Zachary Nobody", url), 0);
+  EXPECT_EQ(Downloads(), 1u);
+  EXPECT_EQ(host.stopQueries.load(), 7);
+  EXPECT_EQ(CachedTitles(L"Zachary Nobody"), 5u);
+  EXPECT_EQ(Cached(L"Zinc Parade"), Site(L"/wiki/Zinc_Parade"));  // fifth entry
+  EXPECT_EQ(Cached(L"Zither Anchors"), L"");                      // sixth, not read
+}
+
+TEST_F(SearchWiki, StopRequestKeepsBestCandidateSoFar) {
+  host.hasMaxDiff = true;
+  host.maxDiff = 10.0f;
+  host.stopAfterQueries = 1 + 2;  // "Pale Lanterns" is the first entry
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Pale  Lanterns", url), 0);
+  EXPECT_EQ(url.Str(), Site(L"/wiki/Pale_Lanterns"));
+  EXPECT_EQ(Downloads(), 1u);
+}
+
+TEST_F(SearchWiki, LeadingCharacterChoosesCategoryOrEndsAtOnce) {
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"4 Winds Ceilidh Band", url), 1);
+  EXPECT_EQ(url.Str(), Site(L"/wiki/4_Winds_Ceilidh_Band"));
+  ASSERT_FALSE(DownloadedUrls().empty());
+  EXPECT_EQ(DownloadedUrls().back(), Site(L"/index.php?title=Category:Artists_0&from=4+Winds+Ceilidh+Band"));
+
+  const unsigned before = Downloads();
+  for (const wchar_t* name : {L"", L" Quillfeather", L"\x00C9lan Vital", L"-Quillfeather"}) {
+    CString none = L"kept";
+    EXPECT_EQ(plugin.FindArtistUrl(name, none), 0);
+    EXPECT_EQ(none.Str(), L"kept");
+  }
+  EXPECT_EQ(Downloads(), before);
+}
+
+TEST_F(SearchWiki, EqualDistancesPickFirstWhileCacheKeepsLaterAddress) {
+  UseCache();
+  host.hasMaxDiff = true;
+  host.maxDiff = 10.0f;
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quiet  Harbour", url), 1);
+  EXPECT_EQ(url.Str(), Site(L"/wiki/Quiet_Harbour"));
+  EXPECT_EQ(Cached(L"Quiet Harbour"), Site(L"/wiki/Quiet_Harbour_(Band)"));
+}
+
+TEST_F(SearchWiki, TitlesAreComparedAfterDecodingReferences) {
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quinn's Reel Band", url), 1);
+  EXPECT_EQ(url.Str(), Site(L"/wiki/Quinn%27s_Reel_Band"));
+  CString amp;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quarry & Kiln", amp), 1);
+  EXPECT_EQ(amp.Str(), Site(L"/wiki/Quarry_%26_Kiln"));
+}
+
+TEST_F(SearchWiki, ZeroThresholdFindsNothingInIndex) {
+  host.hasMaxDiff = true;
+  host.maxDiff = 0.0f;
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quillfeather", url), 0);
+  EXPECT_TRUE(url.IsEmpty());
+  EXPECT_EQ(Downloads(), 2u);
+}
+
+TEST_F(SearchWiki, StaleAddressPassedInIsNotReportedAsFound) {
+  CString url = L"stale";
+  EXPECT_EQ(plugin.FindArtistUrl(L"Zachary Nobody", url), 0);
+  EXPECT_EQ(url.Str(), L"stale");
+}
