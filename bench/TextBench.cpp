@@ -1,7 +1,8 @@
-// Cost of entity decoding and page decoding as the text grows. Each size is
-// ten times the previous one, so near-linear code shows about ten times the
-// time per step. Every iteration decodes a fresh copy (the copy is part of
-// the measured time; it is small next to the decoding).
+// Cost of entity decoding and page decoding as the text grows: 1 KB, 100 KB
+// and 1 MB of text, and 500, 5,000 and 50,000 distinct references. For
+// near-linear code the time per byte stays about the same at every size.
+// Every iteration decodes a fresh copy (the copy is part of the measured
+// time; it is small next to the decoding).
 #include <benchmark/benchmark.h>
 
 #include <random>
