@@ -330,6 +330,7 @@ bool CHttpDownloaderBase::DownloadData() {
     file.Discard();
     return false;
   }
+  stream.reserve(m_nContentLength);  // one block for an announced body (at most the limit)
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(m_hRequest, &available)) {
