@@ -12,7 +12,12 @@
 
 namespace cli {
 
-CPluginLibrary::~CPluginLibrary() { hostplatform::CloseLibrary(m_pHandle); }
+// The library stays loaded until the process ends: the program exits right
+// after its one command, the library's own unload work (deleting leftover
+// objects, the final log merge) runs at exit all the same, and memory that
+// the library keeps for its whole life is not reported as lost, as it would
+// be once its data were unmapped by an early unload.
+CPluginLibrary::~CPluginLibrary() = default;
 
 bool CPluginLibrary::Load(const std::string& path, std::string& error) {
   std::error_code ec;

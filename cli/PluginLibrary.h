@@ -2,9 +2,9 @@
 // library, resolve GetDllInterface, and create plug-in objects through the
 // public header only.
 //
-// Ownership: CPluginLibrary owns the library handle and closes it on
-// destruction; objects from CreateObject belong to the caller, who must
-// delete them before the CPluginLibrary goes away.
+// Ownership: the library, once loaded, stays loaded until the process ends
+// (see the destructor); objects from CreateObject belong to the caller, who
+// deletes them before the CPluginLibrary goes away.
 // Failure: Load returns false with a one-line reason; nothing throws.
 // Threads: one thread at a time.
 #ifndef VERSEWELL_CLI_PLUGIN_LIBRARY_H
