@@ -3,10 +3,10 @@
 // Why the cleaning steps look different from their rules: each rule is
 // phrased as "find the first occurrence from the start of the text, change
 // it, start again", which costs quadratic time on a lyrics box full of tags
-// or line breaks. The rules have properties that let one pass (or a fixed
-// number of passes) give the same text:
-//   - None of the patterns (the break tags, CR LF, the pairs of line breaks,
-//     the marker) can overlap itself, and no replacement can create a new
+// or line breaks. The rules have properties that let one pass give the same
+// text:
+//   - None of the patterns (the break tags, the pairs of line breaks, the
+//     marker) can overlap itself, and no replacement can create a new
 //     occurrence of the pattern it replaces: every replacement either puts a
 //     CR or LF next to the join, or puts the marker there, and the marker
 //     cannot form across a join because no proper prefix of it is also a
@@ -15,11 +15,17 @@
 //   - Everything left of the current occurrence is final when it is
 //     reached, so "the character before the tag" is the last character
 //     written to the output so far.
+//   - The line-break rule only ever combines CR and LF characters that
+//     stand next to each other, and a marker; so it can be applied to each
+//     run of CR and LF characters on its own, without writing the
+//     12-character marker into the text (which would inflate a page of
+//     line breaks sixfold before it shrinks again).
 // tests/search/LyricsCleaningTest.cpp keeps the rules written out literally
 // and compares both on many generated texts.
 #include "search/LyricsPage.h"
 
 #include <cstring>
+#include <vector>
 
 #include "plugin/Versewell.h"
 #include "text/HtmlEntities.h"
@@ -54,22 +60,24 @@ const wchar_t REPLACEMENT_CHARACTER = 0xFFFD;
 
 inline bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
 
-// Replaces every occurrence of `from`, left to right without overlap, by
-// `to`. Equal to "replace the first and restart" whenever a replacement
-// cannot create a new occurrence, which holds for every use below.
-void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to) {
-  size_t hit = text.find(from);
-  if (hit == std::wstring::npos) return;
-  std::wstring out;
-  out.reserve(text.size());
-  size_t pos = 0;
-  for (; hit != std::wstring::npos; hit = text.find(from, pos)) {
-    out.append(text, pos, hit - pos);
-    out += to;
-    pos = hit + from.size();
+// NormalizeLineBreaks works on one run of CR and LF characters at a time,
+// as tokens; TOKEN_BREAK stands where the rule writes its marker.
+enum : unsigned char { TOKEN_CR, TOKEN_LF, TOKEN_BREAK };
+
+// Replaces each adjacent (first, second) pair, left to right without
+// overlap, by TOKEN_BREAK. No pair can form across a TOKEN_BREAK, so this
+// is the rule's "replace the first pair and restart" for that pair.
+void FoldPairs(std::vector<unsigned char>& run, unsigned char first, unsigned char second) {
+  size_t write = 0;
+  for (size_t read = 0; read < run.size();) {
+    if (read + 1 < run.size() && run[read] == first && run[read + 1] == second) {
+      run[write++] = TOKEN_BREAK;
+      read += 2;
+    } else {
+      run[write++] = run[read++];
+    }
   }
-  out.append(text, pos, std::wstring::npos);
-  text.swap(out);
+  run.resize(write);
 }
 
 }  // namespace
@@ -114,41 +122,51 @@ void NormalizeBreakTags(std::wstring& text) {
 }
 
 void NormalizeLineBreaks(std::wstring& text) {
-  const std::wstring marker(LINE_BREAK_MARKER);
-  const size_t markerLength = marker.size();
-
-  // Step 1: every CR LF stands for one break.
-  ReplaceAll(text, L"\r\n", marker);
-  // Step 2: fold pairs, CR CR before LF CR before LF LF. Once no CR CR is
-  // left none can appear again (a replacement only ever puts the marker
-  // between two characters), so the priority rule reduces to three passes.
-  ReplaceAll(text, L"\r\r", marker);
-  ReplaceAll(text, L"\n\r", marker);
-  ReplaceAll(text, L"\n\n", marker);
-
-  // Steps 3 to 5 in one pass. After step 2 no two line-break characters
-  // are adjacent, so step 3 removes exactly the CR and LF characters that
-  // touch a marker on either side; step 4 turns every other one into a
-  // break, and step 5 writes every break as CR LF.
+  const size_t markerLength = std::wcslen(LINE_BREAK_MARKER);
   std::wstring out;
   out.reserve(text.size() + text.size() / 2);
+  std::vector<unsigned char> run;
   const size_t n = text.size();
   size_t i = 0;
   while (i < n) {
-    if (text[i] == marker[0] && text.compare(i, markerLength, marker) == 0) {
-      out += L"\r\n";
+    const wchar_t c = text[i];
+    if (c == LINE_BREAK_MARKER[0] && text.compare(i, markerLength, LINE_BREAK_MARKER) == 0) {
+      out += L"\r\n";  // step 5 for a marker the text itself carries
       i += markerLength;
       continue;
     }
-    const wchar_t c = text[i];
-    if (IsLineBreak(c)) {
-      const bool markerAfter = text.compare(i + 1, markerLength, marker) == 0;
-      const bool markerBefore = i >= markerLength && text.compare(i - markerLength, markerLength, marker) == 0;
-      if (!markerAfter && !markerBefore) out += L"\r\n";
-    } else {
+    if (!IsLineBreak(c)) {
       out += c;
+      ++i;
+      continue;
     }
-    ++i;
+    // A maximal run of CR and LF characters. Every pattern of steps 1 and
+    // 2 lies inside one run, and step 3 looks at most one character past
+    // its ends, where only a marker written in the text itself can stand.
+    const size_t begin = i;
+    run.clear();
+    for (; i < n && IsLineBreak(text[i]); ++i) run.push_back(text[i] == L'\r' ? TOKEN_CR : TOKEN_LF);
+    const bool markerBefore =
+        begin >= markerLength && text.compare(begin - markerLength, markerLength, LINE_BREAK_MARKER) == 0;
+    const bool markerAfter = text.compare(i, markerLength, LINE_BREAK_MARKER) == 0;
+
+    FoldPairs(run, TOKEN_CR, TOKEN_LF);  // step 1
+    FoldPairs(run, TOKEN_CR, TOKEN_CR);  // step 2, in its order of priority
+    FoldPairs(run, TOKEN_LF, TOKEN_CR);
+    FoldPairs(run, TOKEN_LF, TOKEN_LF);
+
+    // Steps 3 to 5. After step 2 no two CR or LF characters are adjacent,
+    // so step 3 drops exactly those that touch a break on either side;
+    // every other one, and every break, is written as CR LF.
+    const size_t count = run.size();
+    for (size_t k = 0; k < count; ++k) {
+      if (run[k] != TOKEN_BREAK) {
+        const bool breakBefore = k > 0 ? run[k - 1] == TOKEN_BREAK : markerBefore;
+        const bool breakAfter = k + 1 < count ? run[k + 1] == TOKEN_BREAK : markerAfter;
+        if (breakBefore || breakAfter) continue;
+      }
+      out += L"\r\n";
+    }
   }
   text.swap(out);
 }
