@@ -6,11 +6,20 @@
 // case-insensitive; names not found literally are matched with the artist
 // name distance under the host's threshold.
 //
+// The directory levels are created before m_cs is taken; a level that
+// another process creates at the same moment counts as created. An address
+// longer than the usual 500-character buffer is read again with a larger
+// one rather than returned cut. The fuzzy search walks the section name
+// list in place and stops scoring a name as soon as it cannot beat the
+// best so far; the choice is the same as scoring every name in full.
+//
 // Ownership: created by the property "LocalCacheFolder" and owned by the
 //   plug-in object, which destroys it with itself.
 // Failure: reads and writes return false and log (never while m_cs is held);
 //   construction raises std::bad_alloc when the lock cannot be created.
 // Threads: any thread; m_cs serialises the profile calls of one operation.
+//   Several caches, in one process or several, may share a folder: the INI
+//   layer locks each file around every read-modify-write.
 #ifndef VERSEWELL_SEARCH_LOCAL_CACHE_H
 #define VERSEWELL_SEARCH_LOCAL_CACHE_H
 
