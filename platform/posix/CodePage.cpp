@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <climits>
+#include <memory>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "platform/ErrorText.h"
+#include "platform/NoDestructor.h"
 
 namespace platform {
 namespace {
@@ -97,28 +99,40 @@ std::string CanonicalConverterName(const char* name) {
 // Maps a locale charset name ("UTF-8", "ISO-8859-1", "ANSI_X3.4-1968", ...)
 // onto a Windows code page through the canonical converter names.
 UINT CodePageForCharset(const char* charset) {
-  static const std::vector<std::string> s_canonical = [] {
+  // Never destroyed: the trace log's merge at unload may still convert.
+  static NoDestructor<std::vector<std::string>> s_names([] {
     std::vector<std::string> names;
     for (const CodePageName& row : kCodePages) names.push_back(CanonicalConverterName(row.converterName));
     return names;
-  }();
+  }());
+  const std::vector<std::string>& s_canonical = *s_names.get();
   if (charset == nullptr || *charset == '\0') return kFallbackAnsiCodePage;
   std::string canonical = CanonicalConverterName(charset);
   if (canonical.empty()) return kFallbackAnsiCodePage;
-  for (size_t i = 0; i < s_canonical.size(); ++i)
-    if (s_canonical[i] == canonical) return kCodePages[i].codePage;
+  // The C/POSIX locale (ASCII) is what every process has until it calls
+  // setlocale, so it means "no charset chosen" rather than "ASCII only".
+  // UTF-8 then keeps names and messages intact instead of turning every
+  // non-ASCII character into '?'.
+  for (size_t i = 0; i < s_canonical.size(); ++i) {
+    if (s_canonical[i] != canonical) continue;
+    return kCodePages[i].codePage == 20127 ? kFallbackAnsiCodePage : kCodePages[i].codePage;
+  }
   return kFallbackAnsiCodePage;
 }
 
 // Per-thread memo of the last charset looked up: the locale rarely changes.
+// Plain arrays only: thread-local storage with a destructor would keep the
+// plug-in from unloading.
 UINT CachedCodePageForCharset(const char* charset) {
-  thread_local std::string t_charset;
+  thread_local char t_charset[64];
   thread_local UINT t_codePage = 0;
   thread_local bool t_valid = false;
-  std::string name = charset != nullptr ? charset : "";
-  if (!t_valid || name != t_charset) {
+  const char* name = charset != nullptr ? charset : "";
+  size_t length = std::strlen(name);
+  if (length >= sizeof t_charset) return CodePageForCharset(charset);
+  if (!t_valid || std::strcmp(name, t_charset) != 0) {
     t_codePage = CodePageForCharset(charset);
-    t_charset = name;
+    std::memcpy(t_charset, name, length + 1);
     t_valid = true;
   }
   return t_codePage;
@@ -144,9 +158,9 @@ class CLocaleAnsiCodePageSource : public IAnsiCodePageSource {
 std::atomic<IAnsiCodePageSource*> g_ansiSource{nullptr};
 
 IAnsiCodePageSource& AnsiSource() {
-  static CLocaleAnsiCodePageSource s_locale;
+  static NoDestructor<CLocaleAnsiCodePageSource> s_locale;
   IAnsiCodePageSource* source = g_ansiSource.load(std::memory_order_acquire);
-  return source != nullptr ? *source : s_locale;
+  return source != nullptr ? *source : *s_locale.get();
 }
 
 UINT ResolveCodePage(UINT codePage) {
@@ -279,35 +293,23 @@ Outcome EncodeUtf8(const wchar_t* p, const wchar_t* end, bool failOnInvalid, cha
 // ---------------------------------------------------------------------------
 // ICU converters for the other code pages, one cached set per thread.
 // ---------------------------------------------------------------------------
-class CConverterCache {
- public:
-  ~CConverterCache() {
-    for (auto& entry : m_converters) ucnv_close(entry.second);
-  }
-  // A reset converter for `codePage`; null when the table or ICU lacks it.
-  UConverter* Get(UINT codePage) {
-    for (auto& entry : m_converters) {
-      if (entry.first == codePage) {
-        ucnv_reset(entry.second);
-        return entry.second;
-      }
-    }
-    const char* name = ConverterNameFor(codePage);
-    if (name == nullptr) return nullptr;
-    UErrorCode status = U_ZERO_ERROR;
-    UConverter* cnv = ucnv_open(name, &status);
-    if (U_FAILURE(status) || cnv == nullptr) return nullptr;
-    m_converters.emplace_back(codePage, cnv);
-    return cnv;
-  }
-
- private:
-  std::vector<std::pair<UINT, UConverter*>> m_converters;
+struct ConverterCloser {
+  void operator()(UConverter* cnv) const { ucnv_close(cnv); }
 };
+typedef std::unique_ptr<UConverter, ConverterCloser> ConverterPtr;
 
-UConverter* ConverterFor(UINT codePage) {
-  thread_local CConverterCache t_cache;
-  return t_cache.Get(codePage);
+// A fresh converter for `codePage`; null when the table or ICU lacks it.
+// Opened per call rather than cached per thread: a thread-local cache with a
+// destructor would pin the plug-in in memory (glibc does not unload a
+// library while a thread holds such storage), and ICU shares the converter
+// tables between opens, so an open is cheap.
+ConverterPtr ConverterFor(UINT codePage) {
+  const char* name = ConverterNameFor(codePage);
+  if (name == nullptr) return ConverterPtr();
+  UErrorCode status = U_ZERO_ERROR;
+  UConverter* cnv = ucnv_open(name, &status);
+  if (U_FAILURE(status) || cnv == nullptr) return ConverterPtr();
+  return ConverterPtr(cnv);
 }
 
 // Records whether the substitution (default) character was used, then
@@ -325,8 +327,9 @@ void U_CALLCONV FromUnicodeRecordingSubstitute(const void* context, UConverterFr
 }
 
 Outcome IcuToWide(UINT codePage, bool failOnInvalid, const char* source, size_t length, std::wstring& result) {
-  UConverter* cnv = ConverterFor(codePage);
-  if (cnv == nullptr) return Outcome::kBadCodePage;
+  ConverterPtr converter = ConverterFor(codePage);
+  if (!converter) return Outcome::kBadCodePage;
+  UConverter* cnv = converter.get();
   if (length > static_cast<size_t>(INT32_MAX) / 2) return Outcome::kNoMemory;
   UErrorCode status = U_ZERO_ERROR;
   if (failOnInvalid) {
@@ -366,8 +369,9 @@ Outcome IcuToWide(UINT codePage, bool failOnInvalid, const char* source, size_t 
 
 Outcome IcuToNarrow(UINT codePage, DWORD flags, const wchar_t* source, size_t length, const char* defaultChar,
                     bool& usedDefault, std::string& result) {
-  UConverter* cnv = ConverterFor(codePage);
-  if (cnv == nullptr) return Outcome::kBadCodePage;
+  ConverterPtr converter = ConverterFor(codePage);
+  if (!converter) return Outcome::kBadCodePage;
+  UConverter* cnv = converter.get();
   if (length > static_cast<size_t>(INT32_MAX) / 4) return Outcome::kNoMemory;
   std::u16string units;
   try {

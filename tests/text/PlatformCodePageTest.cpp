@@ -192,9 +192,14 @@ TEST(AnsiCodePages, LocaleCharsetMapsOntoWindowsCodePages) {
   if (std::setlocale(LC_ALL, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
   EXPECT_EQ(CP_UTF8, GetACP());
   EXPECT_EQ(CP_UTF8, GetThreadACP());
+  // The plain C locale means "no charset chosen": UTF-8, so that nothing
+  // becomes '?'.
   std::setlocale(LC_ALL, "C");
-  EXPECT_EQ(20127u, GetACP());
-  EXPECT_EQ(20127u, GetThreadACP());
+  EXPECT_EQ(CP_UTF8, GetACP());
+  EXPECT_EQ(CP_UTF8, GetThreadACP());
+  if (std::setlocale(LC_ALL, "en_US.ISO-8859-1") != nullptr || std::setlocale(LC_ALL, "en_US") != nullptr) {
+    EXPECT_EQ(28591u, GetACP());
+  }
   std::setlocale(LC_ALL, saved.c_str());
 }
 
