@@ -33,8 +33,9 @@ Examples:
       the same as one JSON object
   versewell fetch-all "Quillfeather" --out ./lyrics
       save every song as ./lyrics/<title>.txt; run again to fetch only new ones
+  versewell-wiki --root <prefix>/share/versewell/wiki --port 8080 &
   versewell --proxy 127.0.0.1:8080 songs "Quillfeather"
-      reach the wiki through an HTTP proxy (the sample wiki server is one)
+      serve the bundled sample wiki and reach it as the wiki's HTTP proxy
   versewell --log-dir ./logs --trace-level Debug --parent-log host.log artist "Quillfeather"
       trace the plug-in and merge its log into host.log at the end
 
