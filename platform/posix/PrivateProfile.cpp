@@ -2,9 +2,10 @@
 // platform/posix/ProfileImage.h).
 //
 // Speed: every file's parsed and indexed image is kept in memory, keyed on
-// the file's device, inode, size and modification time. A read that finds
-// the file unchanged costs one stat(); a file that only grew (another
-// process appended) is parsed from where the image ended.
+// the file's device, inode, size, modification time and generation line. A
+// read that finds the file unchanged costs an open, a shared lock and a
+// 62-byte read; a file that only grew (another process appended) is parsed
+// from where the image ended.
 //
 // Writing appends one record ("[section]" and "key=value") with a single
 // write at the end of the file instead of rewriting it, so a write costs the
@@ -22,12 +23,19 @@
 //     the file and each (re)parse a shared one. A writer that locked a file
 //     which a compaction has meanwhile replaced notices the changed inode
 //     and starts again on the new file.
+//   - Identity: device, inode, size and modification time alone can repeat
+//     for two different texts (a compaction's new file may reuse a freed
+//     inode, and modification times move in coarse ticks), so every file
+//     this module starts, and every compacted rewrite, begins with a comment
+//     line "; generation <16 hex digits>" drawn at random. An image is
+//     trusted only while the file still carries its generation line.
 //   - Threads: one process-wide mutex serialises all calls.
 #include "platform/PrivateProfile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -79,6 +87,7 @@ struct CCachedFile {
   CProfileImage image;
   bool known = false;
   CFileStamp stamp;
+  std::string generation;  // the file's generation line (bytes after the mark); empty when it has none
   std::string tailCheck;  // the bytes just before image.ValidEnd()
   uint64_t lastUse = 0;
 };
@@ -133,6 +142,67 @@ bool WriteRange(int fd, const std::string& bytes, uint64_t offset) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+// "; generation " + 16 hex digits + CR LF, in UTF-16LE: the line that
+// follows the byte-order mark of every file this module starts or rewrites.
+const size_t GENERATION_LINE_CHARS = 13 + 16 + 2;
+const size_t GENERATION_LINE_BYTES = 2 * GENERATION_LINE_CHARS;
+
+std::string NewGenerationLine() {
+  static std::atomic<uint64_t> s_counter{0};
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t x = (static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec)) ^
+               (static_cast<uint64_t>(::getpid()) << 40) ^ (++s_counter * 0x9E3779B97F4A7C15ull);
+  // splitmix64 finaliser: spreads the bits of time, pid and counter.
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  static const char kHex[] = "0123456789abcdef";
+  std::string text = "; generation ";
+  for (int shift = 60; shift >= 0; shift -= 4) text += kHex[(x >> shift) & 0xF];
+  text += "\r\n";
+  std::string bytes;
+  for (char c : text) {
+    bytes += c;
+    bytes += '\0';
+  }
+  return bytes;
+}
+
+// Inserts a fresh generation line after the byte-order mark of `text`.
+std::string WithNewGeneration(const std::string& text) {
+  std::string out = text.substr(0, 2);
+  out += NewGenerationLine();
+  out.append(text, 2, std::string::npos);
+  return out;
+}
+
+// The generation line of a whole-file text, or empty when it has none.
+std::string GenerationOf(const std::string& bytes) {
+  static const std::string kPrefix = [] {
+    std::string p;
+    for (char c : std::string("; generation ")) {
+      p += c;
+      p += '\0';
+    }
+    return p;
+  }();
+  if (bytes.size() < 2 + GENERATION_LINE_BYTES || bytes.compare(0, 2, CProfileImage::BOM, 2) != 0 ||
+      bytes.compare(2, kPrefix.size(), kPrefix) != 0)
+    return std::string();
+  return bytes.substr(2, GENERATION_LINE_BYTES);
+}
+
+// True when the open file `fd` still carries the generation line of `e`
+// (or `e` knows of none).
+bool SameGeneration(const CCachedFile& e, int fd) {
+  if (e.generation.empty()) return true;
+  std::string bytes;
+  return ReadRange(fd, 2, GENERATION_LINE_BYTES, bytes) && bytes == e.generation;
 }
 
 void KeepTail(CCachedFile& e, const std::string& bytes, uint64_t base) {
@@ -252,8 +322,8 @@ class CPosixPrivateProfile : public IPrivateProfile {
     const wchar_t* name = section;
     size_t nameLength = sectionLength;
     if (s != CProfileImage::NO_INDEX) name = e.image.SectionName(s, nameLength);
-    const std::string record =
-        CProfileImage::FormatRecord(name, nameLength, key, keyLength, value, valueLength, end == 0);
+    std::string record = CProfileImage::FormatRecord(name, nameLength, key, keyLength, value, valueLength, end == 0);
+    if (end == 0) record = WithNewGeneration(record);
     if (!WriteRange(fd.Get(), record, end)) {
       const DWORD error = ErrorFromErrno(errno);
       // Leave no part of the record behind.
@@ -263,6 +333,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
       return false;
     }
     e.image.Parse(record.data(), record.size(), end);
+    if (end == 0) e.generation = GenerationOf(record);
     e.tailCheck = (e.tailCheck + record);
     if (e.tailCheck.size() > TAIL_CHECK_BYTES) e.tailCheck.erase(0, e.tailCheck.size() - TAIL_CHECK_BYTES);
     struct stat after {};
@@ -300,10 +371,11 @@ class CPosixPrivateProfile : public IPrivateProfile {
   // Brings `e` up to date with the open, locked file `fd` described by `st`.
   bool Load(CCachedFile& e, int fd, const struct stat& st) {
     const CFileStamp stamp = StampOf(st);
-    if (e.known && e.stamp == stamp) return true;
+    const bool sameGeneration = e.known && SameGeneration(e, fd);
+    if (sameGeneration && e.stamp == stamp) return true;
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     const uint64_t from = e.image.ValidEnd();
-    if (e.known && e.stamp.dev == stamp.dev && e.stamp.ino == stamp.ino && stamp.size > e.stamp.size &&
+    if (sameGeneration && e.stamp.dev == stamp.dev && e.stamp.ino == stamp.ino && stamp.size > e.stamp.size &&
         from > 0 && size >= from && e.image.GetEncoding() != CProfileImage::Encoding::EMPTY) {
       // Grown: check the bytes before the parsed end, then parse the rest.
       const uint64_t checkFrom = from - std::min<uint64_t>(TAIL_CHECK_BYTES, from);
@@ -321,6 +393,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
     e.known = false;
     if (!ReadRange(fd, 0, size, bytes)) return false;
     e.image.Parse(bytes.data(), bytes.size(), 0);
+    e.generation = GenerationOf(bytes);
     KeepTail(e, bytes, 0);
     e.stamp = stamp;
     e.known = true;
@@ -337,7 +410,6 @@ class CPosixPrivateProfile : public IPrivateProfile {
       return nullptr;
     }
     CCachedFile& e = Entry(path);
-    if (e.known && e.stamp == StampOf(st)) return &e;
     CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0 || !LockFile(fd.Get(), LOCK_SH) || ::fstat(fd.Get(), &st) != 0) {
       SetLastError(ErrorFromErrno(errno));
@@ -367,7 +439,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
   // Rewrites the file at `path` from the image: a new file beside it,
   // flushed, then renamed over it. `st` describes the file being replaced.
   bool Compact(CCachedFile& e, const std::string& path, const struct stat& st) {
-    const std::string bytes = e.image.FormatCompact();
+    const std::string bytes = WithNewGeneration(e.image.FormatCompact());
     const std::string temp = path + ".tmp";
     struct stat written {};
     bool ok;
@@ -387,6 +459,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
     }
     SyncDirectoryOf(path);
     e.image.Parse(bytes.data(), bytes.size(), 0);
+    e.generation = GenerationOf(bytes);
     KeepTail(e, bytes, 0);
     e.stamp = StampOf(written);
     e.known = true;
@@ -403,12 +476,27 @@ class CPosixPrivateProfile : public IPrivateProfile {
   std::mutex m_mutex;
   std::unordered_map<std::string, std::unique_ptr<CCachedFile>> m_files;
   uint64_t m_useCounter = 0;
+
+ public:
+  // Frees every parsed image; later calls simply read the files again.
+  void DropImages() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unordered_map<std::string, std::unique_ptr<CCachedFile>>().swap(m_files);
+  }
 };
 
 CPosixPrivateProfile& SystemInstance() {
   static NoDestructor<CPosixPrivateProfile> s_instance;
   return *s_instance.get();
 }
+
+// The module object is never destroyed, so that code running during static
+// destruction can still use it; its parsed images, which can be large, are
+// released when the library unloads, so that a host that loads and unloads
+// the plug-in repeatedly does not lose that memory each time.
+struct CImageReleaser {
+  ~CImageReleaser() { SystemInstance().DropImages(); }
+} g_imageReleaser;
 std::atomic<IPrivateProfile*> g_currentProfile{nullptr};
 
 IPrivateProfile& Current() {

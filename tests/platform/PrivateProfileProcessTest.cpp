@@ -53,7 +53,7 @@ bool ParseFile(const std::string& bytes, std::map<std::wstring, std::wstring>& v
     if (eol == std::wstring::npos) break;  // cut-off last line
     const std::wstring line = text.substr(pos, eol - pos);
     pos = eol + 2;
-    if (line.empty()) continue;
+    if (line.empty() || line[0] == L';') continue;  // blank lines and comments
     if (line[0] == L'[' && line.back() == L']') {
       section = line.substr(1, line.size() - 2);
       inSection = true;

@@ -8,11 +8,14 @@
 // reader cannot hide.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
@@ -35,6 +38,7 @@ struct ParsedFile {
   std::vector<std::wstring> order;  // section names, first appearance
   std::map<std::wstring, std::map<std::wstring, std::wstring>> values;
   int headers = 0;
+  int comments = 0;
 };
 
 std::wstring TestUnescape(const std::wstring& s) {
@@ -97,6 +101,10 @@ ParsedFile ParseStrict(const std::string& bytes, bool allowCutOffTail) {
     pos = eol + 2;
     if (line.find_first_of(L"\r\n") != std::wstring::npos) fail("bare CR or LF inside a line");
     if (line.empty()) continue;
+    if (line[0] == L';') {
+      ++f.comments;
+      continue;
+    }
     if (line[0] == L'[') {
       if (line.back() != L']' || line.find(L']') != line.size() - 1) {
         fail("malformed section header");
@@ -323,7 +331,7 @@ TEST_F(PrivateProfileTest, ChangesMadeByOthersAreSeen) {
   EXPECT_EQ(ReadValue(file, L"Cher"), L"/cher");
 
   // Rewritten in place by another program: longer, different from the start.
-  const std::string other = std::string("\xFF\xFE", 2) + Utf16(L"[Zappa]\r\nArtistUrl=/zappa\r\n[Cher]\r\nArtistUrl=/cher2\r\n");
+  const std::string other = std::string("\xFF\xFE", 2) + Utf16(L"[Zappa]\r\nArtistUrl=/zappa/" + std::wstring(80, L'z') + L"\r\n[Cher]\r\nArtistUrl=/cher2\r\n");
   ASSERT_GT(other.size(), Bytes().size());
   WriteFileBytes(m_dir.File("A.ini"), other);
   EXPECT_EQ(SectionNames(file), (std::vector<std::wstring>{L"Zappa", L"Cher"}));
@@ -386,4 +394,38 @@ TEST_F(PrivateProfileTest, RandomOperationsAgreeWithAModel) {
   ASSERT_TRUE(parsed.ok) << parsed.error;
   EXPECT_EQ(parsed.order, order);
   for (const auto& entry : model) EXPECT_EQ(parsed.values.at(names[entry.first]).at(L"ArtistUrl"), entry.second);
+}
+
+TEST_F(PrivateProfileTest, RewriteWithTheSameInodeSizeAndTimeIsStillSeen) {
+  // Inode numbers are reused and modification times move in coarse ticks, so
+  // a different text can carry the same file stamp; the generation line
+  // tells the two apart.
+  const std::wstring file = FilePath();
+  ASSERT_TRUE(Write(file, L"Abba", L"/abba1"));
+  EXPECT_EQ(ReadValue(file, L"Abba"), L"/abba1");
+  const std::string path = m_dir.File("A.ini");
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  std::string bytes = ReadFileBytes(path);
+  const std::string from = Utf16(L"/abba1"), to = Utf16(L"/abba2");
+  const size_t at = bytes.find(from);
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at, from.size(), to);
+  // Another writer's rewrite: a fresh generation line, same length.
+  const size_t gen = bytes.find(Utf16(L"; generation "));
+  ASSERT_EQ(gen, 2u);
+  bytes[gen + 2 * 13] = bytes[gen + 2 * 13] == '0' ? '1' : '0';
+  {
+    std::FILE* f = std::fopen(path.c_str(), "r+b");  // same inode
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+  }
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  ASSERT_EQ(after.st_ino, before.st_ino);
+  ASSERT_EQ(after.st_size, before.st_size);
+  EXPECT_EQ(ReadValue(file, L"Abba"), L"/abba2");
 }
