@@ -1,5 +1,7 @@
 // FindArtistUrl end to end: the plug-in downloads category pages from the
 // loopback wiki through its proxy path and fills its artist cache.
+#include <filesystem>
+
 #include "search/SearchWikiFixture.h"
 
 namespace {
@@ -165,4 +167,31 @@ TEST_F(SearchWiki, StaleAddressPassedInIsNotReportedAsFound) {
   CString url = L"stale";
   EXPECT_EQ(plugin.FindArtistUrl(L"Zachary Nobody", url), 0);
   EXPECT_EQ(url.Str(), L"stale");
+}
+
+TEST_F(SearchWiki, LineBreaksInNameCannotSplitTheRequest) {
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quill\r\nX-Injected: 1", url), 0);
+  EXPECT_TRUE(url.IsEmpty());
+  EXPECT_EQ(Statistic(L"StatisticSuccessfulDownloads"), 0u);
+}
+
+// An index page with a long stretch of unclosed "<a href=" openings: the
+// "previous 200" pattern alone would backtrack quadratically over it until
+// the regex engine gave up with a complexity error.
+TEST_F(SearchWiki, HostileIndexPageIsReadWithoutRegexBlowUp) {
+  CTempDir root;
+  std::filesystem::create_directories(root.File("categories"));
+  std::string hostile;
+  for (int i = 0; i < 100000; ++i) hostile += "<a href=\"x\" ";
+  WriteFileBytes(root.File("categories/Artists_H.tsv"),
+                 "/wiki/Hostile_Indexes\tHostile Indexes\tHostile Indexes\n"
+                 "/wiki/Hz\tHz\tZz" + hostile + "\n");
+  CWikiServer hostileSite(root.Path());
+  host.proxy = hostileSite.WProxy().c_str();
+
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Hostile Index", url), 0);
+  EXPECT_EQ(Statistic(L"StatisticSuccessfulDownloads"), 2u);
+  EXPECT_FALSE(trace.Contains(L"String too complex"));
 }
