@@ -47,7 +47,7 @@ std::string ArtistNotFound(const std::wstring& artist) {
 
 std::string DefaultCacheDir() {
   const char* xdg = std::getenv("XDG_CACHE_HOME");
-  // The base directory specification ignores relative values.
+  // The XDG base directory rules ignore relative values.
   if (xdg != nullptr && xdg[0] == '/') return (fs::path(xdg) / "versewell").string();
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] != '\0') return (fs::path(home) / ".cache" / "versewell").string();
