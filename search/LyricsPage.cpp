@@ -60,6 +60,11 @@ const wchar_t REPLACEMENT_CHARACTER = 0xFFFD;
 
 inline bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
 
+inline void AppendCrLf(std::wstring& out) {
+  out.push_back(L'\r');
+  out.push_back(L'\n');
+}
+
 // NormalizeLineBreaks works on one run of CR and LF characters at a time,
 // as tokens; TOKEN_BREAK stands where the rule writes its marker.
 enum : unsigned char { TOKEN_CR, TOKEN_LF, TOKEN_BREAK };
@@ -110,7 +115,7 @@ void ReplaceBreakTag(std::wstring& text, const wchar_t* tag) {
     // already replaced); the text after the tag is still the original.
     const bool breakBefore = !out.empty() && IsLineBreak(out.back());
     const bool breakAfter = pos < text.size() && IsLineBreak(text[pos]);
-    if (!breakBefore && !breakAfter) out += L"\r\n";
+    if (!breakBefore && !breakAfter) AppendCrLf(out);
   }
   out.append(text, pos, std::wstring::npos);
   text.swap(out);
@@ -131,7 +136,7 @@ void NormalizeLineBreaks(std::wstring& text) {
   while (i < n) {
     const wchar_t c = text[i];
     if (c == LINE_BREAK_MARKER[0] && text.compare(i, markerLength, LINE_BREAK_MARKER) == 0) {
-      out += L"\r\n";  // step 5 for a marker the text itself carries
+      AppendCrLf(out);  // step 5 for a marker the text itself carries
       i += markerLength;
       continue;
     }
@@ -165,7 +170,7 @@ void NormalizeLineBreaks(std::wstring& text) {
         const bool breakAfter = k + 1 < count ? run[k + 1] == TOKEN_BREAK : markerAfter;
         if (breakBefore || breakAfter) continue;
       }
-      out += L"\r\n";
+      AppendCrLf(out);
     }
   }
   text.swap(out);
