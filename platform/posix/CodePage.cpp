@@ -191,6 +191,19 @@ Outcome DecodeUtf8(const unsigned char* p, const unsigned char* end, bool failOn
     return true;
   };
   while (p < end) {
+    // Runs of ASCII, eight bytes at a time: page text is mostly ASCII.
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if ((word & 0x8080808080808080ull) != 0) break;
+      if (out != nullptr) {
+        if (capacity - n < 8) break;
+        for (int k = 0; k < 8; ++k) out[n + k] = static_cast<wchar_t>(p[k]);
+      }
+      n += 8;
+      p += 8;
+    }
+    if (p >= end) break;
     unsigned b = *p;
     if (b < 0x80) {
       if (!emit(b)) return Outcome::kOverflow;

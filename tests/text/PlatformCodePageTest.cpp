@@ -1,12 +1,15 @@
 // The MultiByteToWideChar / WideCharToMultiByte stand-ins and the ANSI code
 // page sources.
 #include <clocale>
+#include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/CodePage.h"
 #include "platform/ErrorText.h"
+#include "platform/Path.h"
 #include "support/FakeAnsiCodePage.h"
 
 using namespace platform;
@@ -210,4 +213,30 @@ TEST(AnsiCodePages, EveryTableCodePageHasAConverter) {
   for (UINT cp : known) EXPECT_TRUE(IsValidCodePage(cp)) << cp;
   EXPECT_FALSE(IsValidCodePage(1200));
   EXPECT_FALSE(IsValidCodePage(4242));
+}
+
+TEST(Utf8Decoding, LongAsciiRunsMixedWithOtherBytesMatchAByteWiseDecoder) {
+  // The decoder takes ASCII eight bytes at a time; runs that end or break
+  // at every offset, and destinations cut at every size, must give what a
+  // byte-by-byte decoder gives.
+  std::mt19937 rng(77);
+  const std::vector<std::string> pieces = {"a", "abcdefgh", "0123456789abcdefghij", "\xC3\xA9", "\xE2\x82\xAC",
+                                           "\xF0\x9F\x8E\xB5", "\xFF", "\xE2\x82", "\xC3", "\x80"};
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes;
+    const int count = static_cast<int>(rng() % 12);
+    for (int k = 0; k < count; ++k) bytes += pieces[rng() % pieces.size()];
+    const std::wstring expected = FromNativePath(bytes);
+    const int needed = MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, nullptr, 0);
+    ASSERT_EQ(needed, static_cast<int>(expected.size()) + 1) << round;
+    std::vector<wchar_t> out(static_cast<size_t>(needed), L'#');
+    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, out.data(), needed), needed);
+    EXPECT_EQ(std::wstring(out.data()), expected) << round;
+    if (needed > 1) {
+      SetLastError(0);
+      std::vector<wchar_t> small(static_cast<size_t>(needed - 1));
+      EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, small.data(), needed - 1), 0);
+      EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    }
+  }
 }
