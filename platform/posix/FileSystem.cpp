@@ -28,6 +28,19 @@ class CPosixFileSystem : public IFileSystem {
       SetLastError(ErrorFromErrno(errno));
       return INVALID_FILE_HANDLE;
     }
+    if (fd == 0) {
+      // Callers treat the handle 0 as "no file", as Windows never returns
+      // it; in a process without standard input open() hands out 0, so the
+      // file is moved to a higher descriptor.
+      int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
+      int savedErrno = errno;
+      ::close(fd);
+      if (moved < 0) {
+        SetLastError(ErrorFromErrno(savedErrno));
+        return INVALID_FILE_HANDLE;
+      }
+      fd = moved;
+    }
     return static_cast<FileHandle>(fd);
   }
   bool WriteFile(FileHandle file, const void* data, DWORD size, DWORD* written) override {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <regex>
 #include <thread>
@@ -170,6 +171,24 @@ TEST(TraceLog, UncreatableFileIsRetriedAtTheNextLine) {
   fs.failCreateFile = false;
   g_TraceLog.Log(TRACE_ERROR, L"kept");
   EXPECT_EQ(capture.Messages(), std::vector<std::wstring>{L"kept"});
+}
+
+// A host running without standard input (a daemon) leaves descriptor 0 free;
+// the trace file must not be taken for "no file" when it lands there.
+TEST(TraceLog, FirstLineIsKeptWhenStandardInputIsClosed) {
+  const int savedStdin = ::dup(0);
+  ASSERT_GE(savedStdin, 0);
+  ::close(0);
+  std::vector<std::wstring> messages;
+  {
+    CTraceCapture capture(TRACE_DEBUG);
+    g_TraceLog.Log(TRACE_ERROR, L"first");
+    g_TraceLog.Log(TRACE_ERROR, L"second");
+    messages = capture.Messages();
+  }
+  ASSERT_EQ(::dup2(savedStdin, 0), 0);
+  ::close(savedStdin);
+  EXPECT_EQ(messages, (std::vector<std::wstring>{L"first", L"second"}));
 }
 
 TEST(TraceLog, MissingFolderNeitherThrowsNorCreatesAnything) {
