@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -25,8 +26,9 @@ CConversionException::CConversionException(DWORD code) : m_nCode(code) {
 
 void RaiseConversionError() {
   DWORD error = platform::GetLastError();
-  // A DWORD is never negative: "greater than 0" is "not 0".
-  DWORD code = error != 0 ? (0x80070000u | (error & 0xFFFFu)) : error;
+  // As HRESULT_FROM_WIN32: the error read as a signed 32-bit value; one that
+  // is 0 or negative (already an HRESULT) is kept as it is.
+  DWORD code = static_cast<int32_t>(error) > 0 ? (0x80070000u | (error & 0xFFFFu)) : error;
   if (code == E_OUTOFMEMORY_CODE) throw std::bad_alloc();
   throw CConversionException(code);
 }

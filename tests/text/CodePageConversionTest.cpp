@@ -100,6 +100,13 @@ TEST(RaiseConversionError, MapsTheLastErrorOntoTheExceptionKinds) {
   } catch (const CConversionException& e) {
     EXPECT_EQ(0u, e.GetCode());
   }
+  // A value that is negative as a signed 32-bit number is already an HRESULT.
+  platform::SetLastError(0x80004005u);
+  try {
+    RaiseConversionError();
+  } catch (const CConversionException& e) {
+    EXPECT_EQ(0x80004005u, e.GetCode());
+  }
 }
 
 TEST(BufferConversions, ToWideBufferZeroFillsAndReportsCharactersWithoutTheTerminator) {
