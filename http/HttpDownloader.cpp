@@ -15,7 +15,8 @@
 //   chunk buffer, short read, file write ...... unchanged, TW
 //   stop flag ................................. unchanged, no trace
 // Added to keep hostile input out (each with a TW line):
-//   a CR, LF or NUL in the URL or referrer .... ERROR_WINHTTP_INVALID_URL
+//   a CR, LF or NUL in the URL or referrer
+//   (inside, not trimmed away) ................ ERROR_WINHTTP_INVALID_URL
 //   a CR, LF or NUL in a header name or value
 //   or in the cookie .......................... unchanged (a header failure)
 //   a body above HTTP_MAX_BODY_SIZE ........... unchanged
@@ -54,6 +55,7 @@ std::string TrimA(const std::string& s) {
 }
 
 bool HasControlBreak(const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+bool HasLineBreak(const std::wstring& s) { return s.find_first_of(L"\r\n") != std::wstring::npos; }
 
 std::wstring Widen(const std::string& s) {
   CAnsiToWide wide(s.c_str(), CP_THREAD_ACP);
@@ -203,17 +205,20 @@ bool CHttpDownloaderBase::Fetch(const std::string& url) {
 bool CHttpDownloaderBase::OpenRequest(const std::wstring& verb) {
   m_nStatusCode = 0;
   m_strStatusText.clear();
-  if (HasControlBreak(m_strUrl) || HasControlBreak(m_strReferrer)) {
-    m_nLastError = ERROR_WINHTTP_INVALID_URL;
-    g_TraceLog.Log(TRACE_WARNING, L"CHttpDownloaderBase::OpenRequest - CR, LF or NUL in the URL or referrer refused");
-    return false;
-  }
   const std::wstring referrer = TrimW(Widen(m_strReferrer));
   std::wstring host;
   std::wstring path;
   uint16_t port = 0;
   SplitUrl(Widen(m_strUrl), host, path, port);
   if (host.empty()) return false;
+  // Surrounding line breaks are trimmed away like any blank; one that is
+  // left inside host, path or referrer would split the request.
+  if (m_strUrl.find('\0') != std::string::npos || m_strReferrer.find('\0') != std::string::npos ||
+      HasLineBreak(host) || HasLineBreak(path) || HasLineBreak(referrer)) {
+    m_nLastError = ERROR_WINHTTP_INVALID_URL;
+    g_TraceLog.Log(TRACE_WARNING, L"CHttpDownloaderBase::OpenRequest - CR, LF or NUL in the URL or referrer refused");
+    return false;
+  }
 
   m_hConnect = WinHttpConnect(m_hSession, host.c_str(), port);
   if (m_hConnect == nullptr) {

@@ -275,6 +275,11 @@ class CCurlHttpTransport : public IHttpTransport {
  public:
   HINTERNET Open(const wchar_t* agent, DWORD accessType, const wchar_t* proxyName) override {
     GlobalInit();
+    // The agent becomes a header line; a line break in it would split the request.
+    if (agent != nullptr && HasLineBreakOrNul(agent)) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
     auto* s = new CSessionHandle();
     s->agent = ToUtf8(agent);
     s->accessType = accessType;

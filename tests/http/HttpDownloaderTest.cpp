@@ -296,6 +296,22 @@ TEST_F(HttpDownloaderFakeTest, TimeoutCookieAndHeaderLinesUseTheAddOrReplaceFlag
   for (DWORD m : fake.headerModifiers) EXPECT_EQ(0xA0000000u, m);
 }
 
+TEST_F(HttpDownloaderFakeTest, LineBreaksAroundUrlAndReferrerAreTrimmedNotRefused) {
+  CHttpDownloaderBase d("", L"");
+  d.m_strReferrer = "http://ref/\r\n";
+  EXPECT_TRUE(d.Fetch("\r\nhost.example:81/x?y=1\r\n"));
+  EXPECT_EQ(L"host.example", fake.host);
+  EXPECT_EQ(81, fake.port);
+  EXPECT_EQ(L"x?y=1", fake.objectName);
+  EXPECT_EQ(L"http://ref/", fake.referrer);
+  EXPECT_TRUE(trace.Messages().empty());
+
+  d.m_strReferrer = "http://ref/\r\nX: 1";
+  EXPECT_FALSE(d.Fetch("host.example/x"));
+  EXPECT_EQ(ERROR_WINHTTP_INVALID_URL, d.m_nLastError);
+  EXPECT_EQ(1, fake.sends);
+}
+
 TEST_F(HttpDownloaderFakeTest, FailingHeaderLineFailsThePreparationAndKeepsTheStore) {
   fake.failAddHeaders = 12153;
   CHttpDownloaderBase d("", L"");

@@ -194,6 +194,8 @@ TEST_F(HttpTransportTest, ControlCharactersNeverReachTheWire) {
   EXPECT_EQ(ERROR_WINHTTP_INVALID_URL, GetLastError());
   WinHttpCloseHandle(connect);
   WinHttpCloseHandle(session);
+  EXPECT_EQ(nullptr, WinHttpOpen(L"Agent/1\r\nX-Injected: 1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 }
 
 TEST_F(HttpTransportTest, AddRequestHeadersReplacesCaseInsensitivelyAndAddOnlyAppends) {
