@@ -9,6 +9,11 @@ extern "C" VERSEWELL_EXPORT CLyricsDllInterface* GetDllInterface() {
   // An exception from allocation or construction reaches the caller;
   // nothing is registered then.
   CVersewell* object = new CVersewell();
-  g_InterfaceRegistry.Add(object);
+  try {
+    g_InterfaceRegistry.Add(object);
+  } catch (...) {
+    delete object;  // its Remove() finds nothing to remove
+    throw;
+  }
   return object;
 }

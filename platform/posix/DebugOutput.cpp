@@ -1,6 +1,9 @@
 // posix backend of platform/DebugOutput.h: standard error, while traced.
 #include "platform/DebugOutput.h"
 
+#include <time.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,12 +29,27 @@ bool IsTraced() {
   return traced;
 }
 
+// Whether a tracer is attached, looked up at most once a second: a traced
+// process logs many lines, and reading /proc for each would be wasteful.
+bool IsTracedCached() {
+  static std::atomic<int64_t> s_checkedAt{-1};
+  static std::atomic<bool> s_traced{false};
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const int64_t now = static_cast<int64_t>(ts.tv_sec);
+  if (s_checkedAt.load(std::memory_order_relaxed) != now) {
+    s_traced.store(IsTraced(), std::memory_order_relaxed);
+    s_checkedAt.store(now, std::memory_order_relaxed);
+  }
+  return s_traced.load(std::memory_order_relaxed);
+}
+
 }  // namespace
 
 void OutputDebugStringW(const wchar_t* text) {
   if (text == nullptr) return;
   const char* flag = std::getenv("VERSEWELL_DEBUG_OUTPUT");
-  bool enabled = (flag != nullptr && std::strcmp(flag, "1") == 0) || IsTraced();
+  bool enabled = (flag != nullptr && std::strcmp(flag, "1") == 0) || IsTracedCached();
   if (!enabled) return;
   std::string utf8 = ToNativePath(text);
   std::fwrite(utf8.data(), 1, utf8.size(), stderr);

@@ -9,10 +9,9 @@ namespace platform {
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
-DWORD GetCurrentThreadId() {
-  static thread_local DWORD s_id = static_cast<DWORD>(syscall(SYS_gettid));
-  return s_id;
-}
+// Not cached per thread: a child made by fork() keeps the parent's
+// thread-local values but runs as a thread of its own.
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
 void Sleep(DWORD milliseconds) {
   timespec ts{};
