@@ -22,6 +22,7 @@
 #include "platform/ErrorText.h"
 #include "platform/NoDestructor.h"
 #include "platform/Path.h"
+#include "platform/posix/WriteAll.h"
 
 namespace platform {
 namespace {
@@ -136,20 +137,7 @@ class CPosixFileIo : public IFileIo {
       SetLastError(ERROR_INVALID_HANDLE);
       return false;
     }
-    const char* p = static_cast<const char*>(data);
-    DWORD done = 0;
-    while (done < size) {
-      ssize_t n = ::write(static_cast<int>(file), p + done, size - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        SetLastError(ErrorFromErrno(errno));
-        if (written != nullptr) *written = done;
-        return false;
-      }
-      done += static_cast<DWORD>(n);
-    }
-    if (written != nullptr) *written = done;
-    return true;
+    return WriteAll(static_cast<int>(file), data, size, written);
   }
 
   bool SetFilePointer(FileHandle file, int64_t distance, DWORD method, uint64_t* newPosition) override {

@@ -12,6 +12,7 @@
 
 #include "platform/ErrorText.h"
 #include "platform/Path.h"
+#include "platform/posix/WriteAll.h"
 
 namespace platform {
 namespace {
@@ -49,20 +50,7 @@ class CPosixFileSystem : public IFileSystem {
       SetLastError(ERROR_INVALID_HANDLE);
       return false;
     }
-    const char* p = static_cast<const char*>(data);
-    DWORD done = 0;
-    while (done < size) {
-      ssize_t n = ::write(static_cast<int>(file), p + done, size - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        SetLastError(ErrorFromErrno(errno));
-        if (written != nullptr) *written = done;
-        return false;
-      }
-      done += static_cast<DWORD>(n);
-    }
-    if (written != nullptr) *written = done;
-    return true;
+    return WriteAll(static_cast<int>(file), data, size, written);
   }
   bool CloseHandle(FileHandle file) override {
     if (file == INVALID_FILE_HANDLE || file == 0) {
