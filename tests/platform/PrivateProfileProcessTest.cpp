@@ -67,20 +67,21 @@ bool ParseFile(const std::string& bytes, std::map<std::wstring, std::wstring>& v
   return true;
 }
 
+// Reads one number the child reported; false at EOF or on a short read.
+bool ReadReport(int fd, int& k) {
+  for (;;) {
+    const ssize_t n = ::read(fd, &k, sizeof k);
+    if (n == static_cast<ssize_t>(sizeof k)) return true;
+    if (n < 0 && errno == EINTR) continue;
+    return false;  // EOF; a partial number is a write that was not reported
+  }
+}
+
 // Reads every number the child reported before it died.
 std::vector<int> DrainReports(int fd) {
   std::vector<int> out;
   int k;
-  for (;;) {
-    const ssize_t n = ::read(fd, &k, sizeof k);
-    if (n == static_cast<ssize_t>(sizeof k)) {
-      out.push_back(k);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;  // EOF; a partial number is a write that was not reported
-    }
-  }
+  while (ReadReport(fd, k)) out.push_back(k);
   return out;
 }
 
@@ -92,7 +93,13 @@ TEST(PrivateProfileProcesses, WriterKilledAtRandomMomentsLeavesAParsableComplete
   std::mt19937 rng(4242);
   std::map<std::wstring, int> completed;  // name -> newest write number reported complete
   int next = 0;
-  for (int round = 0; round < 40; ++round) {
+  // Progress is counted in reported writes, never in time: each round waits
+  // for a few writes to complete and only then kills at a random moment, so
+  // a slow machine or a sanitizer build does the same work as a fast one.
+  // The loop ends once every name has a completed write (and at least 40
+  // kills happened); the cap only turns a writer that makes no progress into
+  // a failure instead of a hang.
+  for (int round = 0; round < 40 || (completed.size() < static_cast<size_t>(KILL_NAMES) && round < 2000); ++round) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     const int start = next;
@@ -107,12 +114,18 @@ TEST(PrivateProfileProcesses, WriterKilledAtRandomMomentsLeavesAParsableComplete
       }
     }
     ::close(fds[1]);
-    std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 8000));
+    std::vector<int> early;
+    const int waitFor = 1 + static_cast<int>(rng() % 12);
+    for (int k; static_cast<int>(early.size()) < waitFor && ReadReport(fds[0], k);) early.push_back(k);
+    // Then kill somewhere inside the following writes (or a compaction).
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself: " << WEXITSTATUS(status);
-    const std::vector<int> reports = DrainReports(fds[0]);
+    ASSERT_EQ(static_cast<int>(early.size()), waitFor) << "the writer died before reporting";
+    std::vector<int> reports = early;
+    for (int k : DrainReports(fds[0])) reports.push_back(k);
     ::close(fds[0]);
     for (int k : reports) completed[KillName(k)] = k;
     // The write after the last reported one may or may not have landed.
@@ -132,7 +145,7 @@ TEST(PrivateProfileProcesses, WriterKilledAtRandomMomentsLeavesAParsableComplete
       EXPECT_EQ(std::wstring(buffer), values[entry.first]);
     }
   }
-  EXPECT_EQ(completed.size(), static_cast<size_t>(KILL_NAMES)) << "the writer never got far enough";
+  EXPECT_EQ(completed.size(), static_cast<size_t>(KILL_NAMES)) << "the writer made no progress";
 }
 
 TEST(PrivateProfileProcesses, TwoProcessesWritingOneFileLoseNothing) {
