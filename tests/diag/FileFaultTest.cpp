@@ -17,8 +17,6 @@
 
 namespace {
 
-const EFaultMode MODES[] = {EFaultMode::ONCE, EFaultMode::PERSISTENT, EFaultMode::SHORT_WRITE};
-
 std::wstring Hex(DWORD v) {
   wchar_t buf[16];
   swprintf(buf, 16, L"%X", v);
@@ -35,26 +33,6 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
     start = end + 2;
   }
   return lines;
-}
-
-// Runs `scenario` without faults to count its calls of `kind`, then for
-// every k up to that count in every mode that applies.
-template <typename F>
-void ForEveryFault(CFaultPlan& plan, EFileCall kind, F scenario) {
-  plan.Disarm();
-  scenario();
-  const int calls = plan.Calls(kind);
-  ASSERT_GT(calls, 0) << "the scenario makes no " << FileCallName(kind) << " call";
-  for (EFaultMode mode : MODES) {
-    if (mode == EFaultMode::SHORT_WRITE && kind != EFileCall::WRITE) continue;
-    for (int k = 1; k <= calls; ++k) {
-      plan.Arm(kind, k, mode);
-      SCOPED_TRACE(plan.Describe());
-      scenario();
-      if (::testing::Test::HasFatalFailure()) return;
-    }
-  }
-  plan.Disarm();
 }
 
 class FileFaults : public ::testing::Test {

@@ -24,8 +24,6 @@ namespace {
 
 typedef std::map<std::wstring, std::wstring> CEntries;
 
-const EFaultMode MODES[] = {EFaultMode::ONCE, EFaultMode::PERSISTENT, EFaultMode::SHORT_WRITE};
-
 // The sections and "ArtistUrl" values of a cache file this test wrote
 // (plain names, no escapes); a last line without its line break is ignored,
 // as is a section without the key.
@@ -96,8 +94,7 @@ class CacheFaults : public ::testing::Test {
 
     // Faults over: the next write succeeds, leaves no temporary file, and
     // the module itself reads every entry as the file holds it.
-    for (int c = 0; c < static_cast<int>(EFileCall::COUNT); ++c) lastCounts[c] = plan.Calls(static_cast<EFileCall>(c));
-    plan.Disarm();
+    plan.Stop();
     calls.failTruncate = false;
     calls.failUnlink = false;
     // First a write that finds its value already there (it writes nothing
@@ -120,7 +117,6 @@ class CacheFaults : public ::testing::Test {
 
   static std::vector<std::string> CTempDirListing(const std::string& folder);
 
-  int lastCounts[static_cast<int>(EFileCall::COUNT)] = {};
   CFaultPlan plan;
   CFailingProfileFileCalls calls{plan};
   ScopedProfileFileCalls scoped{calls};
@@ -142,19 +138,8 @@ std::vector<std::string> CacheFaults::CTempDirListing(const std::string& folder)
 TEST_F(CacheFaults, EveryFailedCallLeavesOldOrNewTextAndLosesNoCompletedEntry) {
   for (EFileCall kind : {EFileCall::OPEN, EFileCall::LOCK, EFileCall::WRITE, EFileCall::FLUSH, EFileCall::RENAME}) {
     SCOPED_TRACE(FileCallName(kind));
-    plan.Disarm();
-    RunWrites();
-    const int count = lastCounts[static_cast<int>(kind)];
-    ASSERT_GT(count, 0);
-    for (EFaultMode mode : MODES) {
-      if (mode == EFaultMode::SHORT_WRITE && kind != EFileCall::WRITE) continue;
-      for (int k = 1; k <= count; ++k) {
-        plan.Arm(kind, k, mode);
-        SCOPED_TRACE(plan.Describe());
-        RunWrites();
-        if (HasFatalFailure()) return;
-      }
-    }
+    ForEveryFault(plan, kind, [&] { RunWrites(); });
+    if (HasFatalFailure()) return;
   }
 }
 
@@ -163,7 +148,8 @@ TEST_F(CacheFaults, EveryFailedCallLeavesOldOrNewTextAndLosesNoCompletedEntry) {
 TEST_F(CacheFaults, SecondFaultInTheRecoveryStillLosesNothing) {
   plan.Disarm();
   RunWrites();
-  const int writes = lastCounts[static_cast<int>(EFileCall::WRITE)];
+  const int writes = plan.Calls(EFileCall::WRITE);
+  const int renames = plan.Calls(EFileCall::RENAME);
   for (int k = 1; k <= writes; ++k) {
     plan.Arm(EFileCall::WRITE, k, EFaultMode::SHORT_WRITE);
     calls.failTruncate = true;
@@ -171,7 +157,6 @@ TEST_F(CacheFaults, SecondFaultInTheRecoveryStillLosesNothing) {
     RunWrites();
     if (HasFatalFailure()) return;
   }
-  const int renames = lastCounts[static_cast<int>(EFileCall::RENAME)];
   ASSERT_GT(renames, 0);
   for (int k = 1; k <= renames; ++k) {
     plan.Arm(EFileCall::RENAME, k, EFaultMode::PERSISTENT);

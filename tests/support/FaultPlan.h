@@ -11,6 +11,8 @@
 #ifndef VERSEWELL_TESTS_SUPPORT_FAULT_PLAN_H
 #define VERSEWELL_TESTS_SUPPORT_FAULT_PLAN_H
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <string>
 
@@ -50,5 +52,28 @@ class CFaultPlan {
 // Bytes a write cut short still stores: an odd count (when there is more
 // than one byte), so that text in two-byte units is left torn mid-unit.
 inline unsigned CutShortSize(unsigned size) { return size > 1 ? ((size / 2) | 1u) : 0u; }
+
+// The fault loop: runs `scenario` without faults to count its calls of
+// `kind`, then once for every k up to that count in each mode (a write cut
+// short only for writes), stopping at the first fatal failure. A scenario
+// that wants its recovery part fault-free calls plan.Stop(), which keeps the
+// counts.
+template <typename F>
+void ForEveryFault(CFaultPlan& plan, EFileCall kind, F scenario) {
+  plan.Disarm();
+  scenario();
+  const int calls = plan.Calls(kind);
+  ASSERT_GT(calls, 0) << "the scenario makes no " << FileCallName(kind) << " call";
+  for (EFaultMode mode : {EFaultMode::ONCE, EFaultMode::PERSISTENT, EFaultMode::SHORT_WRITE}) {
+    if (mode == EFaultMode::SHORT_WRITE && kind != EFileCall::WRITE) continue;
+    for (int k = 1; k <= calls; ++k) {
+      plan.Arm(kind, k, mode);
+      SCOPED_TRACE(plan.Describe());
+      scenario();
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+  plan.Disarm();
+}
 
 #endif  // VERSEWELL_TESTS_SUPPORT_FAULT_PLAN_H
