@@ -309,6 +309,27 @@ TEST_F(PrivateProfileTest, ForeignUtf8FileIsReadAndRewrittenInOurEncodingOnWrite
   EXPECT_EQ(parsed.values.at(L"Abba").at(L"ArtistUrl"), L"/abba");
 }
 
+// Found by the cache file fuzz program: a NUL read from a damaged file split
+// a section name in the list, cut a value short, and came back as the text
+// "\u0000" after the file was rewritten.
+TEST_F(PrivateProfileTest, NulCharactersInADamagedFileAreDroppedAndNeverRewrittenAsText) {
+  const std::wstring file = FilePath();
+  const char utf8[] = "[Ab\0ba]\nArtistUrl=/a\0bba\n";
+  WriteFileBytes(m_dir.File("A.ini"), std::string(utf8, sizeof utf8 - 1));
+  EXPECT_EQ(SectionNames(file), (std::vector<std::wstring>{L"Abba"}));
+  EXPECT_EQ(ReadValue(file, L"Abba"), L"/abba");
+  ASSERT_TRUE(Write(file, L"Cher", L"/cher"));  // rewrites the file as UTF-16
+  const ParsedFile parsed = ParseStrict(Bytes(), false);
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.order, (std::vector<std::wstring>{L"Abba", L"Cher"}));
+  EXPECT_EQ(parsed.values.at(L"Abba").at(L"ArtistUrl"), L"/abba");
+
+  const wchar_t utf16[] = L"[X\0y]\r\nk=v\0w\r\n";
+  WriteFileBytes(m_dir.File("B.ini"), std::string("\xFF\xFE", 2) + Utf16(std::wstring(utf16, sizeof utf16 / sizeof utf16[0] - 1)));
+  EXPECT_EQ(SectionNames(FilePath("B.ini")), (std::vector<std::wstring>{L"Xy"}));
+  EXPECT_EQ(ReadValue(FilePath("B.ini"), L"Xy", L"k"), L"vw");
+}
+
 TEST_F(PrivateProfileTest, CutOffLastLineIsIgnoredAndRemovedByTheNextWrite) {
   const std::wstring file = FilePath();
   ASSERT_TRUE(Write(file, L"Abba", L"/abba"));

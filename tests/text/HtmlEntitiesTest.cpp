@@ -1,6 +1,6 @@
 // DecodeHtmlEntities: the table, worked examples, bad references, and a
 // differential test against the literal row-by-row / restart-from-the-start
-// procedure kept here as the oracle.
+// procedure (text/EntityOracle.h).
 #include "text/HtmlEntities.h"
 
 #include <climits>
@@ -15,89 +15,9 @@
 #include "support/FakeAnsiCodePage.h"
 #include "support/TraceCapture.h"
 #include "text/CodePageConversion.h"
+#include "text/EntityOracle.h"
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// The oracle: the procedure exactly as written, slow on purpose.
-// ---------------------------------------------------------------------------
-
-// Replaces every occurrence of `from` in the string as it was, left to right,
-// without overlap; the inserted characters are not searched again.
-void ReplaceAll(std::wstring& s, const std::wstring& from, wchar_t to) {
-  std::wstring out;
-  size_t pos = 0;
-  for (;;) {
-    size_t hit = s.find(from, pos);
-    if (hit == std::wstring::npos) break;
-    out.append(s, pos, hit - pos);
-    out.push_back(to);
-    pos = hit + from.size();
-  }
-  out.append(s, pos, std::wstring::npos);
-  s.swap(out);
-}
-
-// Leftmost "&#([0-9]+);" at or after `from`.
-bool FindReference(const std::wstring& s, size_t from, size_t& start, size_t& end) {
-  for (size_t i = from; i + 1 < s.size(); ++i) {
-    if (s[i] != L'&' || s[i + 1] != L'#') continue;
-    size_t j = i + 2;
-    while (j < s.size() && s[j] >= L'0' && s[j] <= L'9') ++j;
-    if (j > i + 2 && j < s.size() && s[j] == L';') {
-      start = i;
-      end = j + 1;
-      return true;
-    }
-  }
-  return false;
-}
-
-std::wstring Widened(const std::string& narrow) { return std::wstring(CAnsiToWide(narrow.c_str()).Get()); }
-std::string Narrowed(const std::wstring& wide) { return std::string(CWideToAnsi(wide.c_str()).Get()); }
-
-// Decodes `s` in place and returns the messages the procedure writes.
-std::vector<std::wstring> OracleDecode(std::wstring& s) {
-  std::vector<std::wstring> messages;
-  for (const NamedEntity* row = NamedEntityTable; row->pszName != nullptr; ++row) {
-    std::wstring name(row->pszName, row->pszName + std::strlen(row->pszName));
-    ReplaceAll(s, name, static_cast<wchar_t>(row->nCode));
-  }
-  if (s.empty()) {
-    messages.push_back(L"Input string is empty");
-    return messages;
-  }
-  size_t reported = 0;  // bad references found so far: the first ones from the start
-  for (;;) {
-    size_t pos = 0, skipped = 0, start = 0, end = 0;
-    bool replaced = false;
-    while (FindReference(s, pos, start, end)) {
-      pos = end;
-      if (skipped < reported) {
-        ++skipped;
-        continue;
-      }
-      std::wstring reference = s.substr(start, end - start);
-      long long value = 0;
-      for (size_t k = start + 2; k + 1 < end; ++k) {
-        value = value * 10 + (s[k] - L'0');
-        if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
-      }
-      if (value >= 1 && value <= 65535) {
-        ReplaceAll(s, reference, static_cast<wchar_t>(value));
-        replaced = true;
-        break;
-      }
-      int shown = value > INT_MAX ? INT_MAX : static_cast<int>(value);
-      messages.push_back(Widened("Bad &#nnn; code: \"" + Narrowed(reference) + "\" => " + std::to_string(shown) +
-                                 " ; string is:\n\t\"" + Narrowed(s) + "\""));
-      ++reported;
-      ++skipped;
-    }
-    if (!replaced) break;
-  }
-  return messages;
-}
 
 class HtmlEntitiesTest : public ::testing::Test {
  protected:
@@ -242,7 +162,7 @@ TEST_F(HtmlEntitiesTest, MatchesTheLiteralProcedureOnGeneratedText) {
     std::wstring input;
     for (int n = length(random); n > 0; --n) input += tokens[pick(random)];
     std::wstring expected = input;
-    std::vector<std::wstring> messages = OracleDecode(expected);
+    std::vector<std::wstring> messages = entity_oracle::OracleDecode(expected);
     if (messages.size() > static_cast<size_t>(MAX_REPORTED_BAD_REFERENCES)) continue;
     if (!messages.empty() && messages[0] != L"Input string is empty") ++withReports;
     std::wstring actual = input;
