@@ -6,8 +6,8 @@
 // index page request gets the index text, every other request the artist
 // page.
 //
-// Properties: FindArtistUrl answers 1 exactly when it produced an address,
-// and that address is the site host followed by the page's link; the song count is
+// Properties: FindArtistUrl answers 1 only with an address, 0 with one only
+// after a failed download, and that address is the site host followed by the page's link; the song count is
 // the length of the list; every entry carries the artist name as given and
 // an address on the site; the cache file stays readable, and every section
 // in it reads back an address on the site.
@@ -48,6 +48,13 @@ bool OnSite(const std::wstring& url) {
   return url.size() > host.size() && url.compare(0, host.size(), host) == 0;
 }
 
+unsigned FailedDownloads(CVersewell* plugin) {
+  unsigned attempts = 0, successes = 0;
+  plugin->GetProperty(CString(L"StatisticDownloadCounter"), &attempts);
+  plugin->GetProperty(CString(L"StatisticSuccessfulDownloads"), &successes);
+  return attempts - successes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -74,9 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::error_code ignored;
   std::filesystem::remove_all(s_cacheDir->Path() + "/Versewell", ignored);
 
+  const unsigned failedBefore = FailedDownloads(s_fuzz.pPlugin);
   CString url;
   const BOOL found = s_fuzz.pPlugin->FindArtistUrl(CString(artist), url);
-  FuzzCheck((found == 1) == !url.IsEmpty(), "FindArtistUrl: 1 exactly when an address was found");
+  FuzzCheck(found == 0 || found == 1, "FindArtistUrl: a BOOL");
+  if (found) FuzzCheck(!url.IsEmpty(), "FindArtistUrl: 1 only with an address");
+  // An address without success only when the second download failed (the
+  // "previous 200" link may name a path the downloader refuses).
+  if (!found && !url.IsEmpty())
+    FuzzCheck(FailedDownloads(s_fuzz.pPlugin) > failedBefore, "FindArtistUrl: 0 with an address only after a failed download");
   if (found) FuzzCheck(OnSite(url.Str()), "FindArtistUrl: the address is on the site");
 
   CLocalCache* cache = s_probe->Cache();

@@ -339,7 +339,7 @@ void DecodeNumeric(std::wstring& text) {
     // dropped anyway.
     if (g_TraceLog.WillWrite(TRACE_ERROR)) ReportBadReference(bad, stream.Output(), steps, text, i + 1);
   }
-  if (unreported > 0) {
+  if (unreported > 0 && g_TraceLog.WillWrite(TRACE_ERROR)) {
     LogNarrowMessage(TRACE_ERROR, "Bad &#nnn; code: " + std::to_string(unreported) +
                                       " more references left unchanged and not reported");
   }

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "diag/TraceLevels.h"
+#include "diag/TraceLog.h"
+#include "platform/CodePage.h"
 #include "support/FakeAnsiCodePage.h"
 #include "support/TraceCapture.h"
 #include "text/CodePageConversion.h"
@@ -127,6 +129,85 @@ TEST_F(HtmlEntitiesTest, FloodOfBadReferencesIsReportedUpToALimit) {
   EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: 5 more references left unchanged and not reported", TRACE_ERROR));
 }
 
+TEST_F(HtmlEntitiesTest, LongTextIsQuotedAsABoundedExcerptAroundTheReference) {
+  // Up to the limit the whole string is quoted, as before.
+  const std::wstring upTo = std::wstring(98, L'a') + L"&#0;" + std::wstring(98, L'b');
+  ASSERT_EQ(BAD_REFERENCE_QUOTE_LIMIT, upTo.size());
+  Decode(upTo);
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"" + upTo + L"\"", TRACE_ERROR));
+
+  // Beyond it: 100 characters on each side, "..." where cut, and the length.
+  // The string is the one the procedure has at that moment: the reference
+  // decoded before the bad one is decoded after it as well.
+  std::wstring text = std::wstring(150, L'a') + L"&#66;&#0;&#66;" + std::wstring(2000000, L'b');
+  EXPECT_EQ(std::wstring(150, L'a') + L"B&#0;B" + std::wstring(2000000, L'b'), Decode(text));
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"..." + std::wstring(99, L'a') +
+                                 L"B&#0;B" + std::wstring(99, L'b') + L"...\" (excerpt of a text of 2000164 characters)",
+                             TRACE_ERROR));
+
+  // A reference near the start is not cut in front; one near the end not
+  // behind.
+  const std::wstring edges = L"&#70000;" + std::wstring(300, L'c') + L"&#0;";
+  Decode(edges);
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#70000;\" => 70000 ; string is:\n\t\"&#70000;" +
+                                 std::wstring(100, L'c') + L"...\" (excerpt of a text of 312 characters)",
+                             TRACE_ERROR));
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"..." + std::wstring(100, L'c') +
+                                 L"&#0;\" (excerpt of a text of 312 characters)",
+                             TRACE_ERROR));
+}
+
+namespace {
+
+// Counts the look-ups of the thread's ANSI code page: composing a report
+// narrows text with it, nothing else in the decoding does.
+class CCountingAnsiCodePage : public platform::IAnsiCodePageSource {
+ public:
+  UINT GetACP() override { return 65001; }
+  UINT GetThreadACP() override {
+    ++m_nThreadLookups;
+    return 65001;
+  }
+  int m_nThreadLookups = 0;
+};
+
+std::wstring TextWithBadReferences() {
+  std::wstring text;
+  for (int i = 0; i < 25; ++i) text += L"&#0;";
+  return text + std::wstring(1000, L'x') + L"&#65;";
+}
+
+}  // namespace
+
+TEST(HtmlEntitiesReportTest, NoReportIsComposedWhenTheTraceLogWouldDropIt) {
+  CCountingAnsiCodePage counter;
+  platform::IAnsiCodePageSource* previous = platform::SetAnsiCodePageSourceForTesting(&counter);
+  const std::wstring expected = TextWithBadReferences().substr(0, 25 * 4 + 1000) + L"A";
+  {
+    ASSERT_FALSE(g_TraceLog.IsOpen());
+    std::wstring text = TextWithBadReferences();
+    DecodeHtmlEntities(text);  // log closed
+    EXPECT_EQ(expected, text);
+    EXPECT_EQ(0, counter.m_nThreadLookups);
+  }
+  {
+    CTraceCapture trace(0);  // open, but every level is dropped
+    std::wstring text = TextWithBadReferences();
+    DecodeHtmlEntities(text);
+    EXPECT_EQ(expected, text);
+    EXPECT_EQ(0, counter.m_nThreadLookups);
+  }
+  {
+    CTraceCapture trace(TRACE_ERROR);
+    std::wstring text = TextWithBadReferences();
+    DecodeHtmlEntities(text);
+    EXPECT_EQ(expected, text);
+    EXPECT_GT(counter.m_nThreadLookups, 0);
+    EXPECT_EQ(MAX_REPORTED_BAD_REFERENCES + 1, static_cast<int>(trace.Messages().size()));
+  }
+  platform::SetAnsiCodePageSourceForTesting(previous);
+}
+
 TEST_F(HtmlEntitiesTest, LongChainsOfNestedReferencesFinish) {
   std::wstring text = L"&#38;";
   for (int i = 0; i < 100000; ++i) text += L"#38;";
@@ -155,22 +236,26 @@ TEST_F(HtmlEntitiesTest, MatchesTheLiteralProcedureOnGeneratedText) {
   };
   std::mt19937 random(20240131);
   std::uniform_int_distribution<size_t> pick(0, tokens.size() - 1);
-  std::uniform_int_distribution<int> length(0, 24);
   std::vector<std::wstring> expectedMessages;
   int withReports = 0;
+  int withExcerpts = 0;
   for (int round = 0; round < 4000; ++round) {
+    // Every fourth text is long enough to be quoted as an excerpt.
+    std::uniform_int_distribution<int> length(0, round % 4 == 0 ? 90 : 24);
     std::wstring input;
     for (int n = length(random); n > 0; --n) input += tokens[pick(random)];
     std::wstring expected = input;
     std::vector<std::wstring> messages = entity_oracle::OracleDecode(expected);
     if (messages.size() > static_cast<size_t>(MAX_REPORTED_BAD_REFERENCES)) continue;
     if (!messages.empty() && messages[0] != L"Input string is empty") ++withReports;
+    if (!messages.empty() && messages[0].find(L"(excerpt of a text of ") != std::wstring::npos) ++withExcerpts;
     std::wstring actual = input;
     DecodeHtmlEntities(actual);
     ASSERT_EQ(expected, actual) << "input: " << std::string(CWideToAnsi(input.c_str()).Get());
     expectedMessages.insert(expectedMessages.end(), messages.begin(), messages.end());
   }
   EXPECT_GT(withReports, 100);  // the generator does exercise the reports
+  EXPECT_GT(withExcerpts, 50);  // ... and the excerpts
   std::vector<std::wstring> actualMessages = m_trace.Messages();
   ASSERT_EQ(expectedMessages.size(), actualMessages.size());
   for (size_t i = 0; i < expectedMessages.size(); ++i) ASSERT_EQ(expectedMessages[i], actualMessages[i]) << i;
