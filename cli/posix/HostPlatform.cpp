@@ -4,11 +4,15 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <climits>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace hostplatform {
 namespace {
@@ -79,5 +83,20 @@ int StderrColumns() {
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+unsigned long CurrentThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+
+std::string MakePrivateFolder(std::string& error) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+  std::string pattern = base + "/versewell-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {  // mode 0700
+    error = "cannot create a folder in " + base + ": " + std::strerror(errno);
+    return std::string();
+  }
+  return std::string(buffer.data());
+}
 
 }  // namespace hostplatform
