@@ -32,9 +32,12 @@ struct SOptions {
   bool bJson = false;
   bool bStats = false;
   bool bVerbose = false;
+  bool bQuiet = false;       // nothing on stderr but errors
+  bool bNoProgress = false;  // no progress line
 
   std::string strOutDir;  // fetch-all
   bool bForce = false;    // fetch-all
+  std::string strTemplate;  // fetch-all; empty: the default layout
 };
 
 }  // namespace cli

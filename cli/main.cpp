@@ -15,6 +15,7 @@
 #include "cli/Commands.h"
 #include "cli/HostPlatform.h"
 #include "cli/Options.h"
+#include "cli/OutputTemplate.h"
 #include "cli/PluginLibrary.h"
 
 namespace {
@@ -91,6 +92,8 @@ int Main(int argc, char** argv) {
   app.add_flag("--json", options.bJson, "Print one JSON object per command");
   app.add_flag("--stats", options.bStats, "Report the download statistics (stderr, or \"stats\" in JSON)");
   app.add_flag("-v,--verbose", options.bVerbose, "Report the plug-in path, cache and the hosts contacted on stderr");
+  app.add_flag("-q,--quiet", options.bQuiet, "Print nothing on stderr but errors (no progress line, no notes)");
+  app.add_flag("--no-progress", options.bNoProgress, "Draw no progress line while fetch-all runs");
 
   CLI::App* artist = app.add_subcommand("artist", "Print the address of an artist's page");
   std::string artistName;
@@ -112,7 +115,16 @@ int Main(int argc, char** argv) {
   fetchAll->add_option("--out", options.strOutDir, "Folder for the files (created when missing)")
       ->type_name("DIR")
       ->required();
-  fetchAll->add_flag("--force", options.bForce, "Fetch and overwrite files that already exist");
+  fetchAll->add_flag("--force", options.bForce, "Fetch and overwrite files saved before for the same pages");
+  fetchAll->add_option("--template", options.strTemplate,
+                       "Layout of the files below --out (default \"{artist}/{title}.txt\"); fields {artist} and "
+                       "{title} come from the song's page name and are made safe as file names")
+      ->type_name("PATTERN")
+      ->check([](const std::string& text) {
+        cli::COutputTemplate layout;
+        std::string error;
+        return layout.Parse(text, error) ? std::string() : error;
+      });
 
   try {
     app.parse(argc, argv);
