@@ -18,6 +18,11 @@ import socket
 import subprocess
 import sys
 import tempfile
+import fcntl
+import pty
+import struct
+import termios
+import unicodedata
 import resource
 import urllib.parse
 import time
@@ -467,6 +472,81 @@ class FetchAllTest(CliTestCase):
                 self.assertEqual(f.read(), expected_lyrics("Salt Road"))
         finally:
             server.stop()
+
+
+def display_width(text):
+    return sum(0 if unicodedata.combining(c) else 2 if unicodedata.east_asian_width(c) in "WF" else 1
+               for c in text)
+
+
+class TerminalTest(CliTestCase):
+    """The progress line, drawn on a pseudo-terminal of 40 columns."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="versewell-cli-wiki-")
+        shutil.copytree(ARGS.sample, cls.root, dirs_exist_ok=True)
+        items = []
+        for i in range(4):
+            title = "\u6f22\u5b57\u306e\u6b4c" * (3 + i) + " %d" % i
+            page = "Zed_Kanji:" + title.replace(" ", "_")
+            with open(os.path.join(cls.root, "wiki", page + ".html"), "w", encoding="utf-8") as f:
+                f.write("<div class='lyricbox'><div>x</div>Verse %d<!-- end --></div>" % i)
+            items.append('<li> <b><a href="/wiki/%s" title="t">%s</a></b></li>' % (urllib.parse.quote(page, safe=":"), title))
+        with open(os.path.join(cls.root, "wiki", "Zed_Kanji.html"), "w", encoding="utf-8") as f:
+            f.write("<ol>\n%s\n</ol>\n" % "\n".join(items))
+        with open(os.path.join(cls.root, "categories", "Artists_Z.tsv"), "w") as f:
+            f.write("/wiki/Zed_Kanji\tZed Kanji\tZed Kanji\n")
+        cls.server = WikiServer(cls.root)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def run_on_terminal(self, term, *extra, columns=40):
+        master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        cmd = [ARGS.cli, "--plugin", ARGS.plugin, "--proxy", self.server.proxy] + list(extra) + [
+            "fetch-all", "Zed Kanji", "--out", os.path.join(self.tmp, "out")]
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=slave, stdin=subprocess.DEVNULL,
+                             env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg, "TERM": term}))
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        os.close(master)
+        stdout = p.stdout.read()
+        p.stdout.close()
+        self.assertEqual(p.wait(timeout=60), 0)
+        self.assertEqual(stdout.decode(), "saved 4, skipped 0, failed 0 (%s)\n" % os.path.join(self.tmp, "out"))
+        return seen.decode("utf-8")
+
+    def test_wide_titles_fit_the_terminal(self):
+        seen = self.run_on_terminal("xterm")
+        self.assertIn("\x1b[K", seen)
+        drawn = [part.replace("\x1b[K", "") for part in seen.split("\r")]
+        self.assertTrue(any("\u6f22" in part for part in drawn), seen)
+        for part in drawn:
+            self.assertLessEqual(display_width(part), 39, part)
+
+    def test_dumb_terminal_gets_no_escape_sequences(self):
+        seen = self.run_on_terminal("dumb")
+        self.assertNotIn("\x1b", seen)
+        self.assertIn("\r[", seen)
+        self.assertTrue(all(display_width(part) <= 39 for part in seen.split("\r")), seen)
+
+    def test_no_progress_and_quiet_draw_nothing(self):
+        for option in ["--no-progress", "-q", "--quiet"]:
+            with self.subTest(option=option):
+                shutil.rmtree(os.path.join(self.tmp, "out"), ignore_errors=True)
+                self.assertEqual(self.run_on_terminal("xterm", option), "")
 
 
 class SetupTest(CliTestCase):
