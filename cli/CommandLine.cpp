@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/TextConvert.h"
 #include "cli/TitleMatch.h"
+#include "cli/OutputTemplate.h"
 
 namespace cli {
 
@@ -32,7 +33,9 @@ Examples:
   versewell --json songs "Quillfeather" | python3 -m json.tool
       the same as one JSON object
   versewell fetch-all "Quillfeather" --out ./lyrics
-      save every song as ./lyrics/<title>.txt; run again to fetch only new ones
+      save every song as ./lyrics/Quillfeather/<title>.txt; run again to fetch only new ones
+  versewell fetch-all "Quillfeather" --out ./lyrics --template "{artist} - {title}.txt"
+      the same, flat, one file per song named after artist and title
   versewell-wiki --root <prefix>/share/versewell/wiki --port 8080 &
   versewell --proxy 127.0.0.1:8080 songs "Quillfeather"
       serve the bundled sample wiki and reach it as the wiki's HTTP proxy
@@ -107,6 +110,8 @@ CCommandLine::CCommandLine()
       ->type_name("MS")
       ->check(CLI::Range(0u, 3600000u).description(""));
   app.add_flag("-v,--verbose", options.bVerbose, "Report the plug-in path, cache and the hosts contacted on stderr");
+  app.add_flag("-q,--quiet", options.bQuiet, "Print nothing on stderr but errors (no progress line, no notes)");
+  app.add_flag("--no-progress", options.bNoProgress, "Draw no progress line while fetch-all runs");
 
   m_pArtist = app.add_subcommand("artist", "Print the address of an artist's page");
   m_pArtist->add_option("NAME", m_strArtistName, "Artist name")->required();
@@ -126,7 +131,16 @@ CCommandLine::CCommandLine()
   m_pFetchAll->add_option("--out", options.strOutDir, "Folder for the files (created when missing)")
       ->type_name("DIR")
       ->required();
-  m_pFetchAll->add_flag("--force", options.bForce, "Fetch and overwrite files that already exist");
+  m_pFetchAll->add_flag("--force", options.bForce, "Fetch and overwrite files saved before for the same pages");
+  m_pFetchAll->add_option("--template", options.strTemplate,
+                          "Layout of the files below --out (default \"{artist}/{title}.txt\"); {artist} and {title} "
+                          "come from the song's page name and are made safe as file names")
+      ->type_name("PATTERN")
+      ->check([](const std::string& text) {
+        COutputTemplate layout;
+        std::string error;
+        return layout.Parse(text, error) ? std::string() : error;
+      });
 }
 
 int CCommandLine::UsageError(const std::string& message) const {

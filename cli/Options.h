@@ -36,9 +36,12 @@ struct SOptions {
   unsigned nRetries = 2;   // extra attempts after a network failure or HTTP 429/5xx
   unsigned nDelayMs = 0;   // pause between plug-in requests
   bool bClosest = false;   // lyrics: take the closest title even when not close
+  bool bQuiet = false;       // nothing on stderr but errors
+  bool bNoProgress = false;  // no progress line
 
   std::string strOutDir;  // fetch-all
   bool bForce = false;    // fetch-all
+  std::string strTemplate;  // fetch-all; empty: the default layout
 };
 
 }  // namespace cli

@@ -18,6 +18,13 @@ import socket
 import subprocess
 import sys
 import tempfile
+import fcntl
+import pty
+import struct
+import termios
+import unicodedata
+import resource
+import urllib.parse
 import time
 import unittest
 
@@ -392,34 +399,156 @@ class LyricsTest(CliTestCase):
 
 class FetchAllTest(CliTestCase):
     def test_fetch_then_skip_then_force(self):
-        out = os.path.join(self.tmp, "out", "Quillfeather")
-        r = self.run_cli("fetch-all", "Quillfeather", "--out", out)
+        root = os.path.join(self.tmp, "out")
+        out = os.path.join(root, "Quillfeather")
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", root)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % out)
+        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % root)
+        # Names come from the page names: the second "Salt Road" is the 1998 page.
         names = sorted(os.listdir(out))
         self.assertEqual(names, sorted(["Salt Road.txt", "Quill and Ink.txt", "Lanterns on the Weir.txt",
-                                        "Greensleeves.txt", "Salt Road (2).txt",
+                                        "Greensleeves.txt", "Salt Road (1998).txt",
                                         "Who Will Shoe Your Pretty Little Foot_.txt"]))
+        self.assertEqual(sorted(os.listdir(root)), [".versewell-index", "Quillfeather"])
         with open(os.path.join(out, "Salt Road.txt"), encoding="utf-8", newline="") as f:
             self.assertEqual(f.read(), expected_lyrics("Salt Road"))
+        with open(os.path.join(root, ".versewell-index"), encoding="utf-8") as f:
+            index = dict(reversed(line.rstrip("\n").split("\t")) for line in f)
+        self.assertEqual(index[SITE + "/wiki/Quillfeather:Salt_Road_(1998)"], "Quillfeather/Salt Road (1998).txt")
 
-        r = self.run_cli("--json", "fetch-all", "Quillfeather", "--out", out)
+        r = self.run_cli("--json", "--stats", "fetch-all", "Quillfeather", "--out", root)
         self.assertEqual(r.returncode, 0, r.stderr)
         doc = self.json_of(r)
         self.assertEqual((doc["saved"], doc["skipped"], doc["failed"]), (0, 6, 0))
         self.assertEqual([f["status"] for f in doc["files"]], ["skipped"] * 6)
-        self.assertEqual(doc["files"][4]["file"], os.path.join(out, "Salt Road (2).txt"))
+        self.assertEqual(doc["files"][4]["file"], os.path.join(out, "Salt Road (1998).txt"))
+        self.assertEqual(doc["template"], "{artist}/{title}.txt")
+        self.assertEqual(doc["stats"]["downloads"], doc["stats"]["successful_downloads"])
 
         os.remove(os.path.join(out, "Greensleeves.txt"))
         with open(os.path.join(out, "Salt Road.txt"), "w") as f:
             f.write("stale")
-        r = self.run_cli("fetch-all", "Quillfeather", "--out", out)
-        self.assertEqual(r.stdout.decode(), "saved 1, skipped 5, failed 0 (%s)\n" % out)
-        r = self.run_cli("fetch-all", "Quillfeather", "--out", out, "--force")
-        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % out)
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", root)
+        self.assertEqual(r.stdout.decode(), "saved 1, skipped 5, failed 0 (%s)\n" % root)
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", root, "--force")
+        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % root)
         with open(os.path.join(out, "Salt Road.txt"), encoding="utf-8") as f:
             self.assertEqual(f.read(), expected_lyrics("Salt Road"))
         self.assertEqual(r.stderr, b"", "no progress bar when stderr is not a terminal")
+
+    def test_same_title_by_two_artists_and_files_the_index_does_not_know(self):
+        root = os.path.join(self.tmp, "out")
+        os.makedirs(os.path.join(root, "Amberlight"))
+        mine = os.path.join(root, "Amberlight", "Beautiful Dreamer.txt")
+        with open(mine, "w") as f:
+            f.write("my own notes")
+        for artist in ["Quillfeather", "Amberlight"]:
+            r = self.run_cli("fetch-all", artist, "--out", root)
+            self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(root, "Amberlight", "Greensleeves.txt"), encoding="utf-8") as f:
+            amber = f.read()
+        with open(os.path.join(root, "Quillfeather", "Greensleeves.txt"), encoding="utf-8") as f:
+            quill = f.read()
+        self.assertEqual(amber, quill, "both pages carry the traditional text")
+        # A file written by someone else is never overwritten, even with --force.
+        r = self.run_cli("fetch-all", "Amberlight", "--out", root, "--force")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(mine) as f:
+            self.assertEqual(f.read(), "my own notes")
+        self.assertTrue(os.path.exists(os.path.join(root, "Amberlight", "Beautiful Dreamer (2).txt")))
+
+    def test_flat_template(self):
+        root = os.path.join(self.tmp, "flat")
+        r = self.run_cli("--json", "fetch-all", "Bramble & Briar", "--out", root, "--template", "{artist} - {title}.txt")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(os.listdir(root)), [".versewell-index", "Bramble & Briar - Barbara Allen.txt",
+                                                     "Bramble & Briar - Scarborough Fair.txt"])
+        for template in ["../{title}.txt", "/abs/{title}", "{artist}.txt", "{album}/{title}"]:
+            with self.subTest(template=template):
+                r = self.run_cli("fetch-all", "Amberlight", "--out", root, "--template", template)
+                self.assertEqual(r.returncode, 2)
+                self.assertOneErrorLine(r, "template")
+
+    def test_hostile_titles_never_write_outside_out(self):
+        root = os.path.join(self.tmp, "wiki")
+        shutil.copytree(ARGS.sample, root)
+        pages = [("Zed_Hostile_Page", "../../../escape"),             # no artist:title form: the list text is used
+                 ("..\\..\\win:CON", "con"),                       # backslashes, a device name
+                 ("Zed_Hostile:.hidden\x01bell", "hidden"),           # leading dot, control character
+                 ("Zed_Hostile:%s" % ("\u00e9" * 115), "long"),       # longer than a file name may be
+                 ("..:..", "dots")]
+        items = []
+        for i, (page, text) in enumerate(pages):
+            with open(os.path.join(root, "wiki", page + ".html"), "w", encoding="utf-8") as f:
+                f.write("<div class='lyricbox'><div>x</div>Verse %d<!-- end --></div>" % i)
+            href = "/wiki/" + urllib.parse.quote(page, safe=":")
+            items.append('<li> <b><a href="%s" title="t">%s</a></b></li>' % (href, text))
+        with open(os.path.join(root, "wiki", "Zed_Hostile.html"), "w") as f:
+            f.write("<ol>\n%s\n</ol>\n" % "\n".join(items))
+        with open(os.path.join(root, "categories", "Artists_Z.tsv"), "w") as f:
+            f.write("/wiki/Zed_Hostile\tZed Hostile\tZed Hostile\n")
+        server = WikiServer(root)
+        try:
+            base = os.path.join(self.tmp, "deep", "a", "b")
+            out = os.path.join(base, "out")
+            os.makedirs(out)
+            r = subprocess.run([ARGS.cli, "--plugin", ARGS.plugin, "--proxy", server.proxy, "--json", "fetch-all",
+                                "Zed Hostile", "--out", out], capture_output=True, timeout=120,
+                               env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            doc = self.json_of(r)
+            self.assertEqual(doc["saved"], len(pages))
+            written = []
+            for folder, dirs, files in os.walk(os.path.join(self.tmp, "deep")):
+                for name in files:
+                    written.append(os.path.relpath(os.path.join(folder, name), out))
+            self.assertEqual(len(written), len(pages) + 1, written)
+            for path in written:
+                self.assertFalse(path.startswith(".."), path)
+                for part in path.split(os.sep):
+                    if part == ".versewell-index":
+                        continue
+                    self.assertFalse(part.startswith("."), path)
+                    self.assertNotIn("..", part)
+                    self.assertLessEqual(len(part.encode()), 255)
+                    self.assertTrue(all(ord(c) >= 0x20 for c in part), path)
+            self.assertIn(os.path.join("Zed Hostile", "_._._escape.txt"), written)
+            self.assertIn(os.path.join("_._win", "CON_.txt"), written)
+            self.assertIn(os.path.join("Zed Hostile", "hidden_bell.txt"), written)
+            self.assertIn(os.path.join("unknown artist", "untitled.txt"), written)
+            long_name = [p for p in written if "\u00e9" in p][0]
+            self.assertRegex(long_name, r"~[0-9a-f]{8}\.txt$")
+        finally:
+            server.stop()
+
+    def test_out_problems_are_reported_before_any_download(self):
+        blocker = os.path.join(self.tmp, "a-file")
+        with open(blocker, "w") as f:
+            f.write("x")
+        r = self.run_cli("--stats", "fetch-all", "Quillfeather", "--out", os.path.join(blocker, "sub"))
+        self.assertEqual(r.returncode, 1)
+        lines = r.stderr.decode().splitlines()
+        self.assertIn(os.path.join(blocker, "sub"), lines[0])
+        self.assertIn("Not a directory", lines[0])
+        self.assertIn("downloads 0,", lines[1])
+
+    def test_a_write_error_stops_the_run_and_names_the_destination(self):
+        # A file size limit makes the first lyrics file fail with EFBIG, even for root.
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (64, 64))
+        root = os.path.join(self.tmp, "out")
+        cmd = [ARGS.cli, "--plugin", ARGS.plugin, "--proxy", self.server.proxy, "--json", "--stats", "fetch-all",
+               "Quillfeather", "--out", root]
+        r = subprocess.run(cmd, capture_output=True, timeout=120, preexec_fn=limit,
+                           env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+        self.assertEqual(r.returncode, 1)
+        doc = self.json_of(r)
+        self.assertEqual((doc["saved"], doc["failed"], len(doc["files"])), (0, 1, 1))
+        self.assertOneErrorLine(r, "cannot write %s: File too large" % os.path.join(root, "Quillfeather",
+                                                                                 "Salt Road.txt"))
+        self.assertNotIn(".part", r.stderr.decode())
+        self.assertEqual(os.listdir(os.path.join(root, "Quillfeather")), [])
 
     def test_failures_are_counted_and_named(self):
         out = os.path.join(self.tmp, "nettlebed")
@@ -427,7 +556,7 @@ class FetchAllTest(CliTestCase):
         self.assertEqual(r.returncode, 1)
         doc = self.json_of(r)
         self.assertEqual((doc["saved"], doc["skipped"], doc["failed"]), (1, 0, 3))
-        self.assertEqual(os.listdir(out), ["Barbara Allen.txt"])
+        self.assertEqual(os.listdir(os.path.join(out, "Nettlebed")), ["Barbara Allen.txt"])
         self.assertEqual(len(r.stderr.decode().splitlines()), 3)
         self.assertTrue(all(l.startswith("versewell: ") for l in r.stderr.decode().splitlines()))
 
@@ -450,7 +579,7 @@ class FetchAllTest(CliTestCase):
                 cmd[1:1] = ["--plugin", ARGS.plugin]
             p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
-            first = os.path.join(out, "Salt Road.txt")
+            first = os.path.join(out, "Quillfeather", "Salt Road.txt")
             deadline = time.monotonic() + 60
             while not os.path.exists(first) and time.monotonic() < deadline and p.poll() is None:
                 time.sleep(0.05)
@@ -461,11 +590,86 @@ class FetchAllTest(CliTestCase):
             self.assertEqual(p.returncode, 130, stderr)
             self.assertIn(b"versewell: interrupted\n", stderr)
             self.assertEqual(stdout.decode(), "saved 1, skipped 0, failed 0 (%s)\n" % out)
-            self.assertEqual(os.listdir(out), ["Salt Road.txt"])
+            self.assertEqual(os.listdir(os.path.join(out, "Quillfeather")), ["Salt Road.txt"])
             with open(first, encoding="utf-8") as f:
                 self.assertEqual(f.read(), expected_lyrics("Salt Road"))
         finally:
             server.stop()
+
+
+def display_width(text):
+    return sum(0 if unicodedata.combining(c) else 2 if unicodedata.east_asian_width(c) in "WF" else 1
+               for c in text)
+
+
+class TerminalTest(CliTestCase):
+    """The progress line, drawn on a pseudo-terminal of 40 columns."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="versewell-cli-wiki-")
+        shutil.copytree(ARGS.sample, cls.root, dirs_exist_ok=True)
+        items = []
+        for i in range(4):
+            title = "\u6f22\u5b57\u306e\u6b4c" * (3 + i) + " %d" % i
+            page = "Zed_Kanji:" + title.replace(" ", "_")
+            with open(os.path.join(cls.root, "wiki", page + ".html"), "w", encoding="utf-8") as f:
+                f.write("<div class='lyricbox'><div>x</div>Verse %d<!-- end --></div>" % i)
+            items.append('<li> <b><a href="/wiki/%s" title="t">%s</a></b></li>' % (urllib.parse.quote(page, safe=":"), title))
+        with open(os.path.join(cls.root, "wiki", "Zed_Kanji.html"), "w", encoding="utf-8") as f:
+            f.write("<ol>\n%s\n</ol>\n" % "\n".join(items))
+        with open(os.path.join(cls.root, "categories", "Artists_Z.tsv"), "w") as f:
+            f.write("/wiki/Zed_Kanji\tZed Kanji\tZed Kanji\n")
+        cls.server = WikiServer(cls.root)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def run_on_terminal(self, term, *extra, columns=40):
+        master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        cmd = [ARGS.cli, "--plugin", ARGS.plugin, "--proxy", self.server.proxy] + list(extra) + [
+            "fetch-all", "Zed Kanji", "--out", os.path.join(self.tmp, "out")]
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=slave, stdin=subprocess.DEVNULL,
+                             env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg, "TERM": term}))
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        os.close(master)
+        stdout = p.stdout.read()
+        p.stdout.close()
+        self.assertEqual(p.wait(timeout=60), 0)
+        self.assertEqual(stdout.decode(), "saved 4, skipped 0, failed 0 (%s)\n" % os.path.join(self.tmp, "out"))
+        return seen.decode("utf-8")
+
+    def test_wide_titles_fit_the_terminal(self):
+        seen = self.run_on_terminal("xterm")
+        self.assertIn("\x1b[K", seen)
+        drawn = [part.replace("\x1b[K", "") for part in seen.split("\r")]
+        self.assertTrue(any("\u6f22" in part for part in drawn), seen)
+        for part in drawn:
+            self.assertLessEqual(display_width(part), 39, part)
+
+    def test_dumb_terminal_gets_no_escape_sequences(self):
+        seen = self.run_on_terminal("dumb")
+        self.assertNotIn("\x1b", seen)
+        self.assertIn("\r[", seen)
+        self.assertTrue(all(display_width(part) <= 39 for part in seen.split("\r")), seen)
+
+    def test_no_progress_and_quiet_draw_nothing(self):
+        for option in ["--no-progress", "-q", "--quiet"]:
+            with self.subTest(option=option):
+                shutil.rmtree(os.path.join(self.tmp, "out"), ignore_errors=True)
+                self.assertEqual(self.run_on_terminal("xterm", option), "")
 
 
 class SetupTest(CliTestCase):
