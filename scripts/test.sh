@@ -5,6 +5,7 @@
 #        scripts/test.sh release    (normal build only)
 #        scripts/test.sh asan       (sanitizer build only)
 #        scripts/test.sh tsan       (ThreadSanitizer: thread and plug-in tests)
+#        scripts/test.sh fuzz       (fuzz targets only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -46,5 +47,14 @@ if [ "$which" = all ] || [ "$which" = tsan ]; then
   (cd build/tsan && TSAN_OPTIONS=${TSAN_OPTIONS:-second_deadlock_stack=1} \
     ctest --output-on-failure -R '^(thread_tests|plugin_tests)$')
   echo "=== tsan: $(( $(date +%s) - tsan_start )) s"
+fi
+# Fuzz stage: builds the libFuzzer targets with clang and runs each for 20 s
+# from its seed corpus (new entries stay under build/, never in fuzz/corpus).
+fuzz_stage() {
+  echo "=== fuzz: build with clang and smoke-run every target"
+  FUZZ_BUILD_DIR=build/fuzz FUZZ_WORK_DIR=build/fuzz-ci FUZZ_JOBS="$jobs" ./scripts/fuzz.sh 20
+}
+if [ "$which" = all ] || [ "$which" = fuzz ]; then
+  fuzz_stage
 fi
 echo "=== all tests passed"
