@@ -5,7 +5,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake pkg-config clang
+  build-essential cmake pkg-config clang libclang-rt-14-dev
   libboost-regex1.81-dev
   libcurl4-openssl-dev
   libssl-dev openssl
