@@ -254,6 +254,26 @@ TEST_F(DownloadFrontEndTest, UnparsableProxyFailsWithAClearLineAndNeverGoesDirec
   EXPECT_EQ(requestsBefore, s_server->Requests().size());
 }
 
+TEST_F(DownloadFrontEndTest, FailedHopsOfARedirectAreNamedInTheFailureLine) {
+  // The redirect itself is no response of its own: the line names the code
+  // of the hop that failed, not the redirect's status.
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"https%3A%2F%2Fwrong-host.example%2F_test%2Fempty", L"A security error occurred"},
+      {L"https%3A%2F%2F" + SITE + L"%2F_test%2Fredirect-to%3Furl%3Dhttp%253A%252F%252F" + SITE + L"%252F",
+       L"The HTTP redirect request failed."},
+  };
+  for (const auto& c : cases) {
+    CTraceCapture trace;
+    CString page;
+    const std::wstring url = SITE + L"/_test/redirect-to?url=" + c.first;
+    EXPECT_EQ(0, plugin.Download(url, page));
+    EXPECT_EQ(1, trace.Count(L"Download fails: " + url + L", Proxy: " + s_server->WProxy() +
+                                 L", Response: , Error:" + c.second,
+                             20))
+        << (trace.Messages().empty() ? L"" : trace.Messages().back());
+  }
+}
+
 TEST_F(DownloadFrontEndTest, RedirectToHttpsIsFollowedThroughTheProxyTunnel) {
   CString page;
   ASSERT_EQ(1, plugin.Download(SITE + L"/_test/redirect-to?url=https%3A%2F%2F" + SITE + L"%2F_test%2Futf8", page));
