@@ -5,6 +5,7 @@
 
 #include "cli/Commands.h"
 #include "cli/OutputTemplate.h"
+#include "cli/TraceLogText.h"
 
 namespace cli {
 
@@ -64,7 +65,9 @@ CCommandLine::CCommandLine()
 
   app.add_flag("--version", m_bShowVersion, "Print the plug-in's name and version");
   app.add_option("--plugin", options.strPlugin, "Plug-in library to load (default: the one installed beside versewell)");
-  app.add_option("--proxy", options.strProxy, "HTTP proxy through which the wiki is reached")
+  app.add_option("--proxy", options.strProxy,
+                 "HTTP proxy through which the wiki is reached (default: the system's, on Linux the http_proxy and "
+                 "no_proxy variables as libcurl reads them; -v says which one a run used)")
       ->type_name("HOST:PORT")
       ->check(CheckProxy);
   m_pMaxDiffOption =
@@ -73,12 +76,24 @@ CCommandLine::CCommandLine()
                      "blanks inside brackets; 250 also forgives a missing \"The \")")
           ->type_name("X")
           ->check(CLI::NonNegativeNumber);
-  app.add_option("--cache-dir", options.strCacheDir, "Artist cache folder (created when missing)")->type_name("DIR");
+  app.add_option("--cache-dir", options.strCacheDir,
+                 "Artist cache folder (created when missing; default $XDG_CACHE_HOME/versewell or "
+                 "~/.cache/versewell)")
+      ->type_name("DIR");
   app.add_flag("--no-cache", options.bNoCache, "Use no artist cache");
-  app.add_option("--log-dir", options.strLogDir, "Write the plug-in's trace log into DIR")->type_name("DIR");
-  app.add_option("--trace-level", options.strTraceLevel, "Trace log level")
-      ->type_name("NAME")
-      ->check(CLI::IsMember({"Error", "Warning", "Info", "Debug", "Detail", "Verbose"}));
+  app.add_option("--log-dir", options.strLogDir,
+                 "Write the plug-in's trace log into DIR (UTF-16; read it with versewell log FILE)")
+      ->type_name("DIR");
+  app.add_option("--trace-level", options.strTraceLevel,
+                 "Trace log level: Error, Warning, Info, Debug (also Detail, Verbose), in any letter case, or a "
+                 "number 10-40; needs --log-dir (default with --log-dir: Debug, failures and every download)")
+      ->type_name("LEVEL")
+      ->check([](const std::string& value) {
+        std::string name;
+        return TraceLevelName(value, name) ? std::string()
+                                           : "expected Error, Warning, Info, Debug, Detail, Verbose or a number from "
+                                             "10 up, got \"" + value + "\"";
+      });
   app.add_option("--parent-log", options.strParentLog,
                  "At exit, append the trace log to FILE (UTF-16) and delete it; needs --log-dir")
       ->type_name("FILE");
@@ -98,6 +113,28 @@ CCommandLine::CCommandLine()
   m_pLyrics->add_option("URL | ARTIST TITLE", m_vecLyricsArgs, "A song page address, or an artist and a song title")
       ->required()
       ->expected(1, 2);
+
+  m_pLog = app.add_subcommand("log", "Print a trace log file (UTF-16) as UTF-8 text with LF line ends");
+  m_pLog->add_option("FILE", m_strLogFile, "A trace file, or a parent log the trace log was merged into")
+      ->required();
+
+  m_pCache = app.add_subcommand("cache", "Show or delete the artist cache folder");
+  m_pCache->require_subcommand(1);
+  m_pCachePath = m_pCache->add_subcommand("path", "Print the artist cache folder");
+  m_pCacheClear = m_pCache->add_subcommand("clear", "Delete the artist cache files and the folders they leave empty");
+
+  m_pCompletion = app.add_subcommand("completion", "Print a shell completion script");
+  m_pCompletion->add_option("SHELL", m_strShell, "bash, zsh or fish")
+      ->type_name("bash|zsh|fish")
+      ->required()
+      ->check([](const std::string& shell) {
+        return shell == "bash" || shell == "zsh" || shell == "fish"
+                   ? std::string()
+                   : "no completion for \"" + shell + "\"; the shells are bash, zsh and fish";
+      });
+
+  // Hidden: the build writes the man page with it.
+  app.add_flag("--man-page", m_bManPage, "Print the man page (troff)")->group("");
 
   m_pFetchAll = app.add_subcommand("fetch-all", "Save the lyrics of all of an artist's songs as .txt files");
   m_pFetchAll->add_option("ARTIST", m_strFetchName, "Artist name")->required();
@@ -146,6 +183,18 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
   } else if (m_pFetchAll->parsed()) {
     options.eCommand = ECommand::FetchAll;
     options.vecArgs = {m_strFetchName};
+  } else if (m_pLog->parsed()) {
+    options.eCommand = ECommand::Log;
+    options.vecArgs = {m_strLogFile};
+  } else if (m_pCachePath->parsed()) {
+    options.eCommand = ECommand::CachePath;
+  } else if (m_pCacheClear->parsed()) {
+    options.eCommand = ECommand::CacheClear;
+  } else if (m_pCompletion->parsed()) {
+    options.eCommand = ECommand::Completion;
+    options.vecArgs = {m_strShell};
+  } else if (m_bManPage) {
+    options.eCommand = ECommand::ManPage;
   } else if (m_bShowVersion) {
     options.eCommand = ECommand::Version;
   } else {
@@ -154,6 +203,20 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
   }
   if (!options.strParentLog.empty() && options.strLogDir.empty()) {
     PrintError("--parent-log needs --log-dir (see versewell --help)");
+    return EXIT_USAGE;
+  }
+  if (!options.strTraceLevel.empty() && options.strLogDir.empty()) {
+    PrintError("--trace-level needs --log-dir: the plug-in writes its trace log only into a log folder "
+               "(see versewell --help)");
+    return EXIT_USAGE;
+  }
+  if (!options.strLogDir.empty()) {
+    std::string name = DEFAULT_TRACE_LEVEL;
+    if (!options.strTraceLevel.empty()) TraceLevelName(options.strTraceLevel, name);
+    options.strTraceLevel = name;
+  }
+  if (options.bNoCache && !options.strCacheDir.empty()) {
+    PrintError("--no-cache and --cache-dir contradict each other; give one of them (see versewell --help)");
     return EXIT_USAGE;
   }
   return std::nullopt;

@@ -6,6 +6,7 @@
 
 #include "cli/OutputFolder.h"
 #include "cli/OutputTemplate.h"
+#include "cli/PluginSetup.h"
 #include "cli/HostPlatform.h"
 #include "cli/Progress.h"
 #include "cli/TextConvert.h"
@@ -45,15 +46,6 @@ std::string ArtistNotFound(const std::wstring& artist) {
          (usable ? std::string() : " (names must begin with an ASCII letter or digit)");
 }
 
-std::string DefaultCacheDir() {
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  // The XDG base directory rules ignore relative values.
-  if (xdg != nullptr && xdg[0] == '/') return (fs::path(xdg) / "versewell").string();
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return (fs::path(home) / ".cache" / "versewell").string();
-  return std::string();
-}
-
 }  // namespace
 
 void PrintError(const std::string& message) {
@@ -72,7 +64,7 @@ CCommandRunner::CCommandRunner(const SOptions& options, CPluginLibrary& library)
 
 CCommandRunner::~CCommandRunner() {
   if (m_pPlugin == nullptr) return;
-  if (!m_options.strLogDir.empty()) m_pPlugin->CallMethod(L"CloseAndMergeLog", nullptr);
+  if (!m_options.strLogDir.empty()) CloseAndMergeLog(*m_pPlugin, m_options);
   m_pPlugin->SetHostCallback(nullptr);
   delete m_pPlugin;
 }
@@ -107,42 +99,10 @@ int CCommandRunner::Run() {
 
 bool CCommandRunner::Configure() {
   m_pPlugin->SetHostCallback(&m_host);
-  std::error_code ec;
-  if (!m_options.strLogDir.empty()) {
-    fs::create_directories(m_options.strLogDir, ec);
-    if (ec) {
-      PrintError("cannot create log folder " + m_options.strLogDir + ": " + ec.message());
-      return false;
-    }
-    CString folder(Utf8ToWide(fs::absolute(m_options.strLogDir, ec).string()));
-    m_pPlugin->SetProperty(L"LogFolder", &folder);
-  }
-  if (!m_options.strTraceLevel.empty()) {
-    CString level(Utf8ToWide(m_options.strTraceLevel));
-    m_pPlugin->SetProperty(L"TraceLevel", &level);
-  }
-  if (!m_options.strParentLog.empty()) {
-    CString parent(Utf8ToWide(fs::absolute(m_options.strParentLog, ec).string()));
-    m_pPlugin->SetProperty(L"ParentLogfilePath", &parent);
-  }
-  if (!m_options.bNoCache) {
-    std::string dir = m_options.strCacheDir.empty() ? DefaultCacheDir() : m_options.strCacheDir;
-    if (dir.empty()) {
-      if (m_options.bVerbose) PrintError("no HOME or XDG_CACHE_HOME: running without an artist cache");
-    } else {
-      fs::create_directories(dir, ec);
-      if (ec) {
-        PrintError("cannot create cache folder " + dir + ": " + ec.message());
-        return false;
-      }
-      CString folder(Utf8ToWide(fs::absolute(dir, ec).string()));
-      m_pPlugin->SetProperty(L"LocalCacheFolder", &folder);
-      if (m_options.bVerbose) PrintError("artist cache: " + dir);
-    }
-  }
+  if (!ConfigurePlugin(*m_pPlugin, m_options)) return false;
   if (m_options.bVerbose) {
     PrintError("plug-in: " + m_library.Path());
-    if (!m_options.strProxy.empty()) PrintError("proxy: " + m_options.strProxy);
+    PrintError(DescribeProxy(m_options.strProxy, VERSEWELL_SITE_HOST, [](const char* name) { return std::getenv(name); }));
   }
   return true;
 }

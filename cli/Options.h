@@ -15,7 +15,11 @@ constexpr int EXIT_NOT_FOUND = 1;  // not found, or the operation failed
 constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
 constexpr int EXIT_INTERRUPTED = 130;
 
-enum class ECommand { None, Version, Artist, Songs, Lyrics, FetchAll };
+enum class ECommand {
+  None, Version, Artist, Songs, Lyrics, FetchAll,
+  // Commands that need no plug-in:
+  Log, CachePath, CacheClear, Completion, ManPage,
+};
 
 struct SOptions {
   ECommand eCommand = ECommand::None;
