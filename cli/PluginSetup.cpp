@@ -71,33 +71,20 @@ bool NoProxyCovers(const std::string& list, const std::string& host) {
 
 }  // namespace
 
-bool ConfigurePlugin(CLyricsDllInterface& plugin, const SOptions& options) {
-  if (!options.strLogDir.empty()) {
-    std::error_code ec;
-    fs::create_directories(options.strLogDir, ec);
-    if (ec) {
-      PrintError("cannot create the log folder " + options.strLogDir + ": " + ec.message());
-      return false;
-    }
-    // The level comes after the folder: opening the log resets it.
-    SetText(plugin, L"LogFolder", Absolute(options.strLogDir));
-    if (!options.strTraceLevel.empty()) SetText(plugin, L"TraceLevel", options.strTraceLevel);
-    if (!options.strParentLog.empty()) SetText(plugin, L"ParentLogfilePath", Absolute(options.strParentLog));
-  }
-  if (options.bNoCache) return true;
+void ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options) {
+  if (options.bNoCache) return;
   const std::string folder = options.strCacheDir.empty() ? DefaultCacheFolder() : options.strCacheDir;
   if (folder.empty()) {
     if (options.bVerbose) PrintError("no HOME or XDG_CACHE_HOME: running without an artist cache");
-    return true;
+    return;
   }
   std::string error;
   if (!PrepareCacheFolder(folder, error)) {
     PrintError("cache disabled: " + error);
-    return true;
+    return;
   }
   SetText(plugin, L"LocalCacheFolder", Absolute(folder));
   if (options.bVerbose) PrintError("artist cache: " + folder);
-  return true;
 }
 
 void CloseAndMergeLog(CLyricsDllInterface& plugin, const SOptions& options) {

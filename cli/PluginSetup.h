@@ -1,8 +1,7 @@
-// Setting up a plug-in object from the command line's options, and taking
-// its trace log down again.
+// Setting up a plug-in object's cache from the command line's options, and
+// taking its trace log down again (CTraceWatch sets the log up).
 //
-// ConfigurePlugin sets "LogFolder" (the folder is created), "TraceLevel",
-// "ParentLogfilePath" and "LocalCacheFolder". A cache folder that cannot be
+// ConfigureCache sets "LocalCacheFolder". A cache folder that cannot be
 // created or written is no reason to stop: the run goes on without a cache
 // after a "cache disabled: ..." warning.
 //
@@ -35,7 +34,7 @@
 
 namespace cli {
 
-bool ConfigurePlugin(CLyricsDllInterface& plugin, const SOptions& options);
+void ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options);
 
 void CloseAndMergeLog(CLyricsDllInterface& plugin, const SOptions& options);
 

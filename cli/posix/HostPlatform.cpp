@@ -4,12 +4,16 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <unicode/uchar.h>
 
 #include <atomic>
 #include <climits>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace hostplatform {
 namespace {
@@ -80,6 +84,21 @@ int StderrColumns() {
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+unsigned long CurrentThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+
+std::string MakePrivateFolder(std::string& error) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+  std::string pattern = base + "/versewell-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {  // mode 0700
+    error = "cannot create a folder in " + base + ": " + std::strerror(errno);
+    return std::string();
+  }
+  return std::string(buffer.data());
+}
 
 size_t MaxFileNameBytes(const std::string& folder) {
   long limit = pathconf(folder.c_str(), _PC_NAME_MAX);

@@ -144,7 +144,14 @@ class ArtistTest(CliTestCase):
     def test_json_has_the_artist_and_the_address(self):
         r = self.run_cli("--json", "artist", "Quillfeather")
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(self.json_of(r), {"artist": "Quillfeather", "url": SITE + "/wiki/Quillfeather"})
+        self.assertEqual(self.json_of(r), {"artist": "Quillfeather", "query": "Quillfeather",
+                                           "url": SITE + "/wiki/Quillfeather"})
+
+    def test_json_artist_is_the_wikis_name_and_query_what_was_typed(self):
+        r = self.run_cli("--json", "artist", "kettle & wren")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        doc = self.json_of(r)
+        self.assertEqual((doc["artist"], doc["query"]), ("Kettle & Wren", "kettle & wren"))
 
     def test_names_that_need_the_fuzzy_match(self):
         cases = [
@@ -208,6 +215,10 @@ class SongsTest(CliTestCase):
         r = self.run_cli("songs", "Sable Bells")
         self.assertEqual(r.returncode, 1)
         self.assertOneErrorLine(r, "no songs")
+        r = self.run_cli("--json", "songs", "Sable Bells")
+        self.assertEqual(r.returncode, 1)
+        doc = self.json_of(r)
+        self.assertEqual((doc["artist"], doc["songs"]), ("Sable Bells", []))
 
     def test_stats_in_text_mode_go_to_stderr(self):
         r = self.run_cli("--stats", "songs", "Amberlight")
@@ -236,11 +247,50 @@ class LyricsTest(CliTestCase):
         self.assertEqual(r.stdout.decode(), expected_lyrics("Quill and Ink"))
         self.assertEqual(r.stderr, b"")
 
-    def test_closest_title_is_named_on_stderr(self):
+    def test_close_title_is_taken_and_named_on_stderr(self):
         r = self.run_cli("lyrics", "Quillfeather", "Lanterns on the Wier")
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout.decode(), expected_lyrics("Lanterns on the Weir"))
         self.assertOneErrorLine(r, '"Lanterns on the Weir"')
+        r = self.run_cli("--json", "lyrics", "Quillfeather", "Lanterns on the Wier")
+        self.assertEqual(self.json_of(r)["match"], "close")
+
+    def test_no_close_title_exits_1_with_suggestions(self):
+        r = self.run_cli("lyrics", "Quillfeather", "zzzzzz")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stdout, b"")
+        self.assertOneErrorLine(r, 'no song titled "zzzzzz" by "Quillfeather"', '"Salt Road"')
+        r = self.run_cli("--json", "lyrics", "Quillfeather", "zzzzzz")
+        self.assertEqual(r.returncode, 1)
+        error = self.json_of(r)["error"]
+        self.assertEqual(error["kind"], "not_found")
+        self.assertIn("Salt Road", error["suggestions"])
+        self.assertLessEqual(len(error["suggestions"]), 3)
+        # --closest keeps the old behaviour on request.
+        r = self.run_cli("--json", "lyrics", "--closest", "Quillfeather", "zzzzzz")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.json_of(r)["match"], "closest")
+
+    def test_title_matches_the_pages_own_name(self):
+        r = self.run_cli("--json", "lyrics", "Quillfeather", "salt road (1998)")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        doc = self.json_of(r)
+        self.assertEqual(doc["url"], SITE + "/wiki/Quillfeather:Salt_Road_(1998)")
+        self.assertEqual((doc["artist"], doc["query"], doc["title"], doc["match"]),
+                         ("Quillfeather", "Quillfeather", "Salt Road", "exact"))
+        r = self.run_cli("--json", "lyrics", "Quillfeather", "Salt Road")
+        self.assertEqual(self.json_of(r)["url"], SITE + "/wiki/Quillfeather:Salt_Road")
+
+    def test_missing_or_empty_arguments_are_usage_errors(self):
+        for args in [["lyrics", "Quillfeather"], ["lyrics", ""], ["lyrics", "-"], ["lyrics", "Quillfeather", ""],
+                     ["lyrics", "Quillfeather", "Salt", "Road"], ["artist", " "]]:
+            with self.subTest(args=args):
+                r = self.run_cli(*args)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertEqual(r.stdout, b"")
+                self.assertOneErrorLine(r, "versewell lyrics ARTIST \"TITLE\"" if args[0] == "lyrics"
+                                        else "versewell artist NAME")
+                self.assertNotIn("download", r.stderr.decode())
 
     def test_utf8_title_and_text(self):
         r = self.run_cli("lyrics", "Claire Fontaine Ensemble", "à la claire fontaine")
@@ -252,27 +302,100 @@ class LyricsTest(CliTestCase):
             with self.subTest(title=title):
                 r = self.run_cli("--json", "lyrics", "Nettlebed", title)
                 self.assertEqual(r.returncode, 1)
-                self.assertEqual(r.stdout, b"")
                 self.assertOneErrorLine(r, "no lyrics on http://" + SITE + "/wiki/Nettlebed:")
+                error = self.json_of(r)["error"]
+                self.assertEqual(error["kind"], "not_found")
+                self.assertTrue(error["url"].startswith("http://" + SITE + "/wiki/Nettlebed:"), error)
+                self.assertIsNone(error["cause"], "the page was read; no download failed")
 
-    def test_failed_download_names_the_address(self):
+    def test_a_missing_page_is_not_found_with_its_status(self):
         r = self.run_cli("lyrics", "Nettlebed", "Lost Verse")
         self.assertEqual(r.returncode, 1)
-        self.assertOneErrorLine(r, "http://%s/wiki/Nettlebed:Lost_Verse" % SITE, "failed", self.server.proxy)
+        self.assertOneErrorLine(r, "http://%s/wiki/Nettlebed:Lost_Verse" % SITE, "HTTP status 404 Not Found")
         self.assertNotIn("--proxy", r.stderr.decode())
+
+    def test_server_errors_exit_3_and_are_retried(self):
+        url = "127.0.0.1:%d/_test/status/503" % self.server.port
+        r = self.run_cli("--stats", "--retries", "1", "lyrics", url)
+        self.assertEqual(r.returncode, 3)
+        err = r.stderr.decode()
+        self.assertIn("HTTP status 503 Service Unavailable", err)
+        self.assertIn("downloads 2, successful 0", err, "one retry")
+        r = self.run_cli("--json", "--stats", "--retries", "0", "lyrics", url)
+        self.assertEqual(r.returncode, 3)
+        doc = self.json_of(r)
+        self.assertEqual(doc["error"]["kind"], "network")
+        self.assertEqual(doc["error"]["cause"], "HTTP status 503 Service Unavailable")
+        self.assertEqual(doc["error"]["url"], "http://" + url)
+        self.assertEqual(doc["stats"]["downloads"], 1)
+        # 404 is never retried; 429 is.
+        r = self.run_cli("--stats", "lyrics", "127.0.0.1:%d/_test/status/404" % self.server.port)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("downloads 1, successful 0", r.stderr.decode())
+        r = self.run_cli("--stats", "--retries", "1", "lyrics", "127.0.0.1:%d/_test/status/429" % self.server.port)
+        self.assertEqual(r.returncode, 3)
+        self.assertIn("downloads 2, successful 0", r.stderr.decode())
+
+    def test_body_too_large_is_named(self):
+        url = "127.0.0.1:%d/_test/body?size=9000000" % self.server.port
+        r = self.run_cli("--retries", "0", "lyrics", url)
+        self.assertEqual(r.returncode, 3)
+        self.assertOneErrorLine(r, "body too large")
+
+    def test_ctrl_c_ends_a_back_off_and_removes_the_private_trace_folder(self):
+        tmp = os.path.join(self.tmp, "tmpdir")
+        os.makedirs(tmp)
+        url = "127.0.0.1:%d/_test/status/503" % self.server.port
+        cmd = [ARGS.cli, "--proxy", self.server.proxy, "--json", "--retries", "20", "--delay", "10", "lyrics", url]
+        if ARGS.plugin:
+            cmd[1:1] = ["--plugin", ARGS.plugin]
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg, "TMPDIR": tmp}))
+        # Ready once the plug-in has traced its first failed download.
+        marker = "Download fails: ".encode("utf-16-le")
+        deadline = time.monotonic() + 60
+        seen = False
+        while not seen and time.monotonic() < deadline and p.poll() is None:
+            for folder, _, files in os.walk(tmp):
+                for name in files:
+                    try:
+                        with open(os.path.join(folder, name), "rb") as f:
+                            seen = seen or marker in f.read()
+                    except OSError:
+                        pass
+            time.sleep(0.02)
+        self.assertTrue(seen)
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=30)
+        self.assertEqual(p.returncode, 130, err)
+        doc = json.loads(out.decode())
+        self.assertEqual(doc["error"]["kind"], "interrupted")
+        self.assertEqual(os.listdir(tmp), [], "the private trace folder is removed")
 
     def test_failed_download_without_proxy_suggests_one(self):
         url = "127.0.0.1:%d/wiki/Quillfeather:Salt_Road" % free_port()
-        r = self.run_cli("lyrics", url, proxy=False)
-        self.assertEqual(r.returncode, 1)
-        self.assertOneErrorLine(r, "http://" + url, "failed", "--proxy")
+        r = self.run_cli("--retries", "0", "lyrics", url, proxy=False)
+        self.assertEqual(r.returncode, 3)
+        self.assertOneErrorLine(r, "http://" + url, "failed: connection refused", "--proxy")
 
     def test_wiki_unreachable_through_proxy(self):
-        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % free_port(), "songs", "Quillfeather"],
-                           capture_output=True, timeout=120,
+        port = free_port()
+        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % port, "--retries", "1", "--stats", "songs",
+                            "Quillfeather"], capture_output=True, timeout=120,
                            env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
-        self.assertEqual(r.returncode, 1)
-        self.assertOneErrorLine(r, "download of http://" + SITE + "/index.php?title=Category:Artists_Q&from=Quillfeather")
+        self.assertEqual(r.returncode, 3)
+        lines = r.stderr.decode().splitlines()
+        self.assertEqual(len(lines), 2, lines)
+        self.assertIn("download of http://" + SITE + "/index.php?title=Category:Artists_Q&from=Quillfeather", lines[0])
+        self.assertIn("proxy 127.0.0.1:%d not answering (connection refused)" % port, lines[0])
+        self.assertIn("downloads 2, successful 0", lines[1])
+        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % port, "--retries", "0", "--json", "artist",
+                            "Quillfeather"], capture_output=True, timeout=120,
+                           env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+        self.assertEqual(r.returncode, 3)
+        error = self.json_of(r)["error"]
+        self.assertEqual(error["kind"], "network")
+        self.assertIn("not answering", error["cause"])
 
 
 class FetchAllTest(CliTestCase):
@@ -551,20 +674,74 @@ class TerminalTest(CliTestCase):
 
 
 class SetupTest(CliTestCase):
-    def test_version(self):
-        r = self.run_cli("--version", proxy=False)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout.decode(), "Versewell 2.1.2000.0\n")
+    def test_version_anywhere_and_without_a_plugin(self):
+        for args in [["--version"], ["-V"], ["artist", "--version"], ["lyrics", "a", "b", "c", "--version"]]:
+            with self.subTest(args=args):
+                r = self.run_cli(*args, proxy=False)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                lines = r.stdout.decode().splitlines()
+                self.assertRegex(lines[0], r"^versewell \d+\.\d+")
+                self.assertRegex(lines[1], r"^plug-in Versewell 2\.1\.2000\.0: .*libversewell")
         r = self.run_cli("--json", "--version", proxy=False)
         doc = self.json_of(r)
-        self.assertEqual((doc["name"], doc["version"]), ("Versewell", "2.1.2000.0"))
+        self.assertEqual((doc["name"], doc["version"], doc["found"]), ("Versewell", "2.1.2000.0", True))
+        missing = os.path.join(self.tmp, "nowhere", "libversewell.so")
+        r = subprocess.run([ARGS.cli, "--plugin", missing, "artist", "x", "--version"], capture_output=True,
+                           env=clean_env({"HOME": self.home}))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("plug-in: not found (%s)" % missing, r.stdout.decode())
+
+    def test_parser_messages_suggest_and_speak_plainly(self):
+        cases = [(["artsit", "x"], "did you mean `artist`?"),
+                 (["--jsno", "artist", "x"], "did you mean `--json`?"),
+                 (["lyrics", "--closets", "a", "b"], "did you mean `--closest`?"),
+                 (["--max-diff", "abc", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["--max-diff", "inf", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["--max-diff", "nan", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["--max-diff", "-1", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["--max-diff", "1e999", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["lyrics", "a", "b", "c"], "lyrics takes an artist and one title, got 3 words")]
+        for args, fragment in cases:
+            with self.subTest(args=args):
+                r = self.run_cli(*args, proxy=False)
+                self.assertEqual(r.returncode, 2)
+                self.assertOneErrorLine(r, fragment)
+                err = r.stderr.decode()
+                self.assertNotIn("At Most", err)
+                self.assertNotIn("309", err)
+        r = self.run_cli("--json", "artsit", "x", proxy=False)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(self.json_of(r)["error"]["kind"], "usage")
+
+    def test_help_command_and_subcommand_help_with_global_options(self):
+        for args in [["help", "lyrics"], ["lyrics", "--help"]]:
+            with self.subTest(args=args):
+                r = self.run_cli(*args, proxy=False)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                text = r.stdout.decode()
+                for word in ["--closest", "Global options", "--proxy", "--retries", "--json"]:
+                    self.assertIn(word, text)
+        r = self.run_cli("help", proxy=False)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("Exit status", r.stdout.decode())
+        self.assertIn("3    network", r.stdout.decode())
+
+    def test_echoed_input_is_cut_and_control_characters_shown(self):
+        name = "Nobody\x01\x1b[31m" + "x" * 500
+        r = self.run_cli("artist", name)
+        self.assertEqual(r.returncode, 1)
+        self.assertOneErrorLine(r, "Nobody\\x01\\x1B[31m", "...")
+        err = r.stderr.decode()
+        self.assertNotIn("\x1b", err)
+        self.assertLess(len(err), 300)
 
     def test_help_documents_commands_and_examples(self):
         r = self.run_cli("--help", proxy=False)
         self.assertEqual(r.returncode, 0)
         text = r.stdout.decode()
         for word in ["artist", "songs", "lyrics", "fetch-all", "--proxy", "--max-diff", "--cache-dir", "--no-cache",
-                     "--log-dir", "--trace-level", "--parent-log", "--json", "--stats", "--version", "Examples:"]:
+                     "--log-dir", "--trace-level", "--parent-log", "--json", "--stats", "--version", "Examples:",
+                     "--retries", "--delay", "Exit status", "not_found"]:
             self.assertIn(word, text)
 
     def test_usage_errors_exit_2_with_one_line(self):
@@ -664,8 +841,8 @@ class LogOptionsTest(CliTestCase):
                 with open(parent, "wb") as f:
                     f.write("\ufeffhost line\r\n".encode("utf-16-le"))
                 r = self.run_cli("--log-dir", logs, "--trace-level", level, "--parent-log", parent,
-                                 "lyrics", SITE + "/wiki/Nettlebed:Lost_Verse")
-                self.assertEqual(r.returncode, 1)
+                                 "lyrics", SITE + "/wiki/Quillfeather:Salt_Road")
+                self.assertEqual(r.returncode, 0, r.stderr)
                 text = self.run_cli("log", parent, proxy=False).stdout.decode("utf-8")
                 self.assertTrue(text.startswith("host line\n"), text)
                 self.assertEqual("Download: " in text, downloads_logged, text)
