@@ -221,7 +221,7 @@ int CCommandRunner::RunLyrics() {
   std::string note;
   EOutcome outcome =
       m_pLookup->FindSong(Utf8ToWide(m_options.vecArgs.at(0)), Utf8ToWide(m_options.vecArgs.at(1)), song, note, failure);
-  if (!note.empty()) PrintError(note);
+  if (!note.empty() && !m_options.bQuiet) PrintError(note);
   if (outcome != EOutcome::Found) return Fail(failure);
   if (m_options.bJson)
     Emit({{"artist", WideToUtf8(song.strArtist)},
