@@ -58,7 +58,7 @@ unless --cache-dir or --no-cache says otherwise.)";
 std::string CheckProxy(const std::string& value) {
   size_t colon = value.rfind(':');
   if (value.empty() || colon == std::string::npos || colon + 1 == value.size() || colon == 0)
-    return "expected HOST:PORT, got \"" + value + "\"";
+    return "expected HOST:PORT, got \"" + Echo(value) + "\"";
   for (char c : value)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return "the proxy must not contain blanks or control characters";
   std::string port = value.substr(colon + 1);
@@ -212,8 +212,10 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     if (arg == "--version" || arg == "-V") {
       options.eCommand = ECommand::Version;
       options.bJson = m_bJsonRequested;
-      for (size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == "--plugin") options.strPlugin = args[i + 1];
+      for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "--plugin" && i + 1 < args.size()) options.strPlugin = args[i + 1];
+        if (args[i].rfind("--plugin=", 0) == 0) options.strPlugin = args[i].substr(9);
+      }
       return std::nullopt;
     }
   }
@@ -304,15 +306,15 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     std::string what = e.what();
     if (what.rfind("--retries", 0) == 0) return UsageError("--retries wants a whole number from 0 to 20");
     if (what.rfind("--delay", 0) == 0) return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
-    return UsageError(what);
+    return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
   } catch (const CLI::ConversionError& e) {
     std::string what = e.what();
     if (what.find("--retries") != std::string::npos) return UsageError("--retries wants a whole number from 0 to 20");
     if (what.find("--delay") != std::string::npos)
       return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
-    return UsageError(what);
+    return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
   } catch (const CLI::ParseError& e) {
-    return UsageError(e.what());
+    return UsageError(Echo(std::string(e.what()), 2 * MAX_ECHO_CHARS));
   }
 
   if (m_pMaxDiffOption->count() > 0) {

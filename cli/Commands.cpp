@@ -224,12 +224,7 @@ int CCommandRunner::RunLyrics() {
   if (!note.empty() && !m_options.bQuiet) PrintError(note);
   if (outcome != EOutcome::Found) return Fail(failure);
   if (m_options.bJson)
-    Emit({{"artist", WideToUtf8(song.strArtist)},
-          {"query", WideToUtf8(song.strQuery)},
-          {"title", WideToUtf8(song.strTitle)},
-          {"url", WideToUtf8(song.strUrl)},
-          {"match", song.strMatch},
-          {"lyrics", WideToUtf8(song.strLyrics)}});
+    Emit(SongObject(song));
   else
     EmitText(ToUnixLines(WideToUtf8(song.strLyrics)));
   return EXIT_FOUND;
