@@ -760,6 +760,12 @@ class SetupTest(CliTestCase):
                            env=clean_env({"HOME": self.home}))
         self.assertEqual(r.returncode, 2)
         self.assertOneErrorLine(r, "plug-in library not found", missing)
+        r = subprocess.run([ARGS.cli, "--plugin", missing, "--json", "artist", "Quillfeather"], capture_output=True,
+                           env=clean_env({"HOME": self.home}))
+        self.assertEqual(r.returncode, 2)
+        error = self.json_of(r)["error"]
+        self.assertEqual(error["kind"], "usage")
+        self.assertIn(missing, error["message"])
 
     def test_a_file_that_is_no_plugin_exits_2(self):
         fake = os.path.join(self.tmp, "libfake.so")
