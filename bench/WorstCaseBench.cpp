@@ -16,6 +16,9 @@
 //                               closed
 //     BadReferencesLogged       the same with the trace log open at Error:
 //                               20 reports with excerpts are written
+//     CollapsingChainLogged     25 "&#0;" between "&#38;" and a chain
+//                               "&#38;#38;#38;..." that the procedure
+//                               collapses step by step, logged
 //   FindArtistUrl/...         an index page through FindArtistUrl with an
 //                             artist cache (every title is written to it):
 //     Ordinary, CollidingTitles (titles built like CollidingNames), and
@@ -103,19 +106,21 @@ struct CPluginFixture {
 void GetLyrics(benchmark::State& state, int kind) {
   CPluginFixture f;
   std::string page = "<div class='lyricbox'><div>x</div>";
+  if (kind == 3) page += "&#38;";
   if (kind > 0)
     for (int i = 0; i < 25; ++i) page += "&#0;";
-  const std::string line = "Down the salt road in the grey of the morning,<br />\n";
+  if (kind == 3) page += "&#38;";
+  const std::string line = kind == 3 ? "#38;" : "Down the salt road in the grey of the morning,<br />\n";
   while (page.size() + line.size() + 16 <= SIZE) page += line;
   page += "<!-- end -->";
   f.transport.response.chunks.assign(1, page);
   CTempDir logDir;
-  if (kind == 2) g_TraceLog.Open(logDir.WPath().c_str(), L"Bench", TRACE_ERROR);
+  if (kind >= 2) g_TraceLog.Open(logDir.WPath().c_str(), L"Bench", TRACE_ERROR);
   for (auto _ : state) {
     CString lyrics;
     benchmark::DoNotOptimize(f.plugin.GetLyrics(CString(L"lyrics.wiki.example/wiki/A:B"), lyrics));
   }
-  if (kind == 2) g_TraceLog.Close();
+  if (kind >= 2) g_TraceLog.Close();
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
 }
 
@@ -182,6 +187,7 @@ BENCHMARK_CAPTURE(CacheParse, OneKeyNamePerSection, 3)->Unit(benchmark::kMillise
 BENCHMARK_CAPTURE(GetLyrics, Ordinary, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(GetLyrics, BadReferences, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(GetLyrics, BadReferencesLogged, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(GetLyrics, CollapsingChainLogged, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(FindArtistUrl, Ordinary, 0)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK_CAPTURE(FindArtistUrl, CollidingTitles, 1)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK_CAPTURE(FindArtistUrl, OrdinaryWithoutCache, 2)->Unit(benchmark::kMillisecond)->Iterations(2);

@@ -280,6 +280,10 @@ class CNumericStream {
 // reference whose digits run further than this past the excerpt can show
 // as the procedure had not yet decoded it.)
 constexpr size_t EXCERPT_LOOKAHEAD = 256;
+// Input characters replayed for one report at most: a chain of references
+// that keep collapsing ("&#38;#38;#38;...") never fills the excerpt, and
+// must not make every report replay the whole text.
+constexpr size_t EXCERPT_REPLAY_LIMIT = 4096;
 
 // The report of a bad reference that ends the settled output. The string the
 // literal procedure has at this moment is the settled output followed by the
@@ -291,7 +295,7 @@ void ReportBadReference(const BadReference& bad, const std::wstring& settled, CR
   CNumericStream rest(steps, false, std::min(n - next, BAD_REFERENCE_QUOTE_LIMIT + EXCERPT_LOOKAHEAD));
   size_t k = next;
   size_t afterEnough = 0;  // input characters pushed since the excerpt was full
-  for (; k < n && afterEnough < EXCERPT_LOOKAHEAD; ++k) {
+  for (; k < n && afterEnough < EXCERPT_LOOKAHEAD && k - next < EXCERPT_REPLAY_LIMIT; ++k) {
     rest.Push(text[k]);
     if (settled.size() + rest.Output().size() > BAD_REFERENCE_QUOTE_LIMIT &&
         rest.Output().size() > BAD_REFERENCE_CONTEXT)
