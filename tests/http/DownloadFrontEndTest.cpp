@@ -397,3 +397,58 @@ TEST(UrlHelpers, GetHostFailureIsTracedAndGivesAnEmptyName) {
   EXPECT_EQ(0u, messages[0].find(L"UrlGetHost: InternetCrackUrl  GetLastError():12006, "));
   EXPECT_EQ(0u, messages[1].find(L"UrlGetHost: InternetCrackUrl  GetLastError():12005, "));
 }
+
+namespace {
+
+// A host that writes its ignore object but answers "HostIgnore" with 0.
+class CZeroAnswerHost : public CTestHost {
+ public:
+  BOOL GetHostValue(const CString& name, void* value) override {
+    if (name == L"HostIgnore") {
+      *static_cast<CHostIgnore**>(value) = ignore;
+      return 0;
+    }
+    return CTestHost::GetHostValue(name, value);
+  }
+};
+
+}  // namespace
+
+TEST_F(DownloadFrontEndTest, IgnoreObjectWrittenWithAZeroAnswerIsNotUsed) {
+  CTraceCapture trace;
+  CZeroAnswerHost zeroHost;
+  zeroHost.proxy = s_server->WProxy().c_str();
+  zeroHost.ignore = &ignore;
+  plugin.SetHostCallback(&zeroHost);
+  CString page;
+  ASSERT_EQ(1, plugin.Download(SITE + L"/_test/empty", page));
+  EXPECT_TRUE(ignore.calls.empty());
+  // The download itself is untouched: counted, traced once, no host-name line.
+  EXPECT_EQ(trace.Messages(), std::vector<std::wstring>{L"Download: lyrics.wiki.example/_test/empty"});
+  EXPECT_EQ(1u, plugin.Counter());
+  EXPECT_EQ(1u, plugin.Successes());
+}
+
+TEST_F(DownloadFrontEndTest, HostNameFailureInsideDownloadIsTracedAndTheIgnoreListGetsAnEmptyName) {
+  CTraceCapture trace;
+  CFakeHttpTransport fake;
+  fake.response.chunks = {"page"};
+  ScopedHttpTransport scope(fake);
+  CString page;
+  // The url carries "://" after its first slash, so no scheme is put in
+  // front of it and the host-name split fails.
+  const int result = plugin.Download(SITE + L"/x://y", page);
+  EXPECT_EQ((std::vector<std::wstring>{L"add::1", L"remove:"}), ignore.calls);
+  std::vector<std::wstring> messages;
+  for (const std::wstring& m : trace.Messages())
+    if (!m.empty()) messages.push_back(m);  // the system text carries its own line end
+  ASSERT_EQ(3u, messages.size());
+  EXPECT_EQ(0u, messages[0].find(L"UrlGetHost: InternetCrackUrl  GetLastError():12006, "));
+  EXPECT_EQ(messages[1], L"Download: lyrics.wiki.example/x://y");
+  EXPECT_EQ(0u, messages[2].find(L"UrlGetHost: InternetCrackUrl  GetLastError():12006, "));
+  EXPECT_EQ(1, trace.Count(L"Download: lyrics.wiki.example/x://y", 40));
+  // The failed split touches only the ignore list: the download runs.
+  EXPECT_EQ(1, result);
+  EXPECT_EQ(page, L"page");
+  EXPECT_EQ(1u, plugin.Counter());
+}
