@@ -4,9 +4,10 @@
 // answers) and reading a trickling body; and a whole search (GetLyrics)
 // through the plug-in with a host that asks to stop.
 //
-// The stop becomes true at a fixed moment 100 ms into each iteration; the
-// reported (manual) time is from that moment to the return. "max_ms" is the
-// worst iteration.
+// The stop becomes true 100 ms into each iteration plus an offset that
+// walks through 0-49 ms, so that it falls anywhere between two polls of the
+// transport; the reported (manual) time is from that moment to the return.
+// "max_ms" is the worst iteration.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -25,7 +26,11 @@ using namespace platform;
 namespace {
 
 typedef std::chrono::steady_clock Clock;
-constexpr auto STOP_AFTER = std::chrono::milliseconds(100);
+// 100 ms plus an offset that differs from one call to the next.
+std::chrono::milliseconds StopAfter() {
+  static int s_nCall = 0;
+  return std::chrono::milliseconds(100 + (s_nCall++ * 17) % 50);
+}
 
 struct SStopAt {
   Clock::time_point at;
@@ -53,7 +58,7 @@ bool StoppedExchange(const std::wstring& proxy, const wchar_t* verb, const wchar
   HINTERNET session = WinHttpOpen(L"StopBench", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str());
   HINTERNET connect = WinHttpConnect(session, L"lyrics.wiki.example", 80);
   HINTERNET request = WinHttpOpenRequest(connect, verb, object, nullptr, 0);
-  SStopAt stop{Clock::now() + STOP_AFTER};
+  SStopAt stop{Clock::now() + StopAfter()};
   bool ok = true;
   {
     CScopedStopQuery scope(&SStopAt::Ask, &stop);
@@ -115,8 +120,9 @@ void BM_StopDuringASearch(benchmark::State& state) {
     host.proxy = Server().WProxy().c_str();
     CVersewell plugin;
     plugin.SetHostCallback(&host);
-    const Clock::time_point stopAt = Clock::now() + STOP_AFTER;
-    host.StopAfter(std::chrono::duration_cast<std::chrono::milliseconds>(stopAt - Clock::now()));
+    const std::chrono::milliseconds delay = StopAfter();
+    const Clock::time_point stopAt = Clock::now() + delay;
+    host.StopAfter(delay);
     CString lyrics;
     if (plugin.GetLyrics(L"lyrics.wiki.example/_test/hang?ms=60000", lyrics) != 0) {
       state.SkipWithError("the search was not stopped");
