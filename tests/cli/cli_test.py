@@ -12,6 +12,7 @@ import argparse
 import importlib.util
 import json
 import os
+import select
 import shutil
 import signal
 import socket
@@ -40,9 +41,14 @@ SAMPLE = load_sample_data()
 
 
 class WikiServer:
-    def __init__(self, root):
-        self.process = subprocess.Popen([ARGS.wiki, "--root", root, "--port", "0"], stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True, env=clean_env({}))
+    def __init__(self, root, log=False):
+        # With log=True the server names every request on stderr (self.log),
+        # which tests read to know that a request has arrived.
+        self.process = subprocess.Popen([ARGS.wiki, "--root", root, "--port", "0"] + (["--log"] if log else []),
+                                        stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE if log else subprocess.DEVNULL, text=True,
+                                        env=clean_env({}))
+        self.log = self.process.stderr
         line = self.process.stdout.readline().strip()
         prefix = "listening on 127.0.0.1:"
         if not line.startswith(prefix):
@@ -55,6 +61,24 @@ class WikiServer:
         self.process.send_signal(signal.SIGTERM)
         self.process.wait(timeout=30)
         self.process.stdout.close()
+        if self.log is not None:
+            self.log.close()
+
+    def wait_for_request(self, fragment, timeout=60):
+        """Reads the request log until a request containing `fragment` arrived."""
+        deadline = time.monotonic() + timeout
+        pending = ""
+        fd = self.log.fileno()
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                return False
+            chunk = os.read(fd, 4096).decode("utf-8", "replace")
+            if not chunk:
+                return False
+            pending += chunk
+            if fragment in pending:
+                return True
 
 
 def clean_env(extra):
@@ -70,10 +94,25 @@ def clean_env(extra):
     return env
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+class RefusingPort:
+    """A loopback port that refuses connections while this object lives: the
+    socket stays bound but never listens, so no other process can take the
+    port between choosing it and connecting to it."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.port = self.sock.getsockname()[1]
+
+    def close(self):
+        self.sock.close()
+
+
+def refusing_port(test):
+    """A RefusingPort closed when `test` ends."""
+    port = RefusingPort()
+    test.addCleanup(port.close)
+    return port.port
 
 
 class CliTestCase(unittest.TestCase):
@@ -254,13 +293,13 @@ class LyricsTest(CliTestCase):
         self.assertNotIn("--proxy", r.stderr.decode())
 
     def test_failed_download_without_proxy_suggests_one(self):
-        url = "127.0.0.1:%d/wiki/Quillfeather:Salt_Road" % free_port()
+        url = "127.0.0.1:%d/wiki/Quillfeather:Salt_Road" % refusing_port(self)
         r = self.run_cli("lyrics", url, proxy=False)
         self.assertEqual(r.returncode, 1)
         self.assertOneErrorLine(r, "http://" + url, "failed", "--proxy")
 
     def test_wiki_unreachable_through_proxy(self):
-        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % free_port(), "songs", "Quillfeather"],
+        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % refusing_port(self), "songs", "Quillfeather"],
                            capture_output=True, timeout=120,
                            env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
         self.assertEqual(r.returncode, 1)
@@ -319,7 +358,7 @@ class FetchAllTest(CliTestCase):
                     '<li> <b><a href="/wiki/Quillfeather:Greensleeves" title="c">Greensleeves</a></b></li>\n</ol>\n')
         with open(os.path.join(root, "categories", "Artists_Z.tsv"), "w") as f:
             f.write("/wiki/Zed_Slowcoach\tZed Slowcoach\tZed Slowcoach\n")
-        server = WikiServer(root)
+        server = WikiServer(root, log=True)
         try:
             out = os.path.join(self.tmp, "slow")
             cmd = [ARGS.cli, "--proxy", server.proxy, "fetch-all", "Zed Slowcoach", "--out", out]
@@ -332,7 +371,8 @@ class FetchAllTest(CliTestCase):
             while not os.path.exists(first) and time.monotonic() < deadline and p.poll() is None:
                 time.sleep(0.05)
             self.assertTrue(os.path.exists(first))
-            time.sleep(0.3)
+            # Interrupt only once the hanging song's request has reached the server.
+            self.assertTrue(server.wait_for_request("/_test/hang"))
             p.send_signal(signal.SIGINT)
             stdout, stderr = p.communicate(timeout=60)
             self.assertEqual(p.returncode, 130, stderr)

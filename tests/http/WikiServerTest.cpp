@@ -34,6 +34,9 @@ Fetched FetchVia(const CWikiServer& server, const std::string& url) {
   CURL* h = curl_easy_init();
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_PROXY, server.Proxy().c_str());
+  // An empty list overrides NO_PROXY / no_proxy from the environment, so
+  // "NO_PROXY=*" cannot send the request past the loopback server.
+  curl_easy_setopt(h, CURLOPT_NOPROXY, "");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Append);
