@@ -11,12 +11,10 @@ usage: cli_env_test.py --cli PATH --wiki PATH --sample DIR --plugin PATH
 import argparse
 import json
 import os
-import shutil
 import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import unittest
 
@@ -74,31 +72,17 @@ class LoopbackRelay:
             s.close()
 
 
-class EnvTestCase(unittest.TestCase):
-    server = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = WikiServer(ARGS.sample)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
-    def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="versewell-env-test-")
-        self.home = os.path.join(self.tmp, "home")
-        os.makedirs(self.home)
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
+class EnvTestCase(cli_test.CliTestCase):
+    """The shared wiki server and the temporary HOME of cli_test.py."""
 
     def run_cli(self, *args, cli=None, plugin=True, env=None, drop=(), timeout=120):
+        # Unlike the base class: no --proxy of its own, another program, and
+        # variables to remove from the environment.
         cmd = [cli or ARGS.cli]
         if plugin:
             cmd += ["--plugin", ARGS.plugin]
         cmd += list(args)
-        base = {"HOME": self.home, "XDG_CACHE_HOME": os.path.join(self.tmp, "xdg")}
+        base = {"HOME": self.home, "XDG_CACHE_HOME": self.xdg}
         base.update(env or {})
         full = clean_env(base)
         for name in drop:
@@ -238,7 +222,7 @@ class DefaultCacheTest(EnvTestCase):
         return os.path.isdir(folder) and any(files for _, _, files in os.walk(folder))
 
     def test_under_xdg_cache_home(self):
-        xdg = os.path.join(self.tmp, "xdg-cache")
+        xdg = os.path.join(self.tmp, "own-xdg-cache")
         self.lookup({"XDG_CACHE_HOME": xdg})
         self.assertTrue(self.has_files(os.path.join(xdg, "versewell")))
         self.assertFalse(os.path.exists(os.path.join(self.home, ".cache")))
