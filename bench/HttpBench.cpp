@@ -95,6 +95,7 @@ void BM_PlainCurlNewHandlePerFetch(benchmark::State& state) {
     CURL* h = curl_easy_init();
     curl_easy_setopt(h, CURLOPT_URL, PAGE_URL);
     curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "");  // NO_PROXY in the environment must not bypass it
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Append);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);

@@ -3,7 +3,12 @@
 // Construction fills the identity (version, source name "Versewell", code
 // page 65001, site host) on top of the common part, which also computes the
 // module fingerprint; destruction removes the object from
-// g_InterfaceRegistry. The three search operations live in search/.
+// g_InterfaceRegistry. The three search operations live in search/; the
+// overrides below are their boundary to the host (plugin/SearchBoundary.cpp):
+// nothing raised underneath (allocation, conversion, a transport or file
+// layer that throws) reaches the host. Such a search ends with its failure
+// result (0, GetLyrics with empty lyrics) and one TRACE_ERROR line
+// "<operation>(): stopped by an exception: <what>".
 // Threads: one host thread at a time per object.
 #ifndef VERSEWELL_PLUGIN_VERSEWELL_H
 #define VERSEWELL_PLUGIN_VERSEWELL_H
@@ -15,12 +20,18 @@ class CVersewell : public CLyricsDllCommon {
   CVersewell();
   ~CVersewell() override;
 
-  // Slot 4 (search/ArtistLookup.cpp).
+  // Slot 4.
   BOOL FindArtistUrl(const CString& artist, CString& artistUrl) override;
-  // Slot 5 (search/SongList.cpp).
+  // Slot 5.
   int FindArtistSongList(const CString& artist, std::list<SongListEntry>& songs) override;
-  // Slot 6 (search/LyricsPage.cpp).
+  // Slot 6.
   BOOL GetLyrics(const CString& songUrl, CString& lyrics) override;
+
+ private:
+  // The searches themselves; they may raise.
+  BOOL FindArtistUrlUnguarded(const CString& artist, CString& artistUrl);        // search/ArtistLookup.cpp
+  int FindArtistSongListUnguarded(const CString& artist, std::list<SongListEntry>& songs);  // search/SongList.cpp
+  BOOL GetLyricsUnguarded(const CString& songUrl, CString& lyrics);              // search/LyricsPage.cpp
 };
 
 #endif  // VERSEWELL_PLUGIN_VERSEWELL_H

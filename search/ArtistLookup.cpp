@@ -28,7 +28,7 @@ const int INDEX_PASSES = 2;
 
 }  // namespace
 
-BOOL CVersewell::FindArtistUrl(const CString& artist, CString& artistUrl) {
+BOOL CVersewell::FindArtistUrlUnguarded(const CString& artist, CString& artistUrl) {
   wchar_t leading = 0;
   if (!GetLeadingChar(artist.GetString(), leading, DIGIT_LEADING_CHAR, false)) return 0;
 

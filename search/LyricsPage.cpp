@@ -206,7 +206,7 @@ bool ExtractLyricsFromPage(const std::wstring& page, CString& lyrics) {
   return !lyrics.IsEmpty();
 }
 
-BOOL CVersewell::GetLyrics(const CString& songUrl, CString& lyrics) {
+BOOL CVersewell::GetLyricsUnguarded(const CString& songUrl, CString& lyrics) {
   lyrics.Empty();
   CString page;
   if (!Download(songUrl, page)) return 0;

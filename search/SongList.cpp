@@ -21,7 +21,7 @@ const wchar_t NO_SONGS[] = L"FindArtistSongList():Can not find any Lyrics for: "
 
 }  // namespace
 
-int CVersewell::FindArtistSongList(const CString& artist, std::list<SongListEntry>& songs) {
+int CVersewell::FindArtistSongListUnguarded(const CString& artist, std::list<SongListEntry>& songs) {
   CString artistUrl;
   if (!FindArtistUrl(artist, artistUrl)) {
     g_TraceLog.Log(TRACE_WARNING, CString(NO_ARTIST_URL) + artist);

@@ -12,6 +12,7 @@ import argparse
 import importlib.util
 import json
 import os
+import select
 import shutil
 import signal
 import socket
@@ -48,9 +49,14 @@ SAMPLE = load_sample_data()
 
 
 class WikiServer:
-    def __init__(self, root):
-        self.process = subprocess.Popen([ARGS.wiki, "--root", root, "--port", "0"], stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True, env=clean_env({}))
+    def __init__(self, root, log=False):
+        # With log=True the server names every request on stderr (self.log),
+        # which tests read to know that a request has arrived.
+        self.process = subprocess.Popen([ARGS.wiki, "--root", root, "--port", "0"] + (["--log"] if log else []),
+                                        stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE if log else subprocess.DEVNULL, text=True,
+                                        env=clean_env({}))
+        self.log = self.process.stderr
         line = self.process.stdout.readline().strip()
         prefix = "listening on 127.0.0.1:"
         if not line.startswith(prefix):
@@ -63,6 +69,24 @@ class WikiServer:
         self.process.send_signal(signal.SIGTERM)
         self.process.wait(timeout=30)
         self.process.stdout.close()
+        if self.log is not None:
+            self.log.close()
+
+    def wait_for_request(self, fragment, timeout=60):
+        """Reads the request log until a request containing `fragment` arrived."""
+        deadline = time.monotonic() + timeout
+        pending = ""
+        fd = self.log.fileno()
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                return False
+            chunk = os.read(fd, 4096).decode("utf-8", "replace")
+            if not chunk:
+                return False
+            pending += chunk
+            if fragment in pending:
+                return True
 
 
 def clean_env(extra):
@@ -78,10 +102,25 @@ def clean_env(extra):
     return env
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+class RefusingPort:
+    """A loopback port that refuses connections while this object lives: the
+    socket stays bound but never listens, so no other process can take the
+    port between choosing it and connecting to it."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.port = self.sock.getsockname()[1]
+
+    def close(self):
+        self.sock.close()
+
+
+def refusing_port(test):
+    """A RefusingPort closed when `test` ends."""
+    port = RefusingPort()
+    test.addCleanup(port.close)
+    return port.port
 
 
 class CliTestCase(unittest.TestCase):
@@ -373,13 +412,13 @@ class LyricsTest(CliTestCase):
         self.assertEqual(os.listdir(tmp), [], "the private trace folder is removed")
 
     def test_failed_download_without_proxy_suggests_one(self):
-        url = "127.0.0.1:%d/wiki/Quillfeather:Salt_Road" % free_port()
+        url = "127.0.0.1:%d/wiki/Quillfeather:Salt_Road" % refusing_port(self)
         r = self.run_cli("--retries", "0", "lyrics", url, proxy=False)
         self.assertEqual(r.returncode, 3)
         self.assertOneErrorLine(r, "http://" + url, "failed: connection refused", "--proxy")
 
     def test_wiki_unreachable_through_proxy(self):
-        port = free_port()
+        port = refusing_port(self)
         r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % port, "--retries", "1", "--stats", "songs",
                             "Quillfeather"], capture_output=True, timeout=120,
                            env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
@@ -572,7 +611,7 @@ class FetchAllTest(CliTestCase):
                     '<li> <b><a href="/wiki/Quillfeather:Greensleeves" title="c">Greensleeves</a></b></li>\n</ol>\n')
         with open(os.path.join(root, "categories", "Artists_Z.tsv"), "w") as f:
             f.write("/wiki/Zed_Slowcoach\tZed Slowcoach\tZed Slowcoach\n")
-        server = WikiServer(root)
+        server = WikiServer(root, log=True)
         try:
             out = os.path.join(self.tmp, "slow")
             cmd = [ARGS.cli, "--proxy", server.proxy, "fetch-all", "Zed Slowcoach", "--out", out]
@@ -581,11 +620,10 @@ class FetchAllTest(CliTestCase):
             p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
             first = os.path.join(out, "Quillfeather", "Salt Road.txt")
-            deadline = time.monotonic() + 60
-            while not os.path.exists(first) and time.monotonic() < deadline and p.poll() is None:
-                time.sleep(0.05)
+            # Interrupt only once the hanging song's request has reached the
+            # server: the first song is saved by then.
+            self.assertTrue(server.wait_for_request("/_test/hang"))
             self.assertTrue(os.path.exists(first))
-            time.sleep(0.3)
             p.send_signal(signal.SIGINT)
             stdout, stderr = p.communicate(timeout=60)
             self.assertEqual(p.returncode, 130, stderr)
@@ -937,7 +975,7 @@ class ProxyReportTest(CliTestCase):
         r = self.run_cli("-v", "artist", "Quillfeather", env={"http_proxy": "http://127.0.0.1:9"})
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn("versewell: proxy: %s (from --proxy)\n" % self.server.proxy, r.stderr.decode())
-        r = self.run_cli("-v", "--proxy", "127.0.0.1:%d" % free_port(), "artist", "Quillfeather", proxy=False,
+        r = self.run_cli("-v", "--proxy", "127.0.0.1:%d" % refusing_port(self), "artist", "Quillfeather", proxy=False,
                          env={"no_proxy": "*"})
         self.assertIn("(from --proxy)", r.stderr.decode())
 

@@ -178,7 +178,7 @@ TEST_F(HttpDownloaderWikiTest, BodiesAreConcatenatedAcrossChunksAndEmptyBodiesSu
   bool pattern = true;
   for (size_t i = 0; i < d.m_strBody.size(); ++i) pattern = pattern && d.m_strBody[i] == 'a' + static_cast<int>(i % 26);
   EXPECT_TRUE(pattern);
-  ASSERT_GE(sink.calls.size(), 2u);
+  ASSERT_FALSE(sink.calls.empty());  // how many reads it takes is the scheduler's business
   EXPECT_EQ(5000u, sink.calls.back().first);
   for (size_t i = 1; i < sink.calls.size(); ++i) EXPECT_GT(sink.calls[i].first, sink.calls[i - 1].first);
 
@@ -197,9 +197,12 @@ TEST_F(HttpDownloaderWikiTest, OversizedBodyFailsWithATraceLineAndIsNotKept) {
   }
   EXPECT_EQ(3, trace.Count(line, 20));
 
-  CHttpDownloaderBase exact(Proxy(), L"");
-  ASSERT_TRUE(exact.Fetch(SITE + "/_test/body?size=8388608&mode=chunked"));
-  EXPECT_EQ(8388608u, exact.m_strBody.size());
+  // Exactly the limit is still a body, announced or not.
+  for (const char* mode : {"length", "chunked"}) {
+    CHttpDownloaderBase exact(Proxy(), L"");
+    ASSERT_TRUE(exact.Fetch(SITE + "/_test/body?size=8388608&mode=" + mode)) << mode;
+    EXPECT_EQ(8388608u, exact.m_strBody.size()) << mode;
+  }
 }
 
 TEST_F(HttpDownloaderWikiTest, DroppedConnectionFailsTheReadLoopWithItsCode) {

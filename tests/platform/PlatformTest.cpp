@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -12,11 +15,33 @@
 #include "platform/Sync.h"
 #include "support/TempDir.h"
 
-TEST(Platform, CriticalSectionIsReentrant) {
+TEST(Platform, CriticalSectionIsReentrantAndFullyReleasedByTheOuterUnlock) {
+  // The nested lock runs on a worker so that a lock that is not re-entrant
+  // shows as a missed deadline rather than a hung test program.
   CCriticalSection cs;
-  CSingleLock outer(cs);
-  CSingleLock inner(cs);  // would deadlock if not re-entrant
-  SUCCEED();
+  std::promise<void> nested;
+  std::promise<void> release;
+  std::thread owner([&] {
+    CSingleLock outer(cs);
+    {
+      CSingleLock inner(cs);
+      nested.set_value();
+    }
+    // Still held by the outer lock: another thread must wait for it.
+    release.get_future().wait();
+  });
+  std::future<void> nestedDone = nested.get_future();
+  ASSERT_EQ(std::future_status::ready, nestedDone.wait_for(std::chrono::seconds(30)))
+      << "a second lock on the owning thread blocked";
+  std::atomic<bool> taken{false};
+  std::thread other([&] {
+    CSingleLock lock(cs);
+    taken = true;
+  });
+  release.set_value();
+  owner.join();
+  other.join();  // ends only once both of the owner's locks were released
+  EXPECT_TRUE(taken.load());
 }
 
 TEST(Platform, InterlockedCompareExchangeReturnsPreviousValue) {

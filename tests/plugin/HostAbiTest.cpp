@@ -8,13 +8,58 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <type_traits>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <versewell/plugin.h>
+
+// The song records cross the boundary by layout: a host built elsewhere
+// reads the fields at these offsets. Numbers for the 64-bit (LP64 / LLP64)
+// and the 32-bit GCC and Clang ABIs with libstdc++, whose std::wstring is
+// 32 or 24 bytes.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"  // SongListEntry has a base with fields
+#endif
+#if defined(__LP64__) || defined(_WIN64)
+static_assert(sizeof(std::wstring) == 32, "libstdc++ wide string");
+static_assert(offsetof(SongEntry, Title) == 0, "SongEntry::Title");
+static_assert(offsetof(SongEntry, Artist) == 32, "SongEntry::Artist");
+static_assert(offsetof(SongEntry, Extra1) == 64, "SongEntry::Extra1");
+static_assert(offsetof(SongEntry, Url) == 96, "SongEntry::Url");
+static_assert(offsetof(SongEntry, Flag) == 128, "SongEntry::Flag");
+static_assert(sizeof(SongEntry) == 136, "SongEntry size");
+static_assert(offsetof(SongListEntry, Title) == 0, "SongListEntry::Title");
+static_assert(offsetof(SongListEntry, Flag) == 128, "SongListEntry::Flag");
+static_assert(offsetof(SongListEntry, Extra2) == 136, "SongListEntry::Extra2");
+static_assert(offsetof(SongListEntry, SourceName) == 168, "SongListEntry::SourceName");
+static_assert(offsetof(SongListEntry, SourceId) == 200, "SongListEntry::SourceId");
+static_assert(sizeof(SongListEntry) == 232, "SongListEntry size");
+#else
+static_assert(sizeof(std::wstring) == 24, "libstdc++ wide string");
+static_assert(offsetof(SongEntry, Title) == 0, "SongEntry::Title");
+static_assert(offsetof(SongEntry, Artist) == 24, "SongEntry::Artist");
+static_assert(offsetof(SongEntry, Extra1) == 48, "SongEntry::Extra1");
+static_assert(offsetof(SongEntry, Url) == 72, "SongEntry::Url");
+static_assert(offsetof(SongEntry, Flag) == 96, "SongEntry::Flag");
+static_assert(sizeof(SongEntry) == 100, "SongEntry size");
+static_assert(offsetof(SongListEntry, Title) == 0, "SongListEntry::Title");
+static_assert(offsetof(SongListEntry, Flag) == 96, "SongListEntry::Flag");
+static_assert(offsetof(SongListEntry, Extra2) == 100, "SongListEntry::Extra2");
+static_assert(offsetof(SongListEntry, SourceName) == 124, "SongListEntry::SourceName");
+static_assert(offsetof(SongListEntry, SourceId) == 148, "SongListEntry::SourceId");
+static_assert(sizeof(SongListEntry) == 172, "SongListEntry size");
+#endif
+static_assert(sizeof(BOOL) == 4, "BOOL is a 32-bit int");
+static_assert(std::is_base_of<SongEntry, SongListEntry>::value, "SongListEntry derives from SongEntry");
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
 

@@ -97,12 +97,18 @@ TEST(Properties, TraceLevelMustFollowLogFolder) {
 }
 
 TEST(Properties, ParentLogfilePathIsStored) {
+  // The path is process-wide: put back what was there, so that no later test
+  // (or the merge at exit) writes into this test's file.
+  struct SRestore {
+    CString saved = g_TraceLog.GetParentLogPath();
+    ~SRestore() { g_TraceLog.SetParentLogPath(saved); }
+  } restore;
   CTraceCapture capture(TRACE_DEBUG);
   auto p = NewPlugin();
-  CString path = L"/var/log/host.log";
+  CString path = capture.Dir().WPath() + L"/host.log";
   EXPECT_EQ(p->SetProperty(L"ParentLogfilePath", &path), 1);
   EXPECT_EQ(g_TraceLog.GetParentLogPath(), path);
-  EXPECT_EQ(capture.Count(L"CCommonDllInterface::Set Property ParentLogfilePath: /var/log/host.log", TRACE_DEBUG), 1);
+  EXPECT_EQ(capture.Count(L"CCommonDllInterface::Set Property ParentLogfilePath: " + path.Str(), TRACE_DEBUG), 1);
 }
 
 TEST(Properties, UnknownMethodIsRefused) {

@@ -111,6 +111,11 @@ TEST(LyricsCleaning, ExtractLyricsBoxCutsBetweenFirstDivEndAndComment) {
   ASSERT_TRUE(ExtractLyricsBox(early));
   EXPECT_EQ(early, L"text");
 
+  // Only the whole comment opener ends the lyrics; near misses are text.
+  std::wstring nearMiss = L"<div class='lyricbox'></div>a <!- b <! c < !-- d <!--e";
+  ASSERT_TRUE(ExtractLyricsBox(nearMiss));
+  EXPECT_EQ(nearMiss, L"a <!- b <! c < !-- d ");
+
   const wchar_t* failing[] = {
       L"no box here</div>x<!--",
       L"<div class=\"lyricbox\"></div>x<!--",  // double quotes are not the box

@@ -5,17 +5,27 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <cwchar>
 
 #include "search/PreviousPageLink.h"
 #include "text/RegexMatcher.h"
 
 namespace {
 
+// The pattern as the index pages need it, written out here rather than
+// taken from the code under test.
+const wchar_t kPattern[] = L"<a href=\"([^\"]+)\"[^>]*>previous 200</a>";
+
 // The oracle: the pattern over the whole text, as the regex engine sees it.
 bool RegexPreviousPageLink(const std::wstring& page, std::wstring& link) {
   CRegexMatcher matcher;
-  return matcher.InitAndFindNext(page, PREVIOUS_PAGE_PATTERN, true) && matcher.GetMatch(1, link);
+  return matcher.InitAndFindNext(page, kPattern, true) && matcher.GetMatch(1, link);
 }
+
+struct SPage {
+  const wchar_t* szPage;
+  const wchar_t* szLink;  // null: no link found
+};
 
 }  // namespace
 
@@ -36,6 +46,47 @@ TEST(PreviousPageLink, FindsTheIndexNavigationLink) {
   // Quotes after the link and a '>' inside the link are both allowed.
   ASSERT_TRUE(FindPreviousPageLink(L"<a href=\"/a>b\" title=\"t\" x=\"y\">previous 200</a>", link));
   EXPECT_EQ(link, L"/a>b");
+}
+
+TEST(PreviousPageLink, HandWrittenPagesPinThePattern) {
+  EXPECT_EQ(std::wstring(kPattern), std::wstring(PREVIOUS_PAGE_PATTERN));
+  const SPage pages[] = {
+      // href must come first, straight after "<a ", in double quotes.
+      {L"<a title=\"t\" href=\"/p\">previous 200</a>", nullptr},
+      {L"<a href='/p'>previous 200</a>", nullptr},
+      {L"<a  href=\"/p\">previous 200</a>", nullptr},
+      {L"<A HREF=\"/p\">previous 200</A>", nullptr},
+      {L"<a href=/p>previous 200</a>", nullptr},
+      // Other attributes after it are skipped; the link is taken as written.
+      {L"<a href=\"/p\" class=\"nav\">previous 200</a>", L"/p"},
+      {L"<a href=\"/index.php?title=Category:Artists_Q&amp;until=Quill+Anchors\">previous 200</a>",
+       L"/index.php?title=Category:Artists_Q&amp;until=Quill+Anchors"},
+      {L"<a href=\"/a&#38;b\" title=\"x &amp; y\">previous 200</a>", L"/a&#38;b"},
+      // The label exactly, in lower case, then "</a>".
+      {L"<a href=\"/p\">Previous 200</a>", nullptr},
+      {L"<a href=\"/p\">previous 20</a>", nullptr},
+      {L"<a href=\"/p\">previous 2000</a>", nullptr},
+      {L"<a href=\"/p\">previous  200</a>", nullptr},
+      {L"<a href=\"/p\"> previous 200</a>", nullptr},
+      {L"<a href=\"/p\">previous 200 </a>", nullptr},
+      {L"<a href=\"/p\">previous 200</b>", nullptr},
+      {L"<a href=\"/p\">previous&nbsp;200</a>", nullptr},
+      {L"<a href=\"/p\">next 200</a>", nullptr},
+      // The first link that fits wins, even after near misses.
+      {L"<a href=\"/x\">previous 20</a> <a href=\"/y\">previous 200</a> <a href=\"/z\">previous 200</a>", L"/y"},
+  };
+  for (const SPage& page : pages) {
+    std::wstring link = L"unchanged";
+    const bool found = FindPreviousPageLink(page.szPage, link);
+    const std::string shown(page.szPage, page.szPage + std::wcslen(page.szPage));
+    if (page.szLink == nullptr) {
+      EXPECT_FALSE(found) << shown;
+      EXPECT_EQ(L"unchanged", link) << shown;
+    } else {
+      EXPECT_TRUE(found) << shown;
+      EXPECT_EQ(std::wstring(page.szLink), link) << shown;
+    }
+  }
 }
 
 TEST(PreviousPageLink, AgreesWithRegexOnGeneratedTexts) {
@@ -62,7 +113,7 @@ TEST(PreviousPageLink, AgreesWithRegexOnGeneratedTexts) {
       ASSERT_TRUE(LocatePreviousPageLink(text, begin, end));
       CRegexMatcher matcher;
       std::wstring whole;
-      ASSERT_TRUE(matcher.InitAndFindNext(text, PREVIOUS_PAGE_PATTERN, true) && matcher.GetMatch(0, whole));
+      ASSERT_TRUE(matcher.InitAndFindNext(text, kPattern, true) && matcher.GetMatch(0, whole));
       ASSERT_EQ(text.substr(begin, end - begin), whole);
     }
   }

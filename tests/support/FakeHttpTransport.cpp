@@ -1,5 +1,7 @@
 #include "support/FakeHttpTransport.h"
 
+#include <new>
+
 #include <cstring>
 #include <stdexcept>
 
@@ -73,6 +75,7 @@ bool CFakeHttpTransport::SetOption(HINTERNET, DWORD, const void* buffer, DWORD l
 
 bool CFakeHttpTransport::SendRequest(HINTERNET, const wchar_t*, DWORD, const void*, DWORD, DWORD, uintptr_t) {
   ++sends;
+  if (throwBadAllocInSend) throw std::bad_alloc();
   if (failSend != 0) return Fail(failSend);
   return true;
 }

@@ -1,7 +1,7 @@
 // A scripted HTTP transport for tests: answers every request with one
 // prepared response (status line, header lines, body chunks) and records
 // what the caller asked for. Any step can be made to fail with a chosen
-// code, the receive step can raise, and a chunk can be read short.
+// code, the receive and send steps can raise, and a chunk can be read short.
 // Install with ScopedHttpTransport. Single-threaded use only.
 #ifndef VERSEWELL_TESTS_SUPPORT_FAKE_HTTP_TRANSPORT_H
 #define VERSEWELL_TESTS_SUPPORT_FAKE_HTTP_TRANSPORT_H
@@ -31,6 +31,7 @@ class CFakeHttpTransport : public platform::IHttpTransport {
   DWORD failSend = 0;
   DWORD failReceive = 0;
   bool throwInReceive = false;
+  bool throwBadAllocInSend = false;  // SendRequest raises std::bad_alloc
   DWORD failRawHeaders = 0;     // the second (buffered) raw header query
   int failDataAvailableAt = -1;  // chunk index whose availability query fails ...
   DWORD dataAvailableError = 12030;  // ... with this code

@@ -51,21 +51,15 @@ TEST(AnsiConverters, UseTheThreadCodePage) {
   EXPECT_EQ(std::string("\xEF\xBF\xBD"), std::string(CWideToAnsi(lone.c_str())));
 }
 
-TEST(AnsiConverters, ShortTextStaysInlineAndLongTextGoesToTheHeap) {
+TEST(AnsiConverters, TextsOfEveryLengthConvertWhole) {
+  // Around the lengths where the converters change how they hold the text.
   ScopedFakeAnsiCodePage ansi(1252, 1252);
-  std::wstring w31(31, L'w'), w32(32, L'w'), w200(200, L'w');
-  CWideToAnsi n31(w31.c_str()), n32(w32.c_str()), n200(w200.c_str());
-  EXPECT_TRUE(n31.IsInline());  // 4 x 32 = 128 bytes still fit
-  EXPECT_FALSE(n32.IsInline());
-  EXPECT_FALSE(n200.IsInline());
-  EXPECT_EQ(804u, n200.ReservedSize());
-  EXPECT_EQ(std::string(200, 'w'), std::string(n200));
-
-  std::string a127(127, 'a'), a128(128, 'a');
-  CAnsiToWide w127(a127.c_str()), w128(a128.c_str());
-  EXPECT_TRUE(w127.IsInline());
-  EXPECT_FALSE(w128.IsInline());
-  EXPECT_EQ(std::wstring(128, L'a'), std::wstring(w128));
+  for (size_t n : {0, 1, 31, 32, 33, 127, 128, 129, 200, 5000}) {
+    const std::wstring wide(n, L'\u00E9');
+    EXPECT_EQ(std::string(n, '\xE9'), std::string(CWideToAnsi(wide.c_str()))) << n;
+    const std::string narrow(n, 'a');
+    EXPECT_EQ(std::wstring(n, L'a'), std::wstring(CAnsiToWide(narrow.c_str()))) << n;
+  }
 }
 
 TEST(AnsiConverters, FailureRaisesTheErrorExceptionWithTheWindowsCode) {
@@ -85,28 +79,31 @@ TEST(AnsiConverters, FailureRaisesTheErrorExceptionWithTheWindowsCode) {
   }
 }
 
+namespace {
+// The code of the CConversionException that RaiseConversionError raises for
+// `lastError`; fails the test when it raises nothing or something else.
+DWORD RaisedCode(DWORD lastError) {
+  platform::SetLastError(lastError);
+  try {
+    RaiseConversionError();
+  } catch (const CConversionException& e) {
+    return e.GetCode();
+  } catch (...) {
+    ADD_FAILURE() << "another exception for " << lastError;
+    return 0xDEADBEEF;
+  }
+  ADD_FAILURE() << "no exception for " << lastError;
+  return 0xDEADBEEF;
+}
+}  // namespace
+
 TEST(RaiseConversionError, MapsTheLastErrorOntoTheExceptionKinds) {
   platform::SetLastError(platform::ERROR_OUTOFMEMORY);
   EXPECT_THROW(RaiseConversionError(), std::bad_alloc);
-  platform::SetLastError(0x1234ABCD);
-  try {
-    RaiseConversionError();
-  } catch (const CConversionException& e) {
-    EXPECT_EQ(0x8007ABCDu, e.GetCode());
-  }
-  platform::SetLastError(0);
-  try {
-    RaiseConversionError();
-  } catch (const CConversionException& e) {
-    EXPECT_EQ(0u, e.GetCode());
-  }
+  EXPECT_EQ(0x8007ABCDu, RaisedCode(0x1234ABCD));
+  EXPECT_EQ(0u, RaisedCode(0));
   // A value that is negative as a signed 32-bit number is already an HRESULT.
-  platform::SetLastError(0x80004005u);
-  try {
-    RaiseConversionError();
-  } catch (const CConversionException& e) {
-    EXPECT_EQ(0x80004005u, e.GetCode());
-  }
+  EXPECT_EQ(0x80004005u, RaisedCode(0x80004005u));
 }
 
 TEST(BufferConversions, ToWideBufferZeroFillsAndReportsCharactersWithoutTheTerminator) {

@@ -15,6 +15,7 @@
 
 #include "text/CodePageConversion.h"
 #include "text/HtmlEntities.h"
+#include "text/NamedEntityRows.h"
 
 namespace entity_oracle {
 
@@ -57,9 +58,9 @@ inline std::string Narrowed(const std::wstring& wide) { return std::string(CWide
 // page to take every character).
 inline std::vector<std::wstring> OracleDecode(std::wstring& s, bool withMessages = true) {
   std::vector<std::wstring> messages;
-  for (const NamedEntity* row = NamedEntityTable; row->pszName != nullptr; ++row) {
-    std::wstring name(row->pszName, row->pszName + std::strlen(row->pszName));
-    ReplaceAll(s, name, static_cast<wchar_t>(row->nCode));
+  for (const SExpectedRow& row : kExpectedRows) {  // the independent list, not the decoder's table
+    std::wstring name(row.pszName, row.pszName + std::strlen(row.pszName));
+    ReplaceAll(s, name, static_cast<wchar_t>(row.nCode));
   }
   if (s.empty()) {
     messages.push_back(L"Input string is empty");
@@ -91,9 +92,11 @@ inline std::vector<std::wstring> OracleDecode(std::wstring& s, bool withMessages
       if (withMessages) {
         // A long string is quoted as the stretch around the reference.
         std::string quoted = "\"" + Narrowed(s) + "\"";
-        if (s.size() > BAD_REFERENCE_QUOTE_LIMIT) {
-          const size_t from = start > BAD_REFERENCE_CONTEXT ? start - BAD_REFERENCE_CONTEXT : 0;
-          const size_t to = std::min(s.size(), end + BAD_REFERENCE_CONTEXT);
+        // Texts above 200 characters are quoted as 100 characters on
+        // either side of the reference (the numbers the reports promise).
+        if (s.size() > 200) {
+          const size_t from = start > 100 ? start - 100 : 0;
+          const size_t to = std::min(s.size(), end + 100);
           quoted = "\"" + std::string(from > 0 ? "..." : "") + Narrowed(s.substr(from, to - from)) +
                    (to < s.size() ? "..." : "") + "\" (excerpt of a text of " + std::to_string(textLength) +
                    " characters)";
