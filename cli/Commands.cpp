@@ -215,12 +215,16 @@ int CCommandRunner::RunFetchAll() {
     PrintError("--template: " + error);
     return EXIT_USAGE;
   }
-  // The folder must take files before the first download is spent on it.
+  // The folder must take files before the first download is spent on it;
+  // one that cannot is a bad --out, reported like any other bad option.
   COutputFolder folder(m_options.strOutDir);
   if (!folder.Prepare(error)) {
-    PrintError(error);
-    FinishWithoutOutput();
-    return EXIT_NOT_FOUND;
+    PrintError("--out: " + error);
+    if (m_options.bJson)
+      Emit({{"error", {{"kind", "usage"}, {"message", "--out: " + error}, {"url", nullptr}, {"cause", nullptr}}}});
+    else
+      FinishWithoutOutput();
+    return EXIT_USAGE;
   }
   std::list<SongListEntry> songs;
   std::wstring artistUrl;

@@ -162,18 +162,10 @@ std::string FunctionName(const std::string& name) {
   return out;
 }
 
-std::string Bash(const CLI::App& app) {
-  const std::string name = app.get_name();
-  std::vector<SCommand> commands = {{"", &app}};
-  CollectCommands(app, "", commands);
-  std::vector<std::string> commandWords;
-  for (const SCommand& c : commands)
-    if (!c.strPath.empty() && c.strPath.find(' ') == std::string::npos) commandWords.push_back(c.strPath);
-  std::string out = "# bash completion for " + name + "; generated from its option table.\n";
-  out += "_" + FunctionName(name) + "() {\n";
-  out += "  local cur=\"${COMP_WORDS[COMP_CWORD]}\" prev=\"${COMP_WORDS[COMP_CWORD-1]}\" command=\"\" i\n";
-  out += "  for ((i = 1; i < COMP_CWORD; i++)); do\n";
-  out += "    case \"${COMP_WORDS[i]}\" in\n";
+// The body of a shell "case" over the words before the cursor that finds
+// the (sub)command being completed; bash and zsh share the syntax.
+std::string FindCommandCases(const std::vector<SCommand>& commands) {
+  std::string out;
   for (const SCommand& c : commands) {
     if (c.strPath.empty()) continue;
     size_t space = c.strPath.rfind(' ');
@@ -183,6 +175,19 @@ std::string Bash(const CLI::App& app) {
            ShellQuote(c.strPath) + " ;;\n";
   }
   out += "    esac\n  done\n";
+  return out;
+}
+
+std::string Bash(const CLI::App& app) {
+  const std::string name = app.get_name();
+  std::vector<SCommand> commands = {{"", &app}};
+  CollectCommands(app, "", commands);
+  std::string out = "# bash completion for " + name + "; generated from its option table.\n";
+  out += "_" + FunctionName(name) + "() {\n";
+  out += "  local cur=\"${COMP_WORDS[COMP_CWORD]}\" prev=\"${COMP_WORDS[COMP_CWORD-1]}\" command=\"\" i\n";
+  out += "  for ((i = 1; i < COMP_CWORD; i++)); do\n";
+  out += "    case \"${COMP_WORDS[i]}\" in\n";
+  out += FindCommandCases(commands);
   out += "  local words=\"\" values=\"\" paths=\"\"\n";
   out += "  case \"$command\" in\n";
   for (const SCommand& c : commands) {
@@ -216,15 +221,7 @@ std::string Zsh(const CLI::App& app) {
   out += "_" + FunctionName(name) + "() {\n";
   out += "  local command=\"\" i\n  local -a offered\n";
   out += "  for ((i = 2; i < CURRENT; i++)); do\n    case \"${words[i]}\" in\n";
-  for (const SCommand& c : commands) {
-    if (c.strPath.empty()) continue;
-    size_t space = c.strPath.rfind(' ');
-    std::string parent = space == std::string::npos ? "" : c.strPath.substr(0, space);
-    std::string word = space == std::string::npos ? c.strPath : c.strPath.substr(space + 1);
-    out += "      " + word + ") [[ \"$command\" == " + ShellQuote(parent) + " ]] && command=" +
-           ShellQuote(c.strPath) + " ;;\n";
-  }
-  out += "    esac\n  done\n";
+  out += FindCommandCases(commands);
   out += "  local values=\"\" paths=\"\"\n  case \"$command\" in\n";
   for (const SCommand& c : commands) {
     SWords w = WordsFor(app, *c.pApp);

@@ -566,11 +566,18 @@ class FetchAllTest(CliTestCase):
         with open(blocker, "w") as f:
             f.write("x")
         r = self.run_cli("--stats", "fetch-all", "Quillfeather", "--out", os.path.join(blocker, "sub"))
-        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.returncode, 2)
         lines = r.stderr.decode().splitlines()
+        self.assertIn("--out: ", lines[0])
         self.assertIn(os.path.join(blocker, "sub"), lines[0])
         self.assertIn("Not a directory", lines[0])
         self.assertIn("downloads 0,", lines[1])
+        r = self.run_cli("--json", "--stats", "fetch-all", "Quillfeather", "--out", os.path.join(blocker, "sub"))
+        self.assertEqual(r.returncode, 2)
+        doc = self.json_of(r)
+        self.assertEqual(doc["error"]["kind"], "usage")
+        self.assertIn("Not a directory", doc["error"]["message"])
+        self.assertEqual(doc["stats"]["downloads"], 0)
 
     def test_a_write_error_stops_the_run_and_names_the_destination(self):
         # A file size limit makes the first lyrics file fail with EFBIG, even for root.
