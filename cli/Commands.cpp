@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/AtomicFile.h"
 #include "cli/FileNames.h"
 #include "cli/HostPlatform.h"
+#include "cli/LibraryCommands.h"
 #include "cli/Progress.h"
 #include "cli/TextConvert.h"
 #include "cli/TitleMatch.h"
@@ -54,38 +56,6 @@ std::string DefaultCacheDir() {
   return std::string();
 }
 
-// Writes `content` to `path` through a temporary file in the same folder and
-// a rename, so that the destination is either absent or complete.
-bool WriteFileAtomically(const fs::path& path, const std::string& content, std::string& error) {
-  fs::path temp = path.parent_path() /
-                  ("." + path.filename().string() + ".part-" + std::to_string(hostplatform::ProcessId()));
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      error = "cannot create " + temp.string();
-      return false;
-    }
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      error = "cannot write " + temp.string();
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temp, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    error = "cannot rename " + temp.string() + " to " + path.string() + ": " + ec.message();
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void PrintError(const std::string& message) {
@@ -123,6 +93,8 @@ int CCommandRunner::Run() {
     case ECommand::Songs: code = RunSongs(); break;
     case ECommand::Lyrics: code = RunLyrics(); break;
     case ECommand::FetchAll: code = RunFetchAll(); break;
+    case ECommand::Batch: code = RunBatch(m_options, m_library, m_strCacheFolder); break;
+    case ECommand::Library: code = RunLibrary(m_options, m_library, m_strCacheFolder); break;
     default: break;
   }
   if (m_options.bVerbose) {
@@ -169,6 +141,7 @@ bool CCommandRunner::Configure() {
       }
       CString folder(Utf8ToWide(fs::absolute(dir, ec).string()));
       m_pPlugin->SetProperty(L"LocalCacheFolder", &folder);
+      m_strCacheFolder = folder.Str();
       if (m_options.bVerbose) PrintError("artist cache: " + dir);
     }
   }

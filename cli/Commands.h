@@ -75,6 +75,7 @@ class CCommandRunner {
   CCliHost m_host;
   CLyricsDllInterface* m_pPlugin = nullptr;
   bool m_bOutputFailed = false;
+  std::wstring m_strCacheFolder;  // absolute; empty without an artist cache
 };
 
 }  // namespace cli

@@ -44,6 +44,15 @@ int StderrColumns();
 
 long ProcessId();
 
+// Flushes a file's data to the storage device (fsync); false with `error`
+// set to the system's reason when it cannot.
+bool SyncFile(const std::string& path, std::string& error);
+// Makes a rename inside `folder` durable; failures are ignored (some file
+// systems cannot sync a folder).
+void SyncFolder(const std::string& folder);
+// True when the calling process may write the existing file at `path`.
+bool CanWrite(const std::string& path);
+
 }  // namespace hostplatform
 
 #endif  // VERSEWELL_CLI_HOST_PLATFORM_H

@@ -13,9 +13,10 @@ namespace cli {
 constexpr int EXIT_FOUND = 0;
 constexpr int EXIT_NOT_FOUND = 1;  // not found, or the operation failed
 constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
+constexpr int EXIT_NETWORK = 3;    // a download failed (batch and library)
 constexpr int EXIT_INTERRUPTED = 130;
 
-enum class ECommand { None, Version, Artist, Songs, Lyrics, FetchAll };
+enum class ECommand { None, Version, Artist, Songs, Lyrics, FetchAll, Batch, Library };
 
 struct SOptions {
   ECommand eCommand = ECommand::None;
@@ -34,7 +35,20 @@ struct SOptions {
   bool bVerbose = false;
 
   std::string strOutDir;  // fetch-all
-  bool bForce = false;    // fetch-all
+  bool bForce = false;    // fetch-all, batch, library
+
+  // batch and library (vecArgs[0] is the input file or the music folder)
+  unsigned nJobs = 2;
+  unsigned nDelayMs = 0;
+  unsigned nRetries = 2;
+  bool bClosest = false;
+  std::string strTemplate;  // batch: layout under --out
+  bool bJsonl = false;
+  bool bCrlf = false;
+  bool bEmbed = false;   // library
+  bool bDryRun = false;
+  bool bNoProgress = false;
+  bool bQuiet = false;
 };
 
 }  // namespace cli

@@ -14,6 +14,7 @@
 
 #include "cli/Commands.h"
 #include "cli/HostPlatform.h"
+#include "cli/LibraryCommandLine.h"
 #include "cli/Options.h"
 #include "cli/PluginLibrary.h"
 
@@ -114,6 +115,9 @@ int Main(int argc, char** argv) {
       ->required();
   fetchAll->add_flag("--force", options.bForce, "Fetch and overwrite files that already exist");
 
+  cli::SLibraryCommandLine libraryCommands;
+  cli::AddLibraryCommands(app, options, libraryCommands);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -129,7 +133,13 @@ int Main(int argc, char** argv) {
     }
     options.fMaxDifference = maxDifference;
   }
-  if (artist->parsed()) {
+  std::string libraryError;
+  if (cli::TakeLibraryCommand(libraryCommands, options, libraryError)) {
+    if (!libraryError.empty()) {
+      cli::PrintError(libraryError + " (see versewell --help)");
+      return cli::EXIT_USAGE;
+    }
+  } else if (artist->parsed()) {
     options.eCommand = cli::ECommand::Artist;
     options.vecArgs = {artistName};
   } else if (songs->parsed()) {

@@ -2,7 +2,10 @@
 // wiki/CONTENT-FORMAT.md) on 127.0.0.1 only, as an HTTP proxy for the wiki's
 // host and as an origin server, plus the bad-server modes under /_test/.
 //
-//   versewell-wiki --root DIR [--port N] [--log]
+//   versewell-wiki --root DIR [--port N] [--log] [--delay-ms MS]
+//
+// --delay-ms holds every response back by MS milliseconds after its request
+// arrived, as a distant server would (used by the batch benchmark).
 //
 // Prints "listening on 127.0.0.1:PORT" on standard output once it accepts
 // connections (--port 0, the default, picks a free port). SIGINT or SIGTERM
@@ -40,6 +43,8 @@ std::mutex g_activeMutex;
 std::condition_variable g_activeChanged;
 int g_active = 0;
 bool g_log = false;
+long g_delayMs = 0;
+constexpr long MAX_DELAY_MS = 60000;
 
 void OnSignal(int) {
   int saved = errno;
@@ -50,7 +55,7 @@ void OnSignal(int) {
 }
 
 int Usage(const char* why) {
-  std::fprintf(stderr, "versewell-wiki: %s\nusage: versewell-wiki --root DIR [--port N] [--log]\n", why);
+  std::fprintf(stderr, "versewell-wiki: %s\nusage: versewell-wiki --root DIR [--port N] [--log] [--delay-ms MS]\n", why);
   return 2;
 }
 
@@ -61,10 +66,13 @@ void ServeConnection(int fd, const wiki::CContentSite* site) {
     int status = 0;
     if (connection.ReadRequest(request, status)) {
       if (g_log) std::fprintf(stderr, "versewell-wiki: %s %s\n", request.method.c_str(), request.target.c_str());
-      if (request.path.compare(0, std::strlen(wiki::TEST_PREFIX), wiki::TEST_PREFIX) == 0)
-        wiki::ServeTestMode(request, connection);
-      else
-        site->Serve(request, connection);
+      // The pause ends at once when the server stops; then nothing is sent.
+      if (g_delayMs <= 0 || connection.Pause(g_delayMs)) {
+        if (request.path.compare(0, std::strlen(wiki::TEST_PREFIX), wiki::TEST_PREFIX) == 0)
+          wiki::ServeTestMode(request, connection);
+        else
+          site->Serve(request, connection);
+      }
     } else if (status != 0) {
       connection.SendResponse(status, "text/plain", std::string(wiki::ReasonPhrase(status)) + "\n");
     }
@@ -89,6 +97,11 @@ int main(int argc, char** argv) {
       if (end == nullptr || *end != '\0' || port < 0 || port > 65535) return Usage("bad --port");
     } else if (arg == "--log") {
       g_log = true;
+    } else if (arg == "--delay-ms" && i + 1 < argc) {
+      char* end = nullptr;
+      g_delayMs = std::strtol(argv[++i], &end, 10);
+      if (end == nullptr || *end != '\0' || g_delayMs < 0 || g_delayMs > MAX_DELAY_MS)
+        return Usage("bad --delay-ms (0 to 60000)");
     } else {
       return Usage(("unknown argument " + arg).c_str());
     }

@@ -2,13 +2,16 @@
 #include "cli/HostPlatform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <system_error>
 
 namespace hostplatform {
 namespace {
@@ -79,5 +82,28 @@ int StderrColumns() {
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+bool SyncFile(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::generic_category().message(errno);
+    return false;
+  }
+  int rc;
+  do rc = fsync(fd);
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0) error = std::generic_category().message(errno);
+  close(fd);
+  return rc == 0;
+}
+
+void SyncFolder(const std::string& folder) {
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+bool CanWrite(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
 
 }  // namespace hostplatform

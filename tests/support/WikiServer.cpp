@@ -30,7 +30,7 @@ std::string CWikiServer::ProgramPath() {
 #endif
 }
 
-CWikiServer::CWikiServer(const std::string& root) {
+CWikiServer::CWikiServer(const std::string& root, const std::vector<std::string>& extraArgs) {
   std::string folder = root;
   if (folder.empty()) {
     const char* base = getenv("TMPDIR");
@@ -50,6 +50,7 @@ CWikiServer::CWikiServer(const std::string& root) {
   posix_spawn_file_actions_addclose(&actions, fds[1]);
   std::string program = ProgramPath();
   std::vector<std::string> args = {program, "--root", folder, "--port", "0"};
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);

@@ -11,12 +11,14 @@
 #define VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H
 
 #include <string>
+#include <vector>
 
 class CWikiServer {
  public:
   // `root` is the content folder; an empty root serves an empty temporary
   // folder of the server's own (useful for the /_test/ modes alone).
-  explicit CWikiServer(const std::string& root = std::string());
+  // `extraArgs` are appended to the server's command line (--delay-ms MS).
+  explicit CWikiServer(const std::string& root = std::string(), const std::vector<std::string>& extraArgs = {});
   ~CWikiServer();
   CWikiServer(const CWikiServer&) = delete;
   CWikiServer& operator=(const CWikiServer&) = delete;
