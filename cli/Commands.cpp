@@ -3,10 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
-#include "cli/AtomicFile.h"
-#include "cli/FileNames.h"
+#include "cli/OutputFolder.h"
+#include "cli/OutputTemplate.h"
 #include "cli/HostPlatform.h"
 #include "cli/LibraryCommands.h"
 #include "cli/Progress.h"
@@ -298,34 +297,41 @@ int CCommandRunner::RunLyrics() {
 
 int CCommandRunner::RunFetchAll() {
   const std::wstring artist = Utf8ToWide(m_options.vecArgs.at(0));
-  const fs::path outDir(m_options.strOutDir);
-  std::list<SongListEntry> songs;
-  int code = ListSongs(artist, songs);
-  if (code != EXIT_FOUND) return code;
-  std::error_code ec;
-  fs::create_directories(outDir, ec);
-  if (ec) {
-    PrintError("cannot create " + outDir.string() + ": " + ec.message());
+  COutputTemplate layout;
+  std::string error;
+  if (!m_options.strTemplate.empty() && !layout.Parse(m_options.strTemplate, error)) {
+    PrintError("--template: " + error);
+    return EXIT_USAGE;
+  }
+  // The folder must take files before the first download is spent on it.
+  COutputFolder folder(m_options.strOutDir);
+  if (!folder.Prepare(error)) {
+    PrintError(error);
     FinishWithoutOutput();
     return EXIT_NOT_FOUND;
   }
+  std::list<SongListEntry> songs;
+  int code = ListSongs(artist, songs);
+  if (code != EXIT_FOUND) return code;
 
-  CProgress progress(hostplatform::StderrIsTerminal());
-  CUniqueNamer namer;
+  CProgress progress(ChooseProgressStyle(hostplatform::StderrIsTerminal(), std::getenv("TERM"),
+                                         m_options.bNoProgress, m_options.bQuiet));
   nlohmann::ordered_json files = nlohmann::ordered_json::array();
   size_t saved = 0, skipped = 0, failed = 0, done = 0;
   bool interrupted = false;
+  bool writeFailed = false;
   for (const SongListEntry& song : songs) {
     if (hostplatform::StopRequested()) {
       interrupted = true;
       break;
     }
-    const std::string title = WideToUtf8(song.Title);
     progress.Update(done, songs.size(), OneLine(song.Title));
-    const std::string name = namer.Assign(SafeBaseName(song.Title), ".txt");
-    const fs::path path = outDir / name;
-    nlohmann::ordered_json file = {{"title", title}, {"url", WideToUtf8(song.Url)}, {"file", path.string()}};
-    if (!m_options.bForce && fs::exists(path, ec)) {
+    const std::string address = WideToUtf8(song.Url);
+    const std::string relative =
+        layout.Expand(FieldsFromPageAddress(song.Url, artist, song.Title), address, folder.MaxComponentBytes());
+    const COutputFolder::SPlacement placement = folder.Claim(address, relative);
+    nlohmann::ordered_json file = {{"title", WideToUtf8(song.Title)}, {"url", address}, {"file", placement.strPath}};
+    if (!m_options.bForce && placement.bSaved) {
       ++skipped;
       file["status"] = "skipped";
     } else {
@@ -336,7 +342,17 @@ int CCommandRunner::RunFetchAll() {
         interrupted = true;
         break;
       }
-      if (ok && !WriteFileAtomically(path, ToUnixLines(WideToUtf8(lyrics.Str())), reason)) ok = false;
+      if (ok && !folder.Save(placement, address, ToUnixLines(WideToUtf8(lyrics.Str())), reason)) {
+        // A full disk or a lost folder fails every later song the same way.
+        progress.Finish();
+        PrintError(reason);
+        ++failed;
+        file["status"] = "failed";
+        file["error"] = reason;
+        files.push_back(std::move(file));
+        writeFailed = true;
+        break;
+      }
       if (ok) {
         ++saved;
         file["status"] = "saved";
@@ -351,12 +367,13 @@ int CCommandRunner::RunFetchAll() {
     files.push_back(std::move(file));
     ++done;
   }
-  if (!interrupted) progress.Update(done, songs.size(), "");
+  if (!interrupted && !writeFailed) progress.Update(done, songs.size(), "");
   progress.Finish();
 
   if (m_options.bJson) {
     Emit({{"artist", WideToUtf8(artist)},
-          {"out", outDir.string()},
+          {"out", folder.Root()},
+          {"template", layout.Text()},
           {"saved", saved},
           {"skipped", skipped},
           {"failed", failed},
@@ -364,7 +381,7 @@ int CCommandRunner::RunFetchAll() {
           {"files", std::move(files)}});
   } else {
     EmitText("saved " + std::to_string(saved) + ", skipped " + std::to_string(skipped) + ", failed " +
-             std::to_string(failed) + " (" + outDir.string() + ")\n");
+             std::to_string(failed) + " (" + folder.Root() + ")\n");
   }
   if (interrupted) {
     PrintError("interrupted");

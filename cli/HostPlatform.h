@@ -12,6 +12,7 @@
 #ifndef VERSEWELL_CLI_HOST_PLATFORM_H
 #define VERSEWELL_CLI_HOST_PLATFORM_H
 
+#include <cstddef>
 #include <string>
 
 namespace hostplatform {
@@ -52,6 +53,16 @@ bool SyncFile(const std::string& path, std::string& error);
 void SyncFolder(const std::string& folder);
 // True when the calling process may write the existing file at `path`.
 bool CanWrite(const std::string& path);
+
+// The longest file name (bytes) the file system holding `folder` accepts;
+// 255 when it cannot tell.
+size_t MaxFileNameBytes(const std::string& folder);
+
+// Columns a terminal gives one character: 0 for combining marks and other
+// zero-width characters, 2 for East Asian wide and full-width characters
+// (CJK, Hangul, most emoji), 1 otherwise. Control characters count 0; the
+// caller keeps them out of what it draws.
+int CharacterColumns(char32_t c);
 
 }  // namespace hostplatform
 

@@ -23,8 +23,6 @@ void AddCommonOptions(CLI::App* command, SOptions& options) {
   command->add_flag("--crlf", options.bCrlf, "Write lyrics with CR LF line ends (default LF)");
   command->add_flag("--dry-run", options.bDryRun, "Print what would be fetched and written; download nothing");
   command->add_flag("--force", options.bForce, "Fetch and replace lyrics that already exist");
-  command->add_flag("--no-progress", options.bNoProgress, "No progress line on the terminal");
-  command->add_flag("-q,--quiet", options.bQuiet, "Print errors only");
 }
 
 }  // namespace
@@ -35,11 +33,15 @@ void AddLibraryCommands(CLI::App& app, SOptions& options, SLibraryCommandLine& s
   state.pBatch->add_option("FILE", state.strBatchInput, "The song list; - or nothing reads standard input")
       ->type_name("FILE|-");
   state.pBatch->add_option("--out", options.strOutDir, "Save each song's lyrics under DIR")->type_name("DIR");
-  options.strTemplate = DEFAULT_TEMPLATE;
   state.pBatch
       ->add_option("--template", options.strTemplate,
-                   "File layout under --out; fields {artist} and {title} (default \"{artist}/{title}.txt\")")
-      ->type_name("TEMPLATE");
+                   "Layout of the files below --out, as for fetch-all (default \"{artist}/{title}.txt\")")
+      ->type_name("PATTERN")
+      ->check([](const std::string& text) {
+        COutputTemplate layout;
+        std::string error;
+        return layout.Parse(text, error) ? std::string() : error;
+      });
   AddCommonOptions(state.pBatch, options);
   state.pBatch->footer(R"(
 Examples:
@@ -64,8 +66,6 @@ bool TakeLibraryCommand(const SLibraryCommandLine& state, SOptions& options, std
     options.vecArgs = {state.strBatchInput.empty() ? std::string("-") : state.strBatchInput};
     if (options.strOutDir.empty() && !options.bJsonl && !options.bDryRun)
       error = "batch needs --out DIR, --jsonl or both";
-    else if (std::string why = CheckTemplate(options.strTemplate); !why.empty())
-      error = "--template: " + why;
     return true;
   }
   if (state.pLibrary != nullptr && state.pLibrary->parsed()) {

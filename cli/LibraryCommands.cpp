@@ -1,6 +1,7 @@
 #include "cli/LibraryCommands.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -15,7 +16,9 @@
 #include "cli/Commands.h"
 #include "cli/HostPlatform.h"
 #include "cli/LibraryWalk.h"
+#include "cli/OutputFolder.h"
 #include "cli/OutputTemplate.h"
+#include "cli/FileNames.h"
 #include "cli/Progress.h"
 #include "cli/SearchPool.h"
 #include "cli/TextConvert.h"
@@ -33,6 +36,7 @@ struct SPlanned {
   std::string strAudioFile;  // library only
   std::string strTextFile;   // library without --embed
   std::string strSkip;       // non-empty: skipped before the search, why
+  std::string strDryRunTarget;  // batch: where --dry-run says the lyrics would go
   bool bUnreadable = false;
   std::string strArtist, strTitle;  // UTF-8 query
 };
@@ -68,13 +72,8 @@ class CRunReporter {
   CRunReporter(const SOptions& options, const std::vector<SPlanned>& plan)
       : m_options(options),
         m_plan(plan),
-        m_progress(!options.bNoProgress && !options.bQuiet && hostplatform::StderrIsTerminal() &&
-                   !IsDumbTerminal()) {}
-
-  static bool IsDumbTerminal() {
-    const char* term = std::getenv("TERM");
-    return term != nullptr && std::string(term) == "dumb";
-  }
+        m_progress(ChooseProgressStyle(hostplatform::StderrIsTerminal(), std::getenv("TERM"), options.bNoProgress,
+                                       options.bQuiet)) {}
 
   void Query(json& object, const SPlanned& song) {
     object["query"] = {{"artist", song.strArtist}, {"title", song.strTitle}};
@@ -246,11 +245,7 @@ int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring
       const SPlanned& song = plan[i];
       std::string target = !song.strTextFile.empty()    ? song.strTextFile
                            : !song.strAudioFile.empty() ? "the tag of " + song.strAudioFile
-                           : !options.strOutDir.empty()
-                               ? (fs::path(options.strOutDir) /
-                                  ExpandTemplate(options.strTemplate, Utf8ToWide(song.strArtist), Utf8ToWide(song.strTitle)))
-                                     .string()
-                               : "standard output";
+                                                        : song.strDryRunTarget;
       if (options.bJsonl) {
         json object = {{"dry_run", true}, {"file", target}};
         reporter.Query(object, song);
@@ -283,21 +278,6 @@ int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring
   return reporter.Finish(&pool.Counts());
 }
 
-// Creates --out and writes a probe file there, so that a folder that cannot
-// take the lyrics is found before anything is downloaded.
-bool PrepareOutFolder(const std::string& folder, std::string& error) {
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) {
-    error = "cannot create " + folder + ": " + ec.message();
-    return false;
-  }
-  fs::path probe = fs::path(folder) / ".versewell-write-test";
-  if (!WriteFileAtomically(probe, "", error)) return false;
-  fs::remove(probe, ec);
-  return true;
-}
-
 }  // namespace
 
 int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder) {
@@ -318,7 +298,15 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     PrintError((source == "-" ? std::string("standard input") : source) + ", line " + std::to_string(problem.nLine) +
                ": " + problem.strReason + "; line skipped");
   std::string error;
-  if (!options.strOutDir.empty() && !options.bDryRun && !PrepareOutFolder(options.strOutDir, error)) {
+  COutputTemplate layout;
+  if (!options.strTemplate.empty() && !layout.Parse(options.strTemplate, error)) {
+    PrintError("--template: " + error);
+    return EXIT_USAGE;
+  }
+  // The folder must take files before the first download is spent on it.
+  COutputFolder folder(options.strOutDir.empty() ? std::string(".") : options.strOutDir);
+  const bool saving = !options.strOutDir.empty();
+  if (saving && !options.bDryRun && !folder.Prepare(error)) {
     PrintError(error);
     return EXIT_NOT_FOUND;
   }
@@ -330,36 +318,38 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     planned.nLine = song.nLine;
     planned.strArtist = song.strArtist;
     planned.strTitle = song.strTitle;
+    planned.strDryRunTarget =
+        saving ? (fs::path(options.strOutDir) /
+                  layout.Expand({Utf8ToWide(song.strArtist), Utf8ToWide(song.strTitle)}, song.strArtist + "\t" +
+                                song.strTitle, hostplatform::MaxFileNameBytes(options.strOutDir) - TEMP_NAME_RESERVE))
+                     .string()
+               : "standard output";
     plan.push_back(std::move(planned));
   }
-  auto target = [&options](const SSongResult& r) {
-    std::wstring title = PageSongName(Utf8ToWide(r.strUrl));
-    if (title.empty()) title = r.strListTitle;
-    return fs::path(options.strOutDir) / ExpandTemplate(options.strTemplate, r.strWikiArtist, title);
+  auto place = [&](const SSongResult& r) {
+    const std::string address = WideToUtf8(r.strSiteUrl);
+    const std::string relative =
+        layout.Expand(FieldsFromPageAddress(r.strSiteUrl, r.strWikiArtist, r.strListTitle), address,
+                      folder.MaxComponentBytes());
+    return folder.Claim(address, relative);
   };
   CSearchPool::FCheck check;
-  if (!options.strOutDir.empty() && !options.bForce)
-    check = [&target](size_t, const SSongResult& r) {
-      std::error_code ec;
-      fs::path path = target(r);
-      return fs::exists(path, ec) ? "already saved as " + path.string() : std::string();
+  if (saving && !options.bForce)
+    check = [&place](size_t, const SSongResult& r) {
+      COutputFolder::SPlacement placement = place(r);
+      return placement.bSaved ? "already saved as " + placement.strPath : std::string();
     };
   auto deliver = [&](size_t, const SSongResult& r) {
     SDelivery delivery;
-    if (options.strOutDir.empty()) return delivery;
-    fs::path path = target(r);
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
+    if (!saving) return delivery;
+    COutputFolder::SPlacement placement = place(r);
     std::string reason;
-    if (ec) {
-      delivery.bFailed = true;
-      delivery.strMessage = "cannot create " + path.parent_path().string() + ": " + ec.message();
-    } else if (!WriteFileAtomically(path, LyricsText(r.strLyrics, options.bCrlf, true), reason)) {
+    if (folder.Save(placement, WideToUtf8(r.strSiteUrl), LyricsText(r.strLyrics, options.bCrlf, true), reason)) {
+      delivery.bWritten = true;
+      delivery.strFile = placement.strPath;
+    } else {
       delivery.bFailed = true;
       delivery.strMessage = reason;
-    } else {
-      delivery.bWritten = true;
-      delivery.strFile = path.string();
     }
     return delivery;
   };

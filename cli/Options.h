@@ -33,6 +33,8 @@ struct SOptions {
   bool bJson = false;
   bool bStats = false;
   bool bVerbose = false;
+  bool bQuiet = false;       // nothing on stderr but errors
+  bool bNoProgress = false;  // no progress line
 
   std::string strOutDir;  // fetch-all
   bool bForce = false;    // fetch-all, batch, library
@@ -42,13 +44,11 @@ struct SOptions {
   unsigned nDelayMs = 0;
   unsigned nRetries = 2;
   bool bClosest = false;
-  std::string strTemplate;  // batch: layout under --out
+  std::string strTemplate;  // fetch-all and batch; empty: the default layout
   bool bJsonl = false;
   bool bCrlf = false;
   bool bEmbed = false;   // library
   bool bDryRun = false;
-  bool bNoProgress = false;
-  bool bQuiet = false;
 };
 
 }  // namespace cli

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/HostPlatform.h"
+#include "cli/OutputTemplate.h"
 #include "cli/TextConvert.h"
 #include "cli/TitleMatch.h"
 
@@ -28,37 +29,6 @@ std::string OneLine(const std::wstring& text) {
 
 std::string Quote(const std::wstring& text) { return "\"" + OneLine(text) + "\""; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::wstring DecodePageName(const std::wstring& name) {
-  std::string bytes = WideToUtf8(name);
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '%' && i + 2 < bytes.size() + 0 && HexValue(bytes[i + 1]) >= 0 && HexValue(bytes[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(bytes[i + 1]) * 16 + HexValue(bytes[i + 2]));
-      i += 2;
-    } else {
-      out += bytes[i] == '_' ? ' ' : bytes[i];
-    }
-  }
-  return Utf8ToWide(out);
-}
-
-// The part of a wiki address after "/wiki/", up to any query.
-std::wstring PageName(const std::wstring& url) {
-  size_t wiki = url.find(L"/wiki/");
-  if (wiki == std::wstring::npos) return std::wstring();
-  std::wstring page = url.substr(wiki + 6);
-  size_t query = page.find_first_of(L"?#");
-  if (query != std::wstring::npos) page.erase(query);
-  return page;
-}
-
 }  // namespace
 
 const char* OutcomeName(EOutcome outcome) {
@@ -70,18 +40,6 @@ const char* OutcomeName(EOutcome outcome) {
     case EOutcome::Skipped: return "skipped";
   }
   return "not_found";
-}
-
-std::wstring WikiArtistFromUrl(const std::wstring& url) {
-  std::wstring page = PageName(url);
-  size_t colon = page.find(L':');
-  return DecodePageName(colon == std::wstring::npos ? page : page.substr(0, colon));
-}
-
-std::wstring PageSongName(const std::wstring& url) {
-  std::wstring page = PageName(url);
-  size_t colon = page.find(L':');
-  return colon == std::wstring::npos ? std::wstring() : DecodePageName(page.substr(colon + 1));
 }
 
 std::string DisplayAddress(const std::wstring& siteAddress) {
@@ -182,7 +140,7 @@ SSongResult CSongSearcher::Find(const std::wstring& artist, const std::wstring& 
   const std::wstring wanted = FoldCase(TrimWide(title));
   const SongListEntry* chosen = nullptr;
   for (const SongListEntry& song : songs->songs)
-    if (!wanted.empty() && FoldCase(TrimWide(PageSongName(song.Url))) == wanted) {
+    if (!wanted.empty() && FoldCase(FieldsFromPageAddress(song.Url, L"", L"").strTitle) == wanted) {
       chosen = &song;
       break;
     }
@@ -214,7 +172,8 @@ SSongResult CSongSearcher::Find(const std::wstring& artist, const std::wstring& 
     result.strMatch = "closest";
   }
   result.strListTitle = chosen->Title;
-  result.strWikiArtist = WikiArtistFromUrl(chosen->Url);
+  result.strSiteUrl = chosen->Url;
+  result.strWikiArtist = FieldsFromPageAddress(chosen->Url, artist, chosen->Title).strArtist;
   result.strUrl = DisplayAddress(chosen->Url);
   if (check) {
     std::string reason = check(result);

@@ -74,6 +74,7 @@ struct SSongResult {
   EOutcome eOutcome = EOutcome::NotFound;
   std::string strMessage;  // one line, for failures
   std::string strUrl;      // the song page (found) or the failed address
+  std::wstring strSiteUrl;  // the song page as the plug-in lists it
   std::wstring strListTitle;
   std::wstring strWikiArtist;  // from the address: "_" as blank, escapes decoded
   std::string strMatch;        // "exact" or "closest"
@@ -109,11 +110,6 @@ class CSongSearcher {
   unsigned m_nSeed;
 };
 
-// The artist's name as the wiki writes it, from a song or artist page
-// address ("host/wiki/Artist_Name:Song" gives "Artist Name").
-std::wstring WikiArtistFromUrl(const std::wstring& url);
-// The page's own song name ("Salt Road (1998)"), empty when there is none.
-std::wstring PageSongName(const std::wstring& url);
 // "http://" + the site address, without control characters.
 std::string DisplayAddress(const std::wstring& siteAddress);
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <unicode/uchar.h>
 
 #include <atomic>
 #include <cerrno>
@@ -105,5 +106,23 @@ void SyncFolder(const std::string& folder) {
 }
 
 bool CanWrite(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
+
+size_t MaxFileNameBytes(const std::string& folder) {
+  long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 && limit < 4096 ? static_cast<size_t>(limit) : 255;
+}
+
+int CharacterColumns(char32_t c) {
+  if (c > 0x10FFFF) return 1;
+  UChar32 u = static_cast<UChar32>(c);
+  int8_t category = u_charType(u);
+  if (category == U_CONTROL_CHAR) return 0;
+  if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK || category == U_FORMAT_CHAR) return 0;
+  if (c >= 0x1160 && c <= 0x11FF) return 0;  // Hangul medial vowels and final consonants join the syllable
+  int width = u_getIntPropertyValue(u, UCHAR_EAST_ASIAN_WIDTH);
+  if (width == U_EA_WIDE || width == U_EA_FULLWIDTH) return 2;
+  if (u_hasBinaryProperty(u, UCHAR_EMOJI_PRESENTATION)) return 2;
+  return 1;
+}
 
 }  // namespace hostplatform
