@@ -76,7 +76,10 @@ bool EditFileAtomically(const fs::path& original,
     error = "cannot read " + original.string() + (ec ? ": " + ec.message() : ": not a regular file");
     return false;
   }
-  if (!hostplatform::CanWrite(original.string())) {
+  // The permission bits count even for a user the system lets write anyway
+  // (root): a file its owner made read-only is left alone.
+  const fs::perms writeBits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  if ((status.permissions() & writeBits) == fs::perms::none || !hostplatform::CanWrite(original.string())) {
     error = "cannot write " + original.string() + ": the file is read-only";
     return false;
   }

@@ -128,6 +128,12 @@ SAudioTags ReadAudioTags(const std::string& path) {
     result.strError = "not a readable audio file";
     return result;
   }
+  // TagLib accepts any file named .mp3; one without a single MPEG frame is
+  // not audio.
+  if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(ref.file()); mpeg != nullptr && mpeg->firstFrameOffset() < 0) {
+    result.strError = "no MPEG audio frames";
+    return result;
+  }
   result.bReadable = true;
   if (TagLib::Tag* tag = ref.tag()) {
     result.strArtist = Trim(tag->artist().to8Bit(true));
