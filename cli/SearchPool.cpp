@@ -86,31 +86,37 @@ bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, co
       worker.pPlugin = nullptr;
     }
   };
-  for (SWorker& worker : workers) {
-    worker.pPlugin = m_library.CreateObject();
-    if (worker.pPlugin == nullptr) {
-      cleanup();
-      error = "the plug-in " + m_library.Path() + " returned no object";
-      return false;
-    }
-    worker.host = std::make_unique<CPacedHost>(m_config);
-    worker.pPlugin->SetHostCallback(worker.host.get());
-    if (!m_config.strCacheFolder.empty()) {
-      CString folder(m_config.strCacheFolder.c_str());
-      worker.pPlugin->SetProperty(L"LocalCacheFolder", &folder);
-    }
-    worker.searcher = std::make_unique<CSongSearcher>(*worker.pPlugin, cache, m_config.search);
-  }
-
   const std::vector<size_t> order = StartOrder(jobs);
   std::mutex mutex;
   std::condition_variable changed;
   size_t next = 0;
   unsigned running = count;
   std::deque<SSongOutcome> finished;
+  unsigned ready = 0;
+  bool createFailed = false;
 
+  // Each worker makes its own plug-in object on its own thread, as a host's
+  // worker would; no song starts until every worker has one.
   auto work = [&](SWorker& worker) {
-    for (;;) {
+    CLyricsDllInterface* plugin = m_library.CreateObject();
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      worker.pPlugin = plugin;
+      if (plugin == nullptr) createFailed = true;
+      ++ready;
+      changed.notify_all();
+      changed.wait(lock, [&] { return ready == count; });
+    }
+    if (!createFailed) {
+      worker.host = std::make_unique<CPacedHost>(m_config);
+      worker.pPlugin->SetHostCallback(worker.host.get());
+      if (!m_config.strCacheFolder.empty()) {
+        CString folder(m_config.strCacheFolder.c_str());
+        worker.pPlugin->SetProperty(L"LocalCacheFolder", &folder);
+      }
+      worker.searcher = std::make_unique<CSongSearcher>(*worker.pPlugin, cache, m_config.search);
+    }
+    while (!createFailed) {
       size_t index;
       {
         std::lock_guard<std::mutex> lock(mutex);
@@ -156,6 +162,11 @@ bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, co
   for (std::thread& thread : threads) thread.join();
 
   m_counts = SDownloadCounts();
+  if (createFailed) {
+    cleanup();
+    error = "the plug-in " + m_library.Path() + " returned no object";
+    return false;
+  }
   for (const SWorker& worker : workers) {
     const SDownloadCounts& c = worker.searcher->Counts();
     m_counts.nLookupsAndLists += c.nLookupsAndLists;
