@@ -34,16 +34,27 @@ class CCommandLine {
   // Parses the arguments into Options(). Returns std::nullopt when the
   // command should run, or the exit code to end with (help printed, or a
   // usage error reported on stderr).
+  // --version / -V and `help` are answered before parsing, anywhere on the
+  // line; with --json a usage error is also a JSON error object on stdout.
   std::optional<int> Parse(int argc, char** argv);
 
+  // The help text of a subcommand (or of the program when null), with the
+  // global options listed too.
+  std::string HelpText(CLI::App* subcommand);
+
   const SOptions& Options() const { return m_options; }
+
+  // Reports a usage error: one line on stderr ("versewell: " + message),
+  // and the JSON error object on stdout with --json. Returns EXIT_USAGE.
+  int UsageError(const std::string& message) const;
 
  private:
   CLI::App m_app;
   SOptions m_options;
+  bool m_bJsonRequested = false;
 
   bool m_bShowVersion = false;
-  float m_fMaxDifference = 1.0f;
+  std::string m_strMaxDifference;
   CLI::Option* m_pMaxDiffOption = nullptr;
 
   CLI::App* m_pArtist = nullptr;

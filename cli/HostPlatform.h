@@ -44,6 +44,12 @@ bool StderrIsTerminal();
 int StderrColumns();
 
 long ProcessId();
+// The id the plug-in's trace lines carry for the calling thread.
+unsigned long CurrentThreadId();
+
+// Creates a new folder only this user can enter, under the system's
+// temporary folder; empty with `error` set when that fails.
+std::string MakePrivateFolder(std::string& error);
 
 // Flushes a file's data to the storage device (fsync); false with `error`
 // set to the system's reason when it cannot.

@@ -11,13 +11,6 @@ void AddCommonOptions(CLI::App* command, SOptions& options) {
   command->add_option("-j,--jobs", options.nJobs, "Worker threads, each with its own plug-in object (default 2)")
       ->type_name("N")
       ->check(CLI::Range(1u, MAX_JOBS));
-  command->add_option("--delay", options.nDelayMs, "Wait MS milliseconds between one worker's downloads")
-      ->type_name("MS")
-      ->check(CLI::Range(0u, 600000u));
-  command->add_option("--retries", options.nRetries,
-                      "Tries again after a failed download, N times (default 2; waits 0.5 s, 1 s, ... with jitter)")
-      ->type_name("N")
-      ->check(CLI::Range(0u, 10u));
   command->add_flag("--closest", options.bClosest, "Take the closest title when no title matches");
   command->add_flag("--jsonl", options.bJsonl, "Print one JSON object per song on standard output");
   command->add_flag("--crlf", options.bCrlf, "Write lyrics with CR LF line ends (default LF)");

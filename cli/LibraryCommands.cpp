@@ -76,7 +76,8 @@ class CRunReporter {
                                        options.bQuiet)) {}
 
   void Query(json& object, const SPlanned& song) {
-    object["query"] = {{"artist", song.strArtist}, {"title", song.strTitle}};
+    object["query"] = song.strArtist;
+    object["query_title"] = song.strTitle;
     if (song.nLine > 0) object["line"] = song.nLine;
     if (!song.strAudioFile.empty()) object["path"] = song.strAudioFile;
   }
@@ -98,45 +99,39 @@ class CRunReporter {
   void Report(const SSongOutcome& outcome) {
     const SPlanned& song = m_plan[outcome.nIndex];
     const SSongResult& r = outcome.result;
-    ++m_nDone;
+    const std::string who = song.strLabel + " (" + song.strArtist + " - " + song.strTitle + ")";
     m_strCurrent = song.strArtist + " - " + song.strTitle;
+    if (r.eOutcome == EOutcome::Interrupted) {
+      m_summary.bInterrupted = true;
+      return;  // not a result: the song did not finish
+    }
+    ++m_nDone;
     json object;
-    switch (r.eOutcome) {
-      case EOutcome::Found:
-        ++m_summary.nFound;
-        object = {{"artist", WideToUtf8(r.strWikiArtist)},
-                  {"title", WideToUtf8(r.strListTitle)},
-                  {"url", r.strUrl},
-                  {"match", r.strMatch}};
-        if (outcome.delivery.bWritten) {
-          ++m_summary.nWritten;
-          object["file"] = outcome.delivery.strFile;
-        }
-        object["lyrics"] = WideToUtf8(r.strLyrics);
-        if (outcome.delivery.bFailed) {
-          ++m_summary.nWriteFailed;
-          ++m_nFailures;
-          Error(song.strLabel + " (" + song.strArtist + " - " + song.strTitle + "): " + outcome.delivery.strMessage);
-          object = {{"error", {{"kind", "write"}, {"message", outcome.delivery.strMessage}, {"url", r.strUrl}}}};
-        }
-        break;
-      case EOutcome::Skipped:
-        ++m_summary.nSkipped;
-        object = {{"skipped", r.strMessage}, {"url", r.strUrl}};
-        if (!m_options.bQuiet && !m_options.bJsonl) Note("skipped " + song.strLabel + ": " + r.strMessage);
-        break;
-      case EOutcome::Interrupted:
-        m_summary.bInterrupted = true;
-        --m_nDone;
-        return;  // not a result: the song did not finish
-      case EOutcome::NotFound:
-      case EOutcome::Network:
-        ++(r.eOutcome == EOutcome::Network ? m_summary.nNetwork : m_summary.nNotFound);
+    if (r.eOutcome == EOutcome::Found && r.bSkipped) {
+      ++m_summary.nSkipped;
+      object = {{"skipped", r.strSkipReason}, {"url", WideToUtf8(r.song.strUrl)}};
+      if (!m_options.bQuiet && !m_options.bJsonl) Note("skipped " + song.strLabel + ": " + r.strSkipReason);
+    } else if (r.eOutcome == EOutcome::Found) {
+      ++m_summary.nFound;
+      if (!r.strNote.empty() && !m_options.bQuiet) Note(who + ": " + r.strNote);
+      object = {{"artist", WideToUtf8(r.song.strArtist)}, {"title", WideToUtf8(r.song.strTitle)},
+                {"url", WideToUtf8(r.song.strUrl)},       {"match", r.song.strMatch},
+                {"lyrics", WideToUtf8(r.song.strLyrics)}};
+      if (outcome.delivery.bWritten) {
+        ++m_summary.nWritten;
+        object["file"] = outcome.delivery.strFile;
+      }
+      if (outcome.delivery.bFailed) {
+        ++m_summary.nWriteFailed;
         ++m_nFailures;
-        Error(song.strLabel + " (" + song.strArtist + " - " + song.strTitle + "): " + r.strMessage);
-        object = {{"error", {{"kind", OutcomeName(r.eOutcome)}, {"message", r.strMessage}}}};
-        if (!r.strUrl.empty()) object["error"]["url"] = r.strUrl;
-        break;
+        Error(who + ": " + outcome.delivery.strMessage);
+        object = {{"error", {{"kind", "write"}, {"message", outcome.delivery.strMessage}, {"url", WideToUtf8(r.song.strUrl)}}}};
+      }
+    } else {
+      ++(r.eOutcome == EOutcome::Network ? m_summary.nNetwork : m_summary.nNotFound);
+      ++m_nFailures;
+      Error(who + ": " + r.failure.strMessage);
+      object = ErrorObject(r.failure);
     }
     if (m_options.bJsonl) {
       Query(object, song);
@@ -214,12 +209,14 @@ class CRunReporter {
   bool m_bOutputFailed = false;
 };
 
-SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder) {
+SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder, CTraceWatch* trace) {
   SPoolConfig config;
   config.nJobs = options.nJobs;
   config.nDelayMs = options.nDelayMs;
-  config.search.bClosest = options.bClosest;
-  config.search.nRetries = options.nRetries;
+  config.lookup.bClosest = options.bClosest;
+  config.lookup.nRetries = options.nRetries;
+  config.lookup.strProxy = options.strProxy;
+  config.pTrace = trace;
   config.strProxy = Utf8ToWide(options.strProxy);
   config.fMaxDifference = options.fMaxDifference;
   config.strCacheFolder = cacheFolder;
@@ -227,7 +224,7 @@ SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder)
 }
 
 // Runs the planned songs that are not skipped; returns the exit code.
-int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder,
+int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace,
             const std::vector<SPlanned>& plan, const CSearchPool::FCheck& check, const CSearchPool::FDeliver& deliver) {
   CRunReporter reporter(options, plan);
   std::vector<SSongJob> jobs;
@@ -258,7 +255,7 @@ int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring
     return reporter.Finish(nullptr);
   }
 
-  CSearchPool pool(library, PoolConfig(options, cacheFolder));
+  CSearchPool pool(library, PoolConfig(options, cacheFolder, trace));
   std::string error;
   bool ran = pool.Run(
       jobs,
@@ -280,7 +277,7 @@ int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring
 
 }  // namespace
 
-int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder) {
+int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace) {
   const std::string& source = options.vecArgs.empty() ? std::string("-") : options.vecArgs[0];
   SBatchInput input;
   if (source == "-") {
@@ -327,9 +324,9 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     plan.push_back(std::move(planned));
   }
   auto place = [&](const SSongResult& r) {
-    const std::string address = WideToUtf8(r.strSiteUrl);
+    const std::string address = WideToUtf8(r.song.strUrl);
     const std::string relative =
-        layout.Expand(FieldsFromPageAddress(r.strSiteUrl, r.strWikiArtist, r.strListTitle), address,
+        layout.Expand(FieldsFromPageAddress(r.song.strUrl, r.song.strArtist, r.song.strTitle), address,
                       folder.MaxComponentBytes());
     return folder.Claim(address, relative);
   };
@@ -344,7 +341,7 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     if (!saving) return delivery;
     COutputFolder::SPlacement placement = place(r);
     std::string reason;
-    if (folder.Save(placement, WideToUtf8(r.strSiteUrl), LyricsText(r.strLyrics, options.bCrlf, true), reason)) {
+    if (folder.Save(placement, WideToUtf8(r.song.strUrl), LyricsText(r.song.strLyrics, options.bCrlf, true), reason)) {
       delivery.bWritten = true;
       delivery.strFile = placement.strPath;
     } else {
@@ -353,12 +350,13 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     }
     return delivery;
   };
-  int code = RunPlan(options, library, cacheFolder, plan, check, deliver);
+  int code = RunPlan(options, library, cacheFolder, trace, plan, check, deliver);
   if (code == EXIT_FOUND && !input.vecProblems.empty() && plan.empty()) code = EXIT_NOT_FOUND;
   return code;
 }
 
-int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder) {
+int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder,
+               CTraceWatch* trace) {
   const std::string& root = options.vecArgs.at(0);
   SLibraryWalk walk = WalkLibrary(root);
   bool rootMissing = walk.vecFiles.empty() && walk.vecProblems.size() == 1 && walk.vecProblems[0].strPath == root;
@@ -401,17 +399,17 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
     SDelivery delivery;
     std::string reason;
     if (options.bEmbed) {
-      delivery.bWritten = EmbedLyrics(song.strAudioFile, LyricsText(r.strLyrics, options.bCrlf, false), reason);
+      delivery.bWritten = EmbedLyrics(song.strAudioFile, LyricsText(r.song.strLyrics, options.bCrlf, false), reason);
       delivery.strFile = song.strAudioFile;
     } else {
-      delivery.bWritten = WriteFileAtomically(song.strTextFile, LyricsText(r.strLyrics, options.bCrlf, true), reason);
+      delivery.bWritten = WriteFileAtomically(song.strTextFile, LyricsText(r.song.strLyrics, options.bCrlf, true), reason);
       delivery.strFile = song.strTextFile;
     }
     delivery.bFailed = !delivery.bWritten;
     delivery.strMessage = reason;
     return delivery;
   };
-  return RunPlan(options, library, cacheFolder, plan, CSearchPool::FCheck(), deliver);
+  return RunPlan(options, library, cacheFolder, trace, plan, CSearchPool::FCheck(), deliver);
 }
 
 }  // namespace cli

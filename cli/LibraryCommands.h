@@ -23,12 +23,14 @@
 
 #include "cli/Options.h"
 #include "cli/PluginLibrary.h"
+#include "cli/TraceWatch.h"
 
 namespace cli {
 
-// `cacheFolder`: the absolute artist cache folder, empty for none.
-int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder);
-int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder);
+// `cacheFolder`: the absolute artist cache folder, empty for none. `trace`:
+// the run's trace watch (causes of failed downloads), may be null.
+int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace);
+int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace);
 
 }  // namespace cli
 

@@ -11,9 +11,9 @@ namespace cli {
 
 // Exit codes of the program.
 constexpr int EXIT_FOUND = 0;
-constexpr int EXIT_NOT_FOUND = 1;  // not found, or the operation failed
+constexpr int EXIT_NOT_FOUND = 1;  // not on the wiki: artist, song or lyrics absent, HTTP 404/410
 constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
-constexpr int EXIT_NETWORK = 3;    // a download failed (batch and library)
+constexpr int EXIT_NETWORK = 3;    // any other failed download (network, proxy, server)
 constexpr int EXIT_INTERRUPTED = 130;
 
 enum class ECommand { None, Version, Artist, Songs, Lyrics, FetchAll, Batch, Library };
@@ -33,6 +33,9 @@ struct SOptions {
   bool bJson = false;
   bool bStats = false;
   bool bVerbose = false;
+  unsigned nRetries = 2;   // extra attempts after a network failure or HTTP 429/5xx
+  unsigned nDelayMs = 0;   // pause between plug-in requests
+  bool bClosest = false;   // lyrics, batch, library: take the closest title even when not close
   bool bQuiet = false;       // nothing on stderr but errors
   bool bNoProgress = false;  // no progress line
 
@@ -41,9 +44,6 @@ struct SOptions {
 
   // batch and library (vecArgs[0] is the input file or the music folder)
   unsigned nJobs = 2;
-  unsigned nDelayMs = 0;
-  unsigned nRetries = 2;
-  bool bClosest = false;
   std::string strTemplate;  // fetch-all and batch; empty: the default layout
   bool bJsonl = false;
   bool bCrlf = false;

@@ -48,6 +48,7 @@ class CPacedHost : public CCliHost {
 struct SWorker {
   CLyricsDllInterface* pPlugin = nullptr;
   std::unique_ptr<CPacedHost> host;
+  std::unique_ptr<CSongLookup> lookup;
   std::unique_ptr<CSongSearcher> searcher;
 };
 
@@ -114,7 +115,10 @@ bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, co
         CString folder(m_config.strCacheFolder.c_str());
         worker.pPlugin->SetProperty(L"LocalCacheFolder", &folder);
       }
-      worker.searcher = std::make_unique<CSongSearcher>(*worker.pPlugin, cache, m_config.search);
+      SLookupSettings settings = m_config.lookup;
+      settings.nDelayMs = 0;  // the host paces every download instead
+      worker.lookup = std::make_unique<CSongLookup>(*worker.pPlugin, *worker.host, m_config.pTrace, settings);
+      worker.searcher = std::make_unique<CSongSearcher>(*worker.lookup, cache);
     }
     while (!createFailed) {
       size_t index;
@@ -129,7 +133,8 @@ bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, co
       std::function<std::string(const SSongResult&)> songCheck;
       if (check) songCheck = [&check, index](const SSongResult& r) { return check(index, r); };
       outcome.result = worker.searcher->Find(job.strArtist, job.strTitle, songCheck);
-      if (outcome.result.eOutcome == EOutcome::Found && deliver) outcome.delivery = deliver(index, outcome.result);
+      if (outcome.result.eOutcome == EOutcome::Found && !outcome.result.bSkipped && deliver)
+        outcome.delivery = deliver(index, outcome.result);
       std::lock_guard<std::mutex> lock(mutex);
       finished.push_back(std::move(outcome));
       changed.notify_all();

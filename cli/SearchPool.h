@@ -28,6 +28,7 @@
 
 #include "cli/PluginLibrary.h"
 #include "cli/SongSearch.h"
+#include "cli/TraceWatch.h"
 
 namespace cli {
 
@@ -35,11 +36,12 @@ constexpr unsigned MAX_JOBS = 64;
 
 struct SPoolConfig {
   unsigned nJobs = 2;
-  unsigned nDelayMs = 0;
-  SSearchOptions search;
+  unsigned nDelayMs = 0;          // between one worker's downloads
+  SLookupSettings lookup;         // retries, --closest; its own delay is not used
   std::wstring strProxy;
   std::optional<float> fMaxDifference;
-  std::wstring strCacheFolder;  // empty: no artist cache
+  std::wstring strCacheFolder;    // empty: no artist cache
+  CTraceWatch* pTrace = nullptr;  // the run's trace, for the causes of failed downloads
 };
 
 struct SSongJob {

@@ -2,8 +2,8 @@
 //
 // Parses the command line (CCommandLine), loads the plug-in library through
 // the public host interface, and hands the work to CCommandRunner. Exit
-// codes: 0 found, 1 not found or failed, 2 usage error or plug-in not
-// loadable, 130 interrupted.
+// codes: 0 found, 1 not on the wiki, 2 usage error or plug-in not loadable,
+// 3 network or server failure, 130 interrupted.
 #include <iostream>
 #include <new>
 #include <string>
@@ -20,13 +20,13 @@ int Main(int argc, char** argv) {
   cli::CCommandLine commandLine;
   if (std::optional<int> exitCode = commandLine.Parse(argc, argv)) return *exitCode;
   const cli::SOptions& options = commandLine.Options();
+  if (options.eCommand == cli::ECommand::Version) return cli::PrintVersion(options);
 
   hostplatform::InstallStopHandlers();
   cli::CPluginLibrary library;
   std::string error;
   if (!library.Load(options.strPlugin.empty() ? cli::DefaultPluginPath() : options.strPlugin, error)) {
-    cli::PrintError(error + (options.strPlugin.empty() ? " (give another with --plugin PATH)" : ""));
-    return cli::EXIT_USAGE;
+    return commandLine.UsageError(error + (options.strPlugin.empty() ? " (give another with --plugin PATH)" : ""));
   }
   cli::CCommandRunner runner(options, library);
   return runner.Run();

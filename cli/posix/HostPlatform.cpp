@@ -5,14 +5,18 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <unicode/uchar.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 namespace hostplatform {
 namespace {
@@ -106,6 +110,21 @@ void SyncFolder(const std::string& folder) {
 }
 
 bool CanWrite(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
+
+unsigned long CurrentThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+
+std::string MakePrivateFolder(std::string& error) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+  std::string pattern = base + "/versewell-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {  // mode 0700
+    error = "cannot create a folder in " + base + ": " + std::strerror(errno);
+    return std::string();
+  }
+  return std::string(buffer.data());
+}
 
 size_t MaxFileNameBytes(const std::string& folder) {
   long limit = pathconf(folder.c_str(), _PC_NAME_MAX);

@@ -46,24 +46,24 @@ TEST(LineEnds, CrLfAndLoneCrBecomeLfWithOneFinalNewline) {
 
 TEST(TitleChoice, ExactAfterTrimAndCaseWinsOverCloserSpellings) {
   std::vector<std::wstring> titles = {L"Salt Roads", L"Quill and Ink", L"Salt Road"};
-  STitleChoice c = ChooseTitle(titles, L"  SALT ROAD ");
+  STitleChoice c = ChooseTitle(titles, {}, L"  SALT ROAD ");
   EXPECT_TRUE(c.bExact);
   EXPECT_EQ(c.nIndex, 2u);
 }
 
 TEST(TitleChoice, ClosestTitleOtherwiseEarliestOnTies) {
   std::vector<std::wstring> titles = {L"Greensleeves", L"Salt Road", L"Salt Toad"};
-  STitleChoice c = ChooseTitle(titles, L"salt rod");
+  STitleChoice c = ChooseTitle(titles, {}, L"salt rod");
   EXPECT_FALSE(c.bExact);
   EXPECT_EQ(c.nIndex, 1u);
-  EXPECT_EQ(ChooseTitle({}, L"x").nIndex, std::wstring::npos);
-  EXPECT_EQ(ChooseTitle({L"\u00C0 la claire fontaine"}, L"\u00E0 LA CLAIRE FONTAINE").bExact, true);
+  EXPECT_EQ(ChooseTitle({}, {}, L"x").nIndex, std::wstring::npos);
+  EXPECT_EQ(ChooseTitle({L"\u00C0 la claire fontaine"}, {}, L"\u00E0 LA CLAIRE FONTAINE").bExact, true);
 }
 
 TEST(TitleChoice, HugeTitlesCostBoundedWork) {
   std::vector<std::wstring> titles(300, std::wstring(100000, L'x'));
   titles.push_back(L"target");
-  STitleChoice c = ChooseTitle(titles, L"target");
+  STitleChoice c = ChooseTitle(titles, {}, L"target");
   EXPECT_TRUE(c.bExact);
   EXPECT_EQ(c.nIndex, 300u);
   EXPECT_EQ(EditDistance(L"kitten", L"sitting"), 3u);
@@ -71,11 +71,11 @@ TEST(TitleChoice, HugeTitlesCostBoundedWork) {
 
 TEST(TitleChoice, TheStartOfALongTitleBeatsAShortUnrelatedOne) {
   std::vector<std::wstring> titles = {L"Early One Morning", L"Who Will Shoe Your Pretty Little Foot?"};
-  EXPECT_EQ(ChooseTitle(titles, L"who will shoe").nIndex, 1u);
-  EXPECT_EQ(ChooseTitle(titles, L"pretty foot").nIndex, 1u);
-  EXPECT_EQ(ChooseTitle(titles, L"erly morning").nIndex, 0u);
+  EXPECT_EQ(ChooseTitle(titles, {}, L"who will shoe").nIndex, 1u);
+  EXPECT_EQ(ChooseTitle(titles, {}, L"pretty foot").nIndex, 1u);
+  EXPECT_EQ(ChooseTitle(titles, {}, L"erly morning").nIndex, 0u);
   // Of titles containing the typed text, the one with least beyond it wins.
-  EXPECT_EQ(ChooseTitle({L"Salt Road (live at the harbour)", L"Salt Road (live)"}, L"salt road").nIndex, 1u);
+  EXPECT_EQ(ChooseTitle({L"Salt Road (live at the harbour)", L"Salt Road (live)"}, {}, L"salt road").nIndex, 1u);
   EXPECT_EQ(SubstringDistance(L"wier", L"lanterns on the weir"), 2u);
   EXPECT_EQ(SubstringDistance(L"", L"abc"), 0u);
 }

@@ -33,7 +33,7 @@ class SearchPoolTest : public ::testing::Test {
   cli::SPoolConfig Config(unsigned jobs) {
     cli::SPoolConfig config;
     config.nJobs = jobs;
-    config.search.nRetries = 0;
+    config.lookup.nRetries = 0;
     config.strProxy = s_pServer->WProxy();
     return config;
   }
@@ -93,14 +93,14 @@ TEST_F(SearchPoolTest, EachArtistIsLookedUpOnceAndDownloadsAddUp) {
   std::map<size_t, cli::SSongOutcome> outcomes = Run(pool, jobs, &threads);
   ASSERT_EQ(outcomes.size(), jobs.size());
   for (size_t i = 0; i + 1 < jobs.size(); ++i) {
-    EXPECT_EQ(outcomes[i].result.eOutcome, cli::EOutcome::Found) << i << ": " << outcomes[i].result.strMessage;
-    EXPECT_FALSE(outcomes[i].result.strLyrics.empty());
+    EXPECT_EQ(outcomes[i].result.eOutcome, cli::EOutcome::Found) << i << ": " << outcomes[i].result.failure.strMessage;
+    EXPECT_FALSE(outcomes[i].result.song.strLyrics.empty());
     EXPECT_TRUE(outcomes[i].delivery.bWritten);
   }
   EXPECT_EQ(outcomes[8].result.eOutcome, cli::EOutcome::NotFound);
-  EXPECT_NE(outcomes[8].result.strMessage.find("No Such Song"), std::string::npos);
-  EXPECT_EQ(outcomes[3].result.strUrl, "http://lyrics.wiki.example/wiki/Quillfeather:Salt_Road_(1998)");
-  EXPECT_EQ(cli::WideToUtf8(outcomes[2].result.strWikiArtist), "Quillfeather");
+  EXPECT_NE(outcomes[8].result.failure.strMessage.find("No Such Song"), std::string::npos);
+  EXPECT_EQ(cli::WideToUtf8(outcomes[3].result.song.strUrl), "lyrics.wiki.example/wiki/Quillfeather:Salt_Road_(1998)");
+  EXPECT_EQ(cli::WideToUtf8(outcomes[2].result.song.strArtist), "Quillfeather");
   EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u) << "files are written on the workers";
 
   const cli::SDownloadCounts& counts = pool.Counts();
@@ -111,6 +111,7 @@ TEST_F(SearchPoolTest, EachArtistIsLookedUpOnceAndDownloadsAddUp) {
   unsigned lookups = counts.nLookupsAndLists - counts.nLists;
   EXPECT_GE(lookups, 3u);
   EXPECT_LE(lookups, 6u);
+  EXPECT_EQ(outcomes[3].result.song.strMatch, "exact");
 }
 
 TEST_F(SearchPoolTest, OneWorkerAndFourWorkersDownloadTheSameAmount) {
@@ -129,23 +130,28 @@ TEST_F(SearchPoolTest, OneWorkerAndFourWorkersDownloadTheSameAmount) {
   EXPECT_EQ(four.Counts().nLists, 2u);
 }
 
-TEST_F(SearchPoolTest, ClosestIsTakenOnlyOnRequest) {
-  std::vector<cli::SSongJob> jobs = Jobs({{L"Quillfeather", L"Salt Rod"}});
+TEST_F(SearchPoolTest, AFarTitleIsTakenOnlyWithClosest) {
+  std::vector<cli::SSongJob> jobs = Jobs({{L"Quillfeather", L"Zzzzzzzz Qqqqqq"}, {L"Quillfeather", L"Salt Rod"}});
   cli::CSearchPool strict(m_library, Config(2));
-  EXPECT_EQ(Run(strict, jobs)[0].result.eOutcome, cli::EOutcome::NotFound);
+  std::map<size_t, cli::SSongOutcome> outcomes = Run(strict, jobs);
+  EXPECT_EQ(outcomes[0].result.eOutcome, cli::EOutcome::NotFound);
+  EXPECT_FALSE(outcomes[0].result.failure.vecSuggestions.empty());
+  EXPECT_EQ(outcomes[1].result.eOutcome, cli::EOutcome::Found);
+  EXPECT_EQ(outcomes[1].result.song.strMatch, "close");
+  EXPECT_EQ(strict.Counts().nLyrics, 1u) << "no lyrics page for a title that was not taken";
+
   cli::SPoolConfig config = Config(2);
-  config.search.bClosest = true;
+  config.lookup.bClosest = true;
   cli::CSearchPool closest(m_library, config);
   cli::SSongOutcome outcome = Run(closest, jobs)[0];
   EXPECT_EQ(outcome.result.eOutcome, cli::EOutcome::Found);
-  EXPECT_EQ(outcome.result.strMatch, "closest");
-  EXPECT_EQ(cli::WideToUtf8(outcome.result.strListTitle), "Salt Road");
+  EXPECT_EQ(outcome.result.song.strMatch, "closest");
 }
 
 TEST_F(SearchPoolTest, ANetworkFailureIsReportedAsSuchAndRetried) {
   cli::SPoolConfig config = Config(1);
   config.strProxy = L"127.0.0.1:1";  // nothing listens there
-  config.search.nRetries = 1;
+  config.lookup.nRetries = 1;
   cli::CSearchPool pool(m_library, config);
   cli::SSongOutcome outcome = Run(pool, Jobs({{L"Quillfeather", L"Salt Road"}}))[0];
   EXPECT_EQ(outcome.result.eOutcome, cli::EOutcome::Network);

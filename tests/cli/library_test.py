@@ -199,7 +199,7 @@ class BatchTest(LibraryTestCase):
         self.assertTrue(by_line[1]["url"].endswith("/wiki/Quillfeather:Salt_Road"))
         self.assertIn("\r\n", by_line[1]["lyrics"])
         self.assertEqual(by_line[3]["error"]["kind"], "not_found")
-        self.assertEqual(by_line[3]["query"], {"artist": "No Such Artist Here", "title": "Song"})
+        self.assertEqual((by_line[3]["query"], by_line[3]["query_title"]), ("No Such Artist Here", "Song"))
         self.assertEqual(by_line[4]["error"]["kind"], "not_found")
         self.assertIn("line 2", result.stderr.decode())
         self.assertIn("not on the wiki 2", result.stderr.decode())
