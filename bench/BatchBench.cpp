@@ -73,7 +73,12 @@ double g_dOneWorkerSeconds = 0;
 
 void Batch(benchmark::State& state) {
   static SBenchWiki wiki;
-  static CWikiServer server(wiki.dir.Path(), {"--delay-ms", std::to_string(RESPONSE_DELAY_MS)});
+  static CWikiServer server([] {
+    SWikiServerOptions options;
+    options.root = wiki.dir.Path();
+    options.delayMs = RESPONSE_DELAY_MS;
+    return options;
+  }());
   const int jobs = static_cast<int>(state.range(0));
   const std::string errors = wiki.dir.File("stderr-" + std::to_string(jobs) + ".txt");
   const std::string command = std::string("env -u http_proxy -u HTTP_PROXY -u no_proxy -u NO_PROXY ") +

@@ -58,7 +58,7 @@ unless --cache-dir or --no-cache says otherwise.)";
 std::string CheckProxy(const std::string& value) {
   size_t colon = value.rfind(':');
   if (value.empty() || colon == std::string::npos || colon + 1 == value.size() || colon == 0)
-    return "expected HOST:PORT, got \"" + value + "\"";
+    return "expected HOST:PORT, got \"" + Echo(value) + "\"";
   for (char c : value)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return "the proxy must not contain blanks or control characters";
   std::string port = value.substr(colon + 1);
@@ -214,18 +214,32 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     if (arg == "--version" || arg == "-V") {
       options.eCommand = ECommand::Version;
       options.bJson = m_bJsonRequested;
-      for (size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == "--plugin") options.strPlugin = args[i + 1];
+      for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "--plugin" && i + 1 < args.size()) options.strPlugin = args[i + 1];
+        if (args[i].rfind("--plugin=", 0) == 0) options.strPlugin = args[i].substr(9);
+      }
       return std::nullopt;
     }
   }
-  if (!args.empty() && args[0] == "help") {
+  std::vector<std::string> commands;
+  for (const CLI::App* sub : app.get_subcommands({})) commands.push_back(sub->get_name());
+  // `help [COMMAND]`: the first word that is neither an option nor an
+  // option's value.
+  size_t word = 0;
+  while (word < args.size() && args[word] != "--" && !args[word].empty() && args[word][0] == '-') {
+    const CLI::Option* option = app.get_option_no_throw(args[word].substr(0, args[word].find('=')));
+    bool takesValue = option != nullptr && option->get_expected_min() > 0 && args[word].find('=') == std::string::npos;
+    word += takesValue ? 2 : 1;
+  }
+  if (word < args.size() && args[word] == "help") {
     CLI::App* sub = nullptr;
-    if (args.size() > 1) {
+    if (word + 1 < args.size()) {
       try {
-        sub = app.get_subcommand(args[1]);
+        sub = app.get_subcommand(args[word + 1]);
       } catch (const CLI::OptionNotFound&) {
-        return UsageError("no command " + ("\"" + Echo(args[1]) + "\""));
+        std::string near = Nearest(args[word + 1], commands);
+        return UsageError("no command \"" + Echo(args[word + 1]) + "\"" +
+                          (near.empty() ? std::string() : " (did you mean `" + near + "`?)"));
       }
     }
     std::string text = HelpText(sub);
@@ -233,8 +247,6 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     return EXIT_FOUND;
   }
 
-  std::vector<std::string> commands;
-  for (const CLI::App* sub : app.get_subcommands({})) commands.push_back(sub->get_name());
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -294,14 +306,17 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     return UsageError("wrong number of arguments: " + std::string(UsageOf(sub != nullptr ? sub->get_name() : "")));
   } catch (const CLI::ValidationError& e) {
     std::string what = e.what();
-    return UsageError(what);
+    if (what.rfind("--retries", 0) == 0) return UsageError("--retries wants a whole number from 0 to 20");
+    if (what.rfind("--delay", 0) == 0) return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
+    return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
   } catch (const CLI::ConversionError& e) {
     std::string what = e.what();
     if (what.find("--retries") != std::string::npos) return UsageError("--retries wants a whole number from 0 to 20");
-    if (what.find("--delay") != std::string::npos) return UsageError("--delay wants milliseconds, a whole number ≥ 0");
-    return UsageError(what);
+    if (what.find("--delay") != std::string::npos)
+      return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
+    return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
   } catch (const CLI::ParseError& e) {
-    return UsageError(e.what());
+    return UsageError(Echo(std::string(e.what()), 2 * MAX_ECHO_CHARS));
   }
 
   if (m_pMaxDiffOption->count() > 0) {

@@ -225,15 +225,10 @@ int CCommandRunner::RunLyrics() {
   std::string note;
   EOutcome outcome =
       m_pLookup->FindSong(Utf8ToWide(m_options.vecArgs.at(0)), Utf8ToWide(m_options.vecArgs.at(1)), song, note, failure);
-  if (!note.empty()) PrintError(note);
+  if (!note.empty() && !m_options.bQuiet) PrintError(note);
   if (outcome != EOutcome::Found) return Fail(failure);
   if (m_options.bJson)
-    Emit({{"artist", WideToUtf8(song.strArtist)},
-          {"query", WideToUtf8(song.strQuery)},
-          {"title", WideToUtf8(song.strTitle)},
-          {"url", WideToUtf8(song.strUrl)},
-          {"match", song.strMatch},
-          {"lyrics", WideToUtf8(song.strLyrics)}});
+    Emit(SongObject(song));
   else
     EmitText(ToUnixLines(WideToUtf8(song.strLyrics)));
   return EXIT_FOUND;
