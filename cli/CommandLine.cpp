@@ -178,6 +178,8 @@ CCommandLine::CCommandLine()
         std::string error;
         return layout.Parse(text, error) ? std::string() : error;
       });
+
+  AddLibraryCommands(app, options, m_libraryCommands);
 }
 
 int CCommandLine::UsageError(const std::string& message) const {
@@ -370,7 +372,13 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
       return UsageError(std::string("an empty ") + what + " is no search: " + UsageOf(command));
     return std::nullopt;
   };
-  if (m_pArtist->parsed()) {
+  std::string libraryError;
+  if (TakeLibraryCommand(m_libraryCommands, options, libraryError)) {
+    if (!libraryError.empty()) {
+      PrintError(libraryError + " (see versewell --help)");
+      return EXIT_USAGE;
+    }
+  } else if (m_pArtist->parsed()) {
     options.eCommand = ECommand::Artist;
     options.vecArgs = {m_strArtistName};
     if (auto code = emptyName(m_strArtistName, "artist name", "artist")) return code;

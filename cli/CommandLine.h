@@ -17,6 +17,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/LibraryCommandLine.h"
 #include "cli/Options.h"
 
 namespace cli {
@@ -72,6 +73,7 @@ class CCommandLine {
   std::string m_strSongsName;
   std::vector<std::string> m_vecLyricsArgs;
   std::string m_strFetchName;
+  SLibraryCommandLine m_libraryCommands;  // batch and library
 };
 
 }  // namespace cli

@@ -8,6 +8,7 @@
 #include "cli/OutputTemplate.h"
 #include "cli/PluginSetup.h"
 #include "cli/HostPlatform.h"
+#include "cli/LibraryCommands.h"
 #include "cli/Progress.h"
 #include "cli/TextConvert.h"
 #include "cli/TitleMatch.h"
@@ -105,6 +106,8 @@ int CCommandRunner::Run() {
     case ECommand::Songs: code = RunSongs(); break;
     case ECommand::Lyrics: code = RunLyrics(); break;
     case ECommand::FetchAll: code = RunFetchAll(); break;
+    case ECommand::Batch: code = RunBatch(m_options, m_library, m_strCacheFolder, &m_trace); break;
+    case ECommand::Library: code = RunLibrary(m_options, m_library, m_strCacheFolder, &m_trace); break;
     default: break;
   }
   if (m_options.bVerbose) {
@@ -126,7 +129,7 @@ bool CCommandRunner::Configure() {
     PrintError(error);
     return false;
   }
-  ConfigureCache(*m_pPlugin, m_options);
+  m_strCacheFolder = Utf8ToWide(ConfigureCache(*m_pPlugin, m_options));
   if (m_options.bVerbose) {
     PrintError("plug-in: " + m_library.Path());
     PrintError(DescribeProxy(m_options.strProxy, VERSEWELL_SITE_HOST, [](const char* name) { return std::getenv(name); }));

@@ -68,6 +68,7 @@ class CCommandRunner {
   CLyricsDllInterface* m_pPlugin = nullptr;
   std::unique_ptr<CSongLookup> m_pLookup;
   bool m_bOutputFailed = false;
+  std::wstring m_strCacheFolder;  // absolute; empty without an artist cache
 };
 
 }  // namespace cli

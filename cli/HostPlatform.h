@@ -52,6 +52,15 @@ unsigned long CurrentThreadId();
 // temporary folder; empty with `error` set when that fails.
 std::string MakePrivateFolder(std::string& error);
 
+// Flushes a file's data to the storage device (fsync); false with `error`
+// set to the system's reason when it cannot.
+bool SyncFile(const std::string& path, std::string& error);
+// Makes a rename inside `folder` durable; failures are ignored (some file
+// systems cannot sync a folder).
+void SyncFolder(const std::string& folder);
+// True when the calling process may write the existing file at `path`.
+bool CanWrite(const std::string& path);
+
 // The longest file name (bytes) the file system holding `folder` accepts;
 // 255 when it cannot tell.
 size_t MaxFileNameBytes(const std::string& folder);

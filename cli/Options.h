@@ -17,7 +17,7 @@ constexpr int EXIT_NETWORK = 3;    // any other failed download (network, proxy,
 constexpr int EXIT_INTERRUPTED = 130;
 
 enum class ECommand {
-  None, Version, Artist, Songs, Lyrics, FetchAll,
+  None, Version, Artist, Songs, Lyrics, FetchAll, Batch, Library,
   // Commands that need no plug-in:
   Log, CachePath, CacheClear, Completion, ManPage,
 };
@@ -39,13 +39,20 @@ struct SOptions {
   bool bVerbose = false;
   unsigned nRetries = 2;   // extra attempts after a network failure or HTTP 429/5xx
   unsigned nDelayMs = 0;   // pause between plug-in requests
-  bool bClosest = false;   // lyrics: take the closest title even when not close
+  bool bClosest = false;   // lyrics, batch, library: take the closest title even when not close
   bool bQuiet = false;       // nothing on stderr but errors
   bool bNoProgress = false;  // no progress line
 
   std::string strOutDir;  // fetch-all
-  bool bForce = false;    // fetch-all
-  std::string strTemplate;  // fetch-all; empty: the default layout
+  bool bForce = false;    // fetch-all, batch, library
+
+  // batch and library (vecArgs[0] is the input file or the music folder)
+  unsigned nJobs = 2;
+  std::string strTemplate;  // fetch-all and batch; empty: the default layout
+  bool bJsonl = false;
+  bool bCrlf = false;
+  bool bEmbed = false;   // library
+  bool bDryRun = false;
 };
 
 }  // namespace cli

@@ -71,20 +71,22 @@ bool NoProxyCovers(const std::string& list, const std::string& host) {
 
 }  // namespace
 
-void ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options) {
-  if (options.bNoCache) return;
+std::string ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options) {
+  if (options.bNoCache) return std::string();
   const std::string folder = options.strCacheDir.empty() ? DefaultCacheFolder() : options.strCacheDir;
   if (folder.empty()) {
     if (options.bVerbose) PrintError("no HOME or XDG_CACHE_HOME: running without an artist cache");
-    return;
+    return std::string();
   }
   std::string error;
   if (!PrepareCacheFolder(folder, error)) {
     PrintError("cache disabled: " + error);
-    return;
+    return std::string();
   }
-  SetText(plugin, L"LocalCacheFolder", Absolute(folder));
+  const std::string absolute = Absolute(folder);
+  SetText(plugin, L"LocalCacheFolder", absolute);
   if (options.bVerbose) PrintError("artist cache: " + folder);
+  return absolute;
 }
 
 void CloseAndMergeLog(CLyricsDllInterface& plugin, const SOptions& options) {

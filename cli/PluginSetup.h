@@ -1,9 +1,10 @@
 // Setting up a plug-in object's cache from the command line's options, and
 // taking its trace log down again (CTraceWatch sets the log up).
 //
-// ConfigureCache sets "LocalCacheFolder". A cache folder that cannot be
-// created or written is no reason to stop: the run goes on without a cache
-// after a "cache disabled: ..." warning.
+// ConfigureCache sets "LocalCacheFolder" and returns the absolute folder it
+// set (UTF-8), or an empty text when the run has no cache. A cache folder
+// that cannot be created or written is no reason to stop: the run goes on
+// without a cache after a "cache disabled: ..." warning.
 //
 // CloseAndMergeLog calls the plug-in's "CloseAndMergeLog". The plug-in
 // reports nothing about the merge, and deletes its trace file even when the
@@ -34,7 +35,7 @@
 
 namespace cli {
 
-void ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options);
+std::string ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options);
 
 void CloseAndMergeLog(CLyricsDllInterface& plugin, const SOptions& options);
 

@@ -147,8 +147,20 @@ EOutcome CSongLookup::ListSongs(const std::wstring& artist, std::wstring& artist
   songs.clear();
   EOutcome outcome = FindArtist(artist, artistUrl, failure);
   if (outcome != EOutcome::Found) return outcome;
+  outcome = ReadSongs(artist, Address(artistUrl), songs, failure);
+  if (failure.bNoSongs) failure.strUrl = Address(artistUrl);
+  return outcome;
+}
+
+EOutcome CSongLookup::ListSongsOnce(const std::wstring& artist, std::list<SongListEntry>& songs, SFailure& failure) {
+  songs.clear();
+  return ReadSongs(artist, IndexAddress(artist), songs, failure);
+}
+
+EOutcome CSongLookup::ReadSongs(const std::wstring& artist, const std::string& address,
+                                std::list<SongListEntry>& songs, SFailure& failure) {
   bool untouched = false;
-  outcome = Attempt(
+  EOutcome outcome = Attempt(
       [&] {
         songs.clear();
         SongListEntry sentinel;
@@ -158,7 +170,7 @@ EOutcome CSongLookup::ListSongs(const std::wstring& artist, std::wstring& artist
         untouched = songs.size() == 1 && songs.front().SourceId == SENTINEL_ID;
         return count > 0;
       },
-      Address(artistUrl), failure);
+      address, failure);
   if (outcome == EOutcome::Found) return outcome;
   if (untouched) songs.clear();
   if (outcome == EOutcome::NotFound && failure.strMessage.empty()) {
@@ -167,7 +179,6 @@ EOutcome CSongLookup::ListSongs(const std::wstring& artist, std::wstring& artist
       failure.strMessage = ArtistNotFound(artist);
     } else {
       failure.bNoSongs = true;
-      failure.strUrl = Address(artistUrl);
       failure.strMessage = "no songs are listed on the page of " + Quote(artist);
     }
   }
@@ -192,11 +203,23 @@ EOutcome CSongLookup::FetchLyrics(const std::wstring& url, std::wstring& lyrics,
 EOutcome CSongLookup::FindSong(const std::wstring& artist, const std::wstring& title, SSong& song, std::string& note,
                                SFailure& failure) {
   song = SSong();
-  song.strQuery = artist;
   std::wstring artistUrl;
   std::list<SongListEntry> songs;
   EOutcome outcome = ListSongs(artist, artistUrl, songs, failure);
+  if (outcome != EOutcome::Found) {
+    song.strQuery = artist;
+    return outcome;
+  }
+  outcome = ChooseSong(artist, artistUrl, songs, title, song, note, failure);
   if (outcome != EOutcome::Found) return outcome;
+  return FetchLyrics(song.strUrl, song.strLyrics, failure);
+}
+
+EOutcome CSongLookup::ChooseSong(const std::wstring& artist, const std::wstring& artistUrl,
+                                 const std::list<SongListEntry>& songs, const std::wstring& title, SSong& song,
+                                 std::string& note, SFailure& failure) {
+  song = SSong();
+  song.strQuery = artist;
   song.strArtist = PageArtist(artistUrl);
 
   std::vector<std::wstring> titles, pageNames;
@@ -207,7 +230,7 @@ EOutcome CSongLookup::FindSong(const std::wstring& artist, const std::wstring& t
     entries.push_back(&entry);
   }
   STitleChoice choice = ChooseTitle(titles, pageNames, title);
-  if (!choice.bClose && !m_settings.bClosest) {
+  if (choice.nIndex == std::wstring::npos || (!choice.bClose && !m_settings.bClosest)) {
     failure = SFailure();
     failure.eKind = EOutcome::NotFound;
     failure.strUrl = Address(artistUrl);
@@ -226,7 +249,7 @@ EOutcome CSongLookup::FindSong(const std::wstring& artist, const std::wstring& t
   song.strMatch = choice.bExact ? "exact" : choice.bClose ? "close" : "closest";
   if (!choice.bExact)
     note = "no song titled " + Quote(title) + " by " + Quote(song.strArtist) + "; using " + Quote(entry.Title);
-  return FetchLyrics(entry.Url, song.strLyrics, failure);
+  return EOutcome::Found;
 }
 
 std::string CSongLookup::IndexAddress(const std::wstring& artist) const {

@@ -81,6 +81,14 @@ class CSongLookup {
   // NotFound with bNoSongs set and `artistUrl` filled.
   EOutcome ListSongs(const std::wstring& artist, std::wstring& artistUrl, std::list<SongListEntry>& songs,
                      SFailure& failure);
+  // The artist's songs with a single plug-in request: FindArtistSongList
+  // looks the artist up itself, so the artist's index page is read once
+  // (ListSongs reads it twice unless the artist cache holds the artist).
+  EOutcome ListSongsOnce(const std::wstring& artist, std::list<SongListEntry>& songs, SFailure& failure);
+  // Picks the song meant by `title` from an artist's list, strictly (or the
+  // closest one with bClosest); fills everything in `song` but the lyrics.
+  EOutcome ChooseSong(const std::wstring& artist, const std::wstring& artistUrl, const std::list<SongListEntry>& songs,
+                      const std::wstring& title, SSong& song, std::string& note, SFailure& failure);
   // The lyrics of one song page.
   EOutcome FetchLyrics(const std::wstring& url, std::wstring& lyrics, SFailure& failure);
   // The whole pipeline for ARTIST TITLE. `note` receives a line for the user
@@ -98,6 +106,8 @@ class CSongLookup {
   // found what it looked for. A false result without a failed download is
   // NotFound with `failure` untouched (the caller words it).
   EOutcome Attempt(const std::function<bool()>& request, const std::string& address, SFailure& failure);
+  EOutcome ReadSongs(const std::wstring& artist, const std::string& address, std::list<SongListEntry>& songs,
+                     SFailure& failure);
   bool Pause(unsigned milliseconds);
   std::string IndexAddress(const std::wstring& artist) const;
   std::string DownloadMessage(const std::string& address, const SCause& cause) const;

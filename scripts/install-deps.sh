@@ -12,6 +12,8 @@ PACKAGES=(
   libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  libtag1-dev
+  flac vorbis-tools opus-tools lame
   python3 curl
 )
 

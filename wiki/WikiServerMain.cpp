@@ -2,11 +2,14 @@
 // wiki/CONTENT-FORMAT.md) on 127.0.0.1 only, as an HTTP proxy for the wiki's
 // host and as an origin server, plus the bad-server modes under /_test/.
 //
-//   versewell-wiki [--root DIR] [--port N] [--log] [--tls-cert FILE --tls-key FILE] [--stall-accept]
+//   versewell-wiki [--root DIR] [--port N] [--log] [--delay-ms MS] [--tls-cert FILE --tls-key FILE]
+//                  [--stall-accept]
 //
 // Without --root it serves the sample content installed beside it
 // (<prefix>/share/versewell/wiki), or, in a build tree, the sample in the
-// source tree.
+// source tree. --delay-ms holds every response back by MS milliseconds after
+// its request arrived, as a distant server would (used by the batch
+// benchmark).
 //
 // Prints "listening on 127.0.0.1:PORT" on standard output once it accepts
 // connections (--port 0, the default, picks a free port). SIGINT or SIGTERM
@@ -54,6 +57,8 @@ std::mutex g_activeMutex;
 std::condition_variable g_activeChanged;
 int g_active = 0;
 bool g_log = false;
+long g_delayMs = 0;
+constexpr long MAX_DELAY_MS = 60000;
 const wiki::CTlsContext* g_pTls = nullptr;  // set once before the first connection
 
 void OnSignal(int) {
@@ -65,7 +70,8 @@ void OnSignal(int) {
 }
 
 const char* const USAGE =
-    "usage: versewell-wiki [--root DIR] [--port N] [--log] [--tls-cert FILE --tls-key FILE] [--stall-accept]\n"
+    "usage: versewell-wiki [--root DIR] [--port N] [--log] [--delay-ms MS] [--tls-cert FILE --tls-key FILE]\n"
+    "                      [--stall-accept]\n"
     "\n"
     "Serves a lyrics wiki content folder on 127.0.0.1, as an HTTP proxy for the\n"
     "wiki's host and as an origin server (format: wiki/CONTENT-FORMAT.md).\n"
@@ -74,6 +80,7 @@ const char* const USAGE =
     "                   <prefix>/share/versewell/wiki)\n"
     "  --port N         port to listen on; 0, the default, picks a free one\n"
     "  --log            one line per request on standard error\n"
+    "  --delay-ms MS    hold every response back by MS milliseconds (0 to 60000)\n"
     "  --tls-cert FILE  with --tls-key: also speak HTTPS on the same port\n"
     "  --tls-key FILE\n"
     "  --stall-accept   never accept a connection (a server that does not answer)\n"
@@ -128,6 +135,8 @@ void ServeRequest(wiki::CHttpConnection& connection, const wiki::CContentSite* s
       ServeRequest(connection, site);
     return;
   }
+  // The pause ends at once when the server stops; then nothing is sent.
+  if (g_delayMs > 0 && !connection.Pause(g_delayMs)) return;
   if (request.path.compare(0, std::strlen(wiki::TEST_PREFIX), wiki::TEST_PREFIX) == 0)
     wiki::ServeTestMode(request, connection);
   else
@@ -181,6 +190,11 @@ int main(int argc, char** argv) {
         return Usage(std::string("--port wants a number from 0 to 65535, got \"") + argv[i] + "\"");
     } else if (arg == "--log") {
       g_log = true;
+    } else if (arg == "--delay-ms" && i + 1 < argc) {
+      char* end = nullptr;
+      g_delayMs = std::strtol(argv[++i], &end, 10);
+      if (end == nullptr || *end != '\0' || g_delayMs < 0 || g_delayMs > MAX_DELAY_MS)
+        return Usage(std::string("--delay-ms wants a number from 0 to 60000, got \"") + argv[i] + "\"");
     } else if (arg == "--stall-accept") {
       stallAccept = true;
     } else if (arg == "--tls-cert" && i + 1 < argc) {

@@ -2,6 +2,7 @@
 #include "cli/HostPlatform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 namespace hostplatform {
@@ -100,6 +102,29 @@ int StderrColumns() {
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+bool SyncFile(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::generic_category().message(errno);
+    return false;
+  }
+  int rc;
+  do rc = fsync(fd);
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0) error = std::generic_category().message(errno);
+  close(fd);
+  return rc == 0;
+}
+
+void SyncFolder(const std::string& folder) {
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+bool CanWrite(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
 
 unsigned long CurrentThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
 

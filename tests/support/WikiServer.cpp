@@ -75,6 +75,7 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
   std::vector<std::string> args = {program, "--root", folder, "--port", "0", "--log"};
   if (!options.tlsCert.empty()) args.insert(args.end(), {"--tls-cert", options.tlsCert, "--tls-key", options.tlsKey});
   if (options.stallAccept) args.push_back("--stall-accept");
+  if (options.delayMs > 0) args.insert(args.end(), {"--delay-ms", std::to_string(options.delayMs)});
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);

@@ -18,6 +18,7 @@ struct SWikiServerOptions {
   std::string tlsCert;  // with tlsKey: serve HTTPS too (--tls-cert/--tls-key)
   std::string tlsKey;
   bool stallAccept = false;  // --stall-accept: connections are never answered
+  long delayMs = 0;          // --delay-ms: every response held back this long
 };
 
 class CWikiServer {
