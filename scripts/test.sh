@@ -36,16 +36,16 @@ if [ "$which" = all ] || [ "$which" = asan ]; then
   run asan -DCMAKE_BUILD_TYPE=Debug -DVERSEWELL_SANITIZE=ON
 fi
 if [ "$which" = all ] || [ "$which" = tsan ]; then
-  # ThreadSanitizer: only the thread tests and the plug-in tests, so only
-  # their targets are built. Any report fails the run (exit code 66); the
+  # ThreadSanitizer: only the thread tests, the plug-in tests and the CLI's
+  # worker pool (batch and library), so only their targets are built. Any report fails the run (exit code 66); the
   # program still ends normally, so the loopback wiki it started is stopped.
   echo "=== tsan: configure and build"
   tsan_start=$(date +%s)
-  cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSEWELL_TSAN=ON -DVERSEWELL_BUILD_CLI=OFF >/dev/null
-  cmake --build build/tsan -j"$jobs" --target thread_tests plugin_tests
+  cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSEWELL_TSAN=ON >/dev/null
+  cmake --build build/tsan -j"$jobs" --target thread_tests plugin_tests cli_library_tests
   echo "=== tsan: test"
   (cd build/tsan && TSAN_OPTIONS=${TSAN_OPTIONS:-second_deadlock_stack=1} \
-    ctest --output-on-failure -R '^(thread_tests|plugin_tests)$')
+    ctest --output-on-failure -R '^(thread_tests|plugin_tests|cli_library_tests)$')
   echo "=== tsan: $(( $(date +%s) - tsan_start )) s"
 fi
 # Fuzz stage: builds the libFuzzer targets with clang and runs each for 20 s
