@@ -1,0 +1,134 @@
+// Windows backend of platform/PrivateProfile.h: the Kernel32 private-profile
+// calls, with the section and key names escaped by the scheme every backend
+// shares (platform/ProfileEscape.h).
+//
+// Win32 behaviour that shaped this file:
+//  - Kernel32 writes a new file in the ANSI code page unless the file already
+//    starts with a UTF-16LE byte-order mark; then it keeps writing UTF-16LE.
+//    A missing file is therefore created holding only the mark, so that
+//    every name and value survives whatever the code page.
+//  - "[", "]", CR and LF in a name would split or inject sections, and
+//    Kernel32 trims the blanks around section and key names: the shared
+//    escaping covers all of them, so names round-trip exactly.
+//  - GetPrivateProfileSectionNamesW returns the stored (escaped) names; they
+//    are unescaped here and the list is cut to the caller's buffer by the
+//    contract's rule, not Kernel32's.
+// Values are passed through unchanged. Threads: Kernel32 serialises access to
+// one file; several processes may use one file.
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/NoDestructor.h"
+#include "platform/PrivateProfile.h"
+#include "platform/ProfileEscape.h"
+#include "platform/win32/WinApi.h"
+
+namespace platform {
+namespace {
+
+std::wstring Escape(ProfilePart part, const wchar_t* text) {
+  return text == nullptr ? std::wstring() : ProfileEscape(part, text, std::wcslen(text));
+}
+
+// Creates `file` holding only a UTF-16LE byte-order mark when it does not
+// exist yet. Fails quietly: the write that follows reports any error.
+void EnsureUnicodeFile(const wchar_t* file) {
+  HANDLE h = ::CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  static const unsigned char kBom[2] = {0xFF, 0xFE};
+  DWORD written = 0;
+  ::WriteFile(h, kBom, sizeof kBom, &written, nullptr);
+  ::CloseHandle(h);
+}
+
+class CKernel32Profile : public IPrivateProfile {
+ public:
+  DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                wchar_t* buffer, DWORD size, const wchar_t* file) override {
+    const std::wstring s = Escape(ProfilePart::SECTION, section);
+    const std::wstring k = Escape(ProfilePart::KEY, key);
+    return ::GetPrivateProfileStringW(section != nullptr ? s.c_str() : nullptr, key != nullptr ? k.c_str() : nullptr,
+                                      defaultValue, buffer, size, file);
+  }
+
+  bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                                 const wchar_t* file) override {
+    if (section == nullptr || key == nullptr || file == nullptr) {
+      ::SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    EnsureUnicodeFile(file);
+    const std::wstring s = Escape(ProfilePart::SECTION, section);
+    const std::wstring k = Escape(ProfilePart::KEY, key);
+    return ::WritePrivateProfileStringW(s.c_str(), k.c_str(), value, file) != FALSE;
+  }
+
+  DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) override {
+    if (buffer == nullptr || size == 0) return 0;
+    // Kernel32 gives size - 2 when the list was cut: grow until it fits.
+    std::vector<wchar_t> raw(4096);
+    DWORD n = 0;
+    for (;;) {
+      n = ::GetPrivateProfileSectionNamesW(raw.data(), static_cast<DWORD>(raw.size()), file);
+      if (n + 2 < raw.size() || raw.size() >= (1u << 26)) break;
+      raw.resize(raw.size() * 4);
+    }
+    std::wstring list;
+    std::wstring name;
+    for (const wchar_t* p = raw.data(); p < raw.data() + n && *p != L'\0';) {
+      const size_t length = std::wcslen(p);
+      ProfileUnescape(p, p + length, name);
+      list.append(name);
+      list.push_back(L'\0');
+      p += length + 1;
+    }
+    if (size < 2) {
+      buffer[0] = L'\0';
+      return 0;
+    }
+    if (list.size() + 1 <= size) {
+      std::memcpy(buffer, list.data(), list.size() * sizeof(wchar_t));
+      buffer[list.size()] = L'\0';
+      return static_cast<DWORD>(list.size());
+    }
+    // Cut: as many characters as fit, then two 0s.
+    std::memcpy(buffer, list.data(), (size - 2) * sizeof(wchar_t));
+    buffer[size - 2] = L'\0';
+    buffer[size - 1] = L'\0';
+    return size - 2;
+  }
+};
+
+CKernel32Profile& Instance() {
+  static NoDestructor<CKernel32Profile> s_instance;
+  return *s_instance.get();
+}
+
+std::atomic<IPrivateProfile*> g_current{nullptr};
+
+IPrivateProfile& Current() {
+  IPrivateProfile* p = g_current.load(std::memory_order_acquire);
+  return p != nullptr ? *p : Instance();
+}
+
+}  // namespace
+
+IPrivateProfile& SystemPrivateProfile() { return Instance(); }
+IPrivateProfile* SetPrivateProfileForTesting(IPrivateProfile* profile) { return g_current.exchange(profile); }
+
+DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                              wchar_t* buffer, DWORD size, const wchar_t* file) {
+  return Current().GetPrivateProfileString(section, key, defaultValue, buffer, size, file);
+}
+bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                               const wchar_t* file) {
+  return Current().WritePrivateProfileString(section, key, value, file);
+}
+DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) {
+  return Current().GetPrivateProfileSectionNames(buffer, size, file);
+}
+
+}  // namespace platform
