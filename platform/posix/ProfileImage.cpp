@@ -11,6 +11,8 @@ namespace {
 
 typedef ProfilePart Part;
 
+inline bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
 inline uint32_t FoldChar(wchar_t wc) {
   const uint32_t c = static_cast<uint32_t>(wc);
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 0x20 : c;
