@@ -40,7 +40,9 @@ bool ProfileNeedsEscape(ProfilePart part, wchar_t wc, size_t index, size_t lengt
     case ProfilePart::KEY:
       return c == '[' || c == '=' || c == ';' || atEdge;
     case ProfilePart::VALUE:
-      return false;
+      // Kernel32 trims the blanks around a value and strips one pair of
+      // quotes around it.
+      return atEdge || (c == '"' && (index == 0 || index + 1 == length));
   }
   return false;
 }

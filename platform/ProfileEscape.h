@@ -7,9 +7,11 @@
 // surrogates everywhere; "[", "]", "=", ";" in section names; "[", "=", ";"
 // and a blank (space or tab) at either end in key names; and a blank at
 // either end of a section name, because Kernel32 trims the blanks around a
-// section name when it reads "[ name ]". Without it a name holding "]", CR
-// or LF could inject a section, and " a" and "a" would read as one section.
-// Values are never escaped (a value is the rest of its line).
+// section name when it reads "[ name ]". In values: a blank or a double
+// quote at either end, because Kernel32 trims a value's blanks and strips the
+// quotes around it. Without this a name holding "]", CR or LF could inject a
+// section, " a" and "a" would read as one section, and a value would lose
+// characters.
 //
 // Pure functions; any thread may call them.
 #ifndef VERSEWELL_PLATFORM_PROFILE_ESCAPE_H

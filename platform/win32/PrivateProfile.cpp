@@ -13,7 +13,10 @@
 //  - GetPrivateProfileSectionNamesW returns the stored (escaped) names; they
 //    are unescaped here and the list is cut to the caller's buffer by the
 //    contract's rule, not Kernel32's.
-// Values are passed through unchanged. Threads: Kernel32 serialises access to
+//  - Kernel32 trims values and strips quotes around them; values are
+//    escaped too, and read back through a large buffer so that the cut to
+//    the caller's buffer happens after unescaping.
+// Threads: Kernel32 serialises access to
 // one file; several processes may use one file.
 #include <atomic>
 #include <cstring>
@@ -48,22 +51,44 @@ class CKernel32Profile : public IPrivateProfile {
  public:
   DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
                                 wchar_t* buffer, DWORD size, const wchar_t* file) override {
+    if (buffer == nullptr || size == 0) return 0;
+    if (section == nullptr) return GetPrivateProfileSectionNames(buffer, size, file);
     const std::wstring s = Escape(ProfilePart::SECTION, section);
+    if (key == nullptr)  // the key list, as Kernel32 gives it (names escaped)
+      return ::GetPrivateProfileStringW(s.c_str(), nullptr, defaultValue, buffer, size, file);
     const std::wstring k = Escape(ProfilePart::KEY, key);
-    return ::GetPrivateProfileStringW(section != nullptr ? s.c_str() : nullptr, key != nullptr ? k.c_str() : nullptr,
-                                      defaultValue, buffer, size, file);
+    // A stored value is escaped, so it never is a lone backslash: that
+    // default tells a missing key from an empty value.
+    std::vector<wchar_t> raw(1024);
+    DWORD n = 0;
+    for (;;) {
+      n = ::GetPrivateProfileStringW(s.c_str(), k.c_str(), L"\\", raw.data(), static_cast<DWORD>(raw.size()), file);
+      if (n + 1 < raw.size() || raw.size() >= (1u << 26)) break;
+      raw.resize(raw.size() * 4);
+    }
+    std::wstring value;
+    if (n == 1 && raw[0] == L'\\')
+      value = defaultValue != nullptr ? defaultValue : L"";
+    else
+      ProfileUnescape(raw.data(), raw.data() + n, value);
+    const size_t copied = value.size() < size - 1 ? value.size() : size - 1;
+    std::memcpy(buffer, value.data(), copied * sizeof(wchar_t));
+    buffer[copied] = L'\0';
+    return static_cast<DWORD>(copied);
   }
 
   bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
                                  const wchar_t* file) override {
     if (section == nullptr || key == nullptr || file == nullptr) {
+      // Deleting keys or sections is not part of the contract.
       ::SetLastError(ERROR_INVALID_PARAMETER);
       return false;
     }
     EnsureUnicodeFile(file);
     const std::wstring s = Escape(ProfilePart::SECTION, section);
     const std::wstring k = Escape(ProfilePart::KEY, key);
-    return ::WritePrivateProfileStringW(s.c_str(), k.c_str(), value, file) != FALSE;
+    const std::wstring v = Escape(ProfilePart::VALUE, value);
+    return ::WritePrivateProfileStringW(s.c_str(), k.c_str(), value != nullptr ? v.c_str() : nullptr, file) != FALSE;
   }
 
   DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) override {
