@@ -47,6 +47,31 @@ void EnsureUnicodeFile(const wchar_t* file) {
   ::CloseHandle(h);
 }
 
+bool IsAscii(const std::wstring& text) {
+  for (wchar_t c : text)
+    if (static_cast<unsigned>(c) >= 0x80) return false;
+  return true;
+}
+
+// The stored (escaped) section name equal to `escaped` under the system's
+// case fold, or empty.
+std::wstring StoredSectionName(const std::wstring& escaped, const wchar_t* file) {
+  std::vector<wchar_t> raw(4096);
+  DWORD n = 0;
+  for (;;) {
+    n = ::GetPrivateProfileSectionNamesW(raw.data(), static_cast<DWORD>(raw.size()), file);
+    if (n + 2 < raw.size() || raw.size() >= (1u << 26)) break;
+    raw.resize(raw.size() * 4);
+  }
+  for (const wchar_t* p = raw.data(); p < raw.data() + n && *p != L'\0';) {
+    const int length = static_cast<int>(std::wcslen(p));
+    if (::CompareStringOrdinal(p, length, escaped.data(), static_cast<int>(escaped.size()), TRUE) == CSTR_EQUAL)
+      return std::wstring(p, static_cast<size_t>(length));
+    p += length + 1;
+  }
+  return std::wstring();
+}
+
 class CKernel32Profile : public IPrivateProfile {
  public:
   DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
@@ -65,6 +90,15 @@ class CKernel32Profile : public IPrivateProfile {
       n = ::GetPrivateProfileStringW(s.c_str(), k.c_str(), L"\\", raw.data(), static_cast<DWORD>(raw.size()), file);
       if (n + 1 < raw.size() || raw.size() >= (1u << 26)) break;
       raw.resize(raw.size() * 4);
+    }
+    if (n == 1 && raw[0] == L'\\' && !IsAscii(s)) {
+      // Wine compares section names with an ASCII-only case fold; Windows
+      // folds every letter. Look for the stored spelling with the system's
+      // full fold and ask again with it.
+      const std::wstring stored = StoredSectionName(s, file);
+      if (!stored.empty())
+        n = ::GetPrivateProfileStringW(stored.c_str(), k.c_str(), L"\\", raw.data(), static_cast<DWORD>(raw.size()),
+                                       file);
     }
     std::wstring value;
     if (n == 1 && raw[0] == L'\\')
