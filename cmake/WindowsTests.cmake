@@ -16,6 +16,9 @@ foreach(vw_gtest gtest gtest_main gmock)
   endif()
 endforeach()
 
+if(NOT EXISTS "${VERSEWELL_NATIVE_WIKI_SERVER}")
+  message(FATAL_ERROR "VERSEWELL_NATIVE_WIKI_SERVER must name a native (Linux) versewell-wiki for the tests")
+endif()
 set(VW_WINEPREFIX ${CMAKE_CURRENT_BINARY_DIR}/wineprefix)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh)
 set(VW_TEST_ENVIRONMENT
@@ -33,7 +36,8 @@ add_library(versewell_testsupport STATIC
   tests/support/FakeHttpTransport.cpp
   tests/support/FailingFileSystem.cpp
   tests/support/TempDir.cpp
-  tests/support/TraceCapture.cpp)
+  tests/support/TraceCapture.cpp
+  tests/support/win32/WikiServer.cpp)
 target_link_libraries(versewell_testsupport PUBLIC versewell_core GTest::gtest GTest::gmock)
 target_include_directories(versewell_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_definitions(versewell_testsupport PUBLIC
@@ -59,4 +63,7 @@ vw_add_test(plugin_tests tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.c
 vw_add_test(private_profile_tests tests/platform/PrivateProfileTest.cpp)
 vw_add_test(artist_cache_tests tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
 vw_add_test(lyrics_cleaning_tests tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
+vw_add_test(search_wiki_tests tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp)
+vw_add_test(http_tests tests/http/HttpTransportTest.cpp tests/http/HttpDownloaderTest.cpp
+  tests/http/DownloadFrontEndTest.cpp)
 vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp)
