@@ -10,17 +10,15 @@
 #include "platform/Path.h"
 
 // Portable on purpose: the same support code runs natively and, built for
-// Windows, under Wine. Paths are UTF-8 and use "/", which Windows accepts.
+// Windows, under Wine. Paths are UTF-8 with the platform's separator.
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path Native(const std::string& utf8) { return fs::u8path(utf8); }
 
-std::string Utf8(const fs::path& path) {
-  std::string text = path.generic_u8string();
-  return text;
-}
+// In the platform's own form ("\\" on Windows), as the system builds paths.
+std::string Utf8(const fs::path& path) { return path.u8string(); }
 
 }  // namespace
 
@@ -43,6 +41,10 @@ CTempDir::CTempDir() {
 CTempDir::~CTempDir() {
   std::error_code ec;
   fs::remove_all(Native(m_path), ec);
+}
+
+std::string CTempDir::File(const std::string& name) const {
+  return m_path + static_cast<char>(platform::PATH_SEPARATOR) + name;
 }
 
 std::wstring CTempDir::WPath() const { return platform::FromNativePath(m_path); }
