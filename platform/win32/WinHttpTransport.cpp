@@ -12,11 +12,25 @@
 //    request (WinHttpSetTimeouts with 0 would mean "no limit" for some);
 //  - Wine reports some socket failures with their raw Winsock codes
 //    (10060 timed out, 10061 refused, 10054 reset): these are mapped onto
-//    the WinHTTP codes Windows gives (12002, 12029, 12030).
+//    the WinHTTP codes Windows gives (12002, 12029, 12030);
+//  - Wine reports a connection dropped before the announced Content-Length
+//    as a normal end of the body: the backend counts the body bytes and
+//    fails the read with 12030, as Windows does;
+//  - Wine writes the port into a proxied request's absolute URL when the
+//    caller names port 80 ("http://host:80/..."); port 80 is passed as
+//    INTERNET_DEFAULT_PORT, which both write as "http://host/...";
+//  - Wine drops the referrer argument of WinHttpOpenRequest: the backend
+//    adds the Referer header itself;
+//  - Wine's WINHTTP_QUERY_RAW_HEADERS keeps CR LF between the lines; the
+//    backend builds the NUL-separated form of the contract from
+//    WINHTTP_QUERY_RAW_HEADERS_CRLF.
 // Handles are WinHTTP's own; closing a parent before a child is fine with
 // WinHTTP as well.
+#include <cstring>
 #include <cwchar>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "platform/ErrorText.h"
 #include "platform/HttpTransport.h"
@@ -58,8 +72,52 @@ bool Refuse(DWORD code) {
   return false;
 }
 
+// What the backend tracks per request to check the body's length.
+struct CBodyCount {
+  bool lengthKnown = false;
+  uint64_t length = 0;
+  uint64_t received = 0;
+};
+
 class CWinHttpTransport : public IHttpTransport {
  public:
+  CBodyCount* Count(HINTERNET request) {
+    auto it = m_counts.find(request);
+    return it != m_counts.end() ? &it->second : nullptr;
+  }
+
+  // The NUL-separated raw head from WinHTTP's CR LF form.
+  bool RawHeaders(HINTERNET request, void* buffer, DWORD* bufferLength) {
+    DWORD bytes = 0;
+    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &bytes,
+                          WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return Checked(FALSE) != FALSE;
+    std::wstring crlf(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, &crlf[0], &bytes,
+                               WINHTTP_NO_HEADER_INDEX))
+      return Checked(FALSE) != FALSE;
+    crlf.resize(bytes / sizeof(wchar_t));
+    std::wstring raw;
+    for (size_t k = 0; k < crlf.size(); ++k) {
+      if (crlf[k] == L'\r' && k + 1 < crlf.size() && crlf[k + 1] == L'\n') {
+        raw += L'\0';
+        ++k;
+      } else {
+        raw += crlf[k];
+      }
+    }
+    while (raw.size() >= 2 && raw[raw.size() - 1] == L'\0' && raw[raw.size() - 2] == L'\0') raw.pop_back();
+    raw += L'\0';  // the empty line that ends the head
+    const DWORD needed = static_cast<DWORD>((raw.size() + 1) * sizeof(wchar_t));
+    if (buffer == nullptr || *bufferLength < needed) {
+      *bufferLength = needed;
+      return Refuse(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(buffer, raw.c_str(), needed);
+    *bufferLength = needed - sizeof(wchar_t);
+    return true;
+  }
+
   HINTERNET Open(const wchar_t* agent, DWORD accessType, const wchar_t* proxyName) override {
     if (HasBreak(agent) || HasBreak(proxyName)) return Refuse(ERROR_INVALID_PARAMETER), nullptr;
     if (accessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && (proxyName == nullptr || *proxyName == L'\0'))
@@ -74,6 +132,7 @@ class CWinHttpTransport : public IHttpTransport {
   HINTERNET Connect(HINTERNET session, const wchar_t* serverName, INTERNET_PORT port) override {
     if (serverName == nullptr || *serverName == L'\0' || HasBreak(serverName))
       return Refuse(ERROR_WINHTTP_INVALID_URL), nullptr;
+    if (port == INTERNET_DEFAULT_HTTP_PORT) port = INTERNET_DEFAULT_PORT;
     return Checked(::WinHttpConnect(session, serverName, port, 0));
   }
 
@@ -84,12 +143,19 @@ class CWinHttpTransport : public IHttpTransport {
     // The contract's object name has no leading slash; WinHTTP's has one.
     std::wstring object = L"/";
     if (objectName != nullptr) object += objectName[0] == L'/' ? objectName + 1 : objectName;
-    const wchar_t* referrers[2] = {referrer, nullptr};
     HINTERNET request = Checked(::WinHttpOpenRequest(connect, verb, object.c_str(), nullptr,
                                                      referrer != nullptr ? referrer : WINHTTP_NO_REFERER,
                                                      WINHTTP_DEFAULT_ACCEPT_TYPES, flags & WINHTTP_FLAG_REFRESH));
-    (void)referrers;
     if (request == nullptr) return nullptr;
+    if (referrer != nullptr && *referrer != L'\0') {
+      const std::wstring line = std::wstring(L"Referer: ") + referrer;
+      ::WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(line.size()),
+                                 WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    }
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_counts[request] = CBodyCount();
+    }
     const HttpTransportTuning tuning = GetHttpTransportTuning();
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
     ::WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
@@ -143,26 +209,59 @@ class CWinHttpTransport : public IHttpTransport {
   }
 
   bool ReceiveResponse(HINTERNET request) override {
-    return Checked(::WinHttpReceiveResponse(request, nullptr)) != FALSE;
+    if (!Checked(::WinHttpReceiveResponse(request, nullptr))) return false;
+    DWORD length = 0;
+    DWORD size = sizeof length;
+    const bool known = ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                             WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (CBodyCount* count = Count(request)) {
+      count->lengthKnown = known;
+      count->length = length;
+      count->received = 0;
+    }
+    return true;
   }
 
   bool QueryHeaders(HINTERNET request, DWORD infoLevel, const wchar_t* name, void* buffer, DWORD* bufferLength,
                     DWORD* index) override {
+    if (bufferLength == nullptr) return Refuse(ERROR_INVALID_PARAMETER);
+    if (infoLevel == WINHTTP_QUERY_RAW_HEADERS) return RawHeaders(request, buffer, bufferLength);
     return Checked(::WinHttpQueryHeaders(request, infoLevel, name != nullptr ? name : WINHTTP_HEADER_NAME_BY_INDEX,
                                          buffer, bufferLength, index)) != FALSE;
   }
 
   bool QueryDataAvailable(HINTERNET request, DWORD* available) override {
     if (available == nullptr) return Refuse(ERROR_INVALID_PARAMETER);
-    return Checked(::WinHttpQueryDataAvailable(request, available)) != FALSE;
+    if (!Checked(::WinHttpQueryDataAvailable(request, available))) return false;
+    if (*available == 0) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      const CBodyCount* count = Count(request);
+      if (count != nullptr && count->lengthKnown && count->received < count->length)
+        return Refuse(ERROR_WINHTTP_CONNECTION_ERROR);  // the body ended early
+    }
+    return true;
   }
 
   bool ReadData(HINTERNET request, void* buffer, DWORD toRead, DWORD* read) override {
     if (read == nullptr || (buffer == nullptr && toRead > 0)) return Refuse(ERROR_INVALID_PARAMETER);
-    return Checked(::WinHttpReadData(request, buffer, toRead, read)) != FALSE;
+    if (!Checked(::WinHttpReadData(request, buffer, toRead, read))) return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (CBodyCount* count = Count(request)) count->received += *read;
+    return true;
   }
 
-  bool CloseHandle(HINTERNET handle) override { return Checked(::WinHttpCloseHandle(handle)) != FALSE; }
+  bool CloseHandle(HINTERNET handle) override {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_counts.erase(handle);
+    }
+    return Checked(::WinHttpCloseHandle(handle)) != FALSE;
+  }
+
+ private:
+  std::mutex m_mutex;  // guards m_counts
+  std::unordered_map<HINTERNET, CBodyCount> m_counts;
 };
 
 }  // namespace
