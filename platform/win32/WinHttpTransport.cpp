@@ -35,6 +35,8 @@
 #include "platform/ErrorText.h"
 #include "platform/HttpTransport.h"
 #include "platform/NoDestructor.h"
+#include "platform/Path.h"
+#include "platform/RequestTarget.h"
 #include "platform/win32/WinApi.h"
 #include <winhttp.h>
 
@@ -74,6 +76,7 @@ bool Refuse(DWORD code) {
 
 // What the backend tracks per request to check the body's length.
 struct CBodyCount {
+  bool responded = false;  // ReceiveResponse succeeded
   bool lengthKnown = false;
   uint64_t length = 0;
   uint64_t received = 0;
@@ -141,11 +144,16 @@ class CWinHttpTransport : public IHttpTransport {
     if (HasBreak(objectName)) return Refuse(ERROR_WINHTTP_INVALID_URL), nullptr;
     if (HasBreak(referrer) || HasBreak(verb)) return Refuse(ERROR_INVALID_PARAMETER), nullptr;
     // The contract's object name has no leading slash; WinHTTP's has one.
-    std::wstring object = L"/";
-    if (objectName != nullptr) object += objectName[0] == L'/' ? objectName + 1 : objectName;
+    // Encoded here by the shared rules and passed with escaping off, so that
+    // the bytes on the wire are those of every other backend (Wine leaves a
+    // '%' that starts no escape as it is).
+    std::wstring path;
+    if (objectName != nullptr) path = objectName[0] == L'/' ? objectName + 1 : objectName;
+    const std::wstring object = L"/" + FromNativePath(EncodeRequestTarget(ToNativePath(path)));
     HINTERNET request = Checked(::WinHttpOpenRequest(connect, verb, object.c_str(), nullptr,
                                                      referrer != nullptr ? referrer : WINHTTP_NO_REFERER,
-                                                     WINHTTP_DEFAULT_ACCEPT_TYPES, flags & WINHTTP_FLAG_REFRESH));
+                                                     WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                     (flags & WINHTTP_FLAG_REFRESH) | WINHTTP_FLAG_ESCAPE_DISABLE));
     if (request == nullptr) return nullptr;
     if (referrer != nullptr && *referrer != L'\0') {
       const std::wstring line = std::wstring(L"Referer: ") + referrer;
@@ -216,6 +224,7 @@ class CWinHttpTransport : public IHttpTransport {
                                              WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (CBodyCount* count = Count(request)) {
+      count->responded = true;
       count->lengthKnown = known;
       count->length = length;
       count->received = 0;
@@ -233,6 +242,12 @@ class CWinHttpTransport : public IHttpTransport {
 
   bool QueryDataAvailable(HINTERNET request, DWORD* available) override {
     if (available == nullptr) return Refuse(ERROR_INVALID_PARAMETER);
+    {
+      // Wine answers before the response has been received; Windows refuses.
+      std::lock_guard<std::mutex> lock(m_mutex);
+      const CBodyCount* count = Count(request);
+      if (count != nullptr && !count->responded) return Refuse(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
+    }
     if (!Checked(::WinHttpQueryDataAvailable(request, available))) return false;
     if (*available == 0) {
       std::lock_guard<std::mutex> lock(m_mutex);
