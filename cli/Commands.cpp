@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
-#include "cli/FileNames.h"
+#include "cli/OutputFolder.h"
+#include "cli/OutputTemplate.h"
 #include "cli/HostPlatform.h"
 #include "cli/Progress.h"
 #include "cli/TextConvert.h"
@@ -15,11 +15,6 @@ namespace cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Marks a song list the plug-in has not touched: it leaves the host's list
-// alone when it cannot find the artist page, and empties it when it found
-// the page but no song on it. The two failures need different messages.
-const wchar_t* const SENTINEL_ID = L"\x01versewell-cli: list not replaced";
 
 void WriteStdout(const std::string& text, bool& failed) {
   if (text.empty()) return;
@@ -36,15 +31,6 @@ std::string OneLine(const std::wstring& text) {
 
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
-std::string ArtistNotFound(const std::wstring& artist) {
-  // The wiki's index is organised by leading letter or digit; other names
-  // are never looked up.
-  wchar_t lead = artist.empty() ? 0 : artist[0];
-  bool usable = (lead >= L'a' && lead <= L'z') || (lead >= L'A' && lead <= L'Z') || (lead >= L'0' && lead <= L'9');
-  return "artist not found: " + Quote(OneLine(artist)) +
-         (usable ? std::string() : " (names must begin with an ASCII letter or digit)");
-}
-
 std::string DefaultCacheDir() {
   const char* xdg = std::getenv("XDG_CACHE_HOME");
   // The XDG base directory rules ignore relative values.
@@ -52,38 +38,6 @@ std::string DefaultCacheDir() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] != '\0') return (fs::path(home) / ".cache" / "versewell").string();
   return std::string();
-}
-
-// Writes `content` to `path` through a temporary file in the same folder and
-// a rename, so that the destination is either absent or complete.
-bool WriteFileAtomically(const fs::path& path, const std::string& content, std::string& error) {
-  fs::path temp = path.parent_path() /
-                  ("." + path.filename().string() + ".part-" + std::to_string(hostplatform::ProcessId()));
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      error = "cannot create " + temp.string();
-      return false;
-    }
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      error = "cannot write " + temp.string();
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temp, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    error = "cannot rename " + temp.string() + " to " + path.string() + ": " + ec.message();
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -97,14 +51,44 @@ void PrintError(const std::string& message) {
   std::fflush(stderr);
 }
 
+int PrintVersion(const SOptions& options) {
+  const std::string path = options.strPlugin.empty() ? DefaultPluginPath() : options.strPlugin;
+  std::map<std::string, std::string> info = ReadPluginInfo(path);
+  const bool found = info.count("Version") != 0;
+  std::string text;
+  if (options.bJson) {
+    nlohmann::ordered_json doc = {{"cli", VERSEWELL_CLI_VERSION},
+                                  {"plugin", path},
+                                  {"name", found && info.count("Name") != 0 ? nlohmann::ordered_json(info["Name"])
+                                                                            : nlohmann::ordered_json()},
+                                  {"version", found ? nlohmann::ordered_json(info["Version"]) : nlohmann::ordered_json()},
+                                  {"found", found}};
+    text = doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  } else {
+    text = std::string("versewell ") + VERSEWELL_CLI_VERSION + "\n";
+    if (found)
+      text += "plug-in " + (info.count("Name") != 0 ? info["Name"] + " " : std::string()) + info["Version"] + ": " +
+              Echo(path, 4096) + "\n";
+    else
+      text += "plug-in: not found (" + Echo(path, 4096) + ")\n";
+  }
+  bool failed = false;
+  WriteStdout(text, failed);
+  return (std::fflush(stdout) != 0 || failed) ? EXIT_NOT_FOUND : EXIT_FOUND;
+}
+
 CCommandRunner::CCommandRunner(const SOptions& options, CPluginLibrary& library)
     : m_options(options),
       m_library(library),
-      m_host(Utf8ToWide(options.strProxy), options.fMaxDifference) {}
+      m_host(Utf8ToWide(options.strProxy), options.fMaxDifference),
+      m_trace(options) {}
 
 CCommandRunner::~CCommandRunner() {
   if (m_pPlugin == nullptr) return;
-  if (!m_options.strLogDir.empty()) m_pPlugin->CallMethod(L"CloseAndMergeLog", nullptr);
+  // Closes the trace log (and merges it into the parent log) before the
+  // watch removes a private log folder.
+  if (!m_trace.Folder().empty()) m_pPlugin->CallMethod(L"CloseAndMergeLog", nullptr);
+  m_pLookup.reset();
   m_pPlugin->SetHostCallback(nullptr);
   delete m_pPlugin;
 }
@@ -112,11 +96,17 @@ CCommandRunner::~CCommandRunner() {
 int CCommandRunner::Run() {
   m_pPlugin = m_library.CreateObject();
   if (m_pPlugin == nullptr) {
+    SFailure failure;
     PrintError("the plug-in " + m_library.Path() + " returned no object");
     return EXIT_USAGE;
   }
-  if (m_options.eCommand == ECommand::Version) return RunVersion();
   if (!Configure()) return EXIT_USAGE;
+  SLookupSettings settings;
+  settings.nRetries = m_options.nRetries;
+  settings.nDelayMs = m_options.nDelayMs;
+  settings.bClosest = m_options.bClosest;
+  settings.strProxy = m_options.strProxy;
+  m_pLookup = std::make_unique<CSongLookup>(*m_pPlugin, m_host, &m_trace, settings);
   int code = EXIT_NOT_FOUND;
   switch (m_options.eCommand) {
     case ECommand::Artist: code = RunArtist(); break;
@@ -140,22 +130,10 @@ int CCommandRunner::Run() {
 bool CCommandRunner::Configure() {
   m_pPlugin->SetHostCallback(&m_host);
   std::error_code ec;
-  if (!m_options.strLogDir.empty()) {
-    fs::create_directories(m_options.strLogDir, ec);
-    if (ec) {
-      PrintError("cannot create log folder " + m_options.strLogDir + ": " + ec.message());
-      return false;
-    }
-    CString folder(Utf8ToWide(fs::absolute(m_options.strLogDir, ec).string()));
-    m_pPlugin->SetProperty(L"LogFolder", &folder);
-  }
-  if (!m_options.strTraceLevel.empty()) {
-    CString level(Utf8ToWide(m_options.strTraceLevel));
-    m_pPlugin->SetProperty(L"TraceLevel", &level);
-  }
-  if (!m_options.strParentLog.empty()) {
-    CString parent(Utf8ToWide(fs::absolute(m_options.strParentLog, ec).string()));
-    m_pPlugin->SetProperty(L"ParentLogfilePath", &parent);
+  std::string error;
+  if (!m_trace.Setup(*m_pPlugin, error)) {
+    PrintError(error);
+    return false;
   }
   if (!m_options.bNoCache) {
     std::string dir = m_options.strCacheDir.empty() ? DefaultCacheDir() : m_options.strCacheDir;
@@ -179,191 +157,147 @@ bool CCommandRunner::Configure() {
   return true;
 }
 
-int CCommandRunner::RunVersion() {
-  CString name;
-  m_pPlugin->GetProperty(L"SourceName", &name);
-  std::map<std::string, std::string> info = ReadPluginInfo(m_library.Path());
-  std::string version = info.count("Version") != 0 ? info["Version"] : "unknown";
-  if (m_options.bJson) {
-    Emit({{"name", WideToUtf8(name.Str())}, {"version", version}, {"plugin", m_library.Path()}});
-  } else {
-    std::string text = WideToUtf8(name.Str()) + " " + version + "\n";
-    if (m_options.bVerbose) text += "plug-in: " + m_library.Path() + "\n";
-    WriteStdout(text, m_bOutputFailed);
-  }
-  return EXIT_FOUND;
+int CCommandRunner::Fail(const SFailure& failure) {
+  PrintError(failure.strMessage);
+  if (m_options.bJson)
+    Emit(ErrorObject(failure));
+  else
+    FinishWithoutOutput();
+  return ExitCodeOf(failure.eKind);
 }
 
 int CCommandRunner::RunArtist() {
   const std::wstring artist = Utf8ToWide(m_options.vecArgs.at(0));
-  SStats before = ReadStats();
-  CString url;
-  BOOL found = m_pPlugin->FindArtistUrl(artist, url);
-  SStats after = ReadStats();
-  if (hostplatform::StopRequested()) return Interrupted();
-  if (found != 0 && !url.IsEmpty()) {
-    if (m_options.bJson)
-      Emit({{"artist", WideToUtf8(artist)}, {"url", WideToUtf8(url.Str())}});
-    else
-      EmitText(OneLine(url.Str()) + "\n");
-    return EXIT_FOUND;
-  }
-  if (DownloadFailed(before, after)) {
-    PrintError(DownloadFailure(after.nSuccessful == before.nSuccessful
-                                   ? IndexAddress(artist)
-                                   : "the preceding artist index page on " + WideToUtf8(m_host.Ignore().LastHost())));
-  } else {
-    PrintError(ArtistNotFound(artist));
-  }
-  FinishWithoutOutput();
-  return EXIT_NOT_FOUND;
-}
-
-int CCommandRunner::ListSongs(const std::wstring& artist, std::list<SongListEntry>& songs) {
-  songs.clear();
-  SongListEntry sentinel;
-  sentinel.SourceId = SENTINEL_ID;
-  songs.push_back(sentinel);
-  SStats before = ReadStats();
-  int count = m_pPlugin->FindArtistSongList(artist, songs);
-  SStats after = ReadStats();
-  if (hostplatform::StopRequested()) return Interrupted();
-  if (count > 0) return EXIT_FOUND;
-  bool untouched = songs.size() == 1 && songs.front().SourceId == SENTINEL_ID;
-  songs.clear();
-  if (!untouched) {
-    PrintError("no songs are listed on the page of " + Quote(OneLine(artist)));
-  } else if (!DownloadFailed(before, after)) {
-    PrintError(ArtistNotFound(artist));
-  } else if (after.nSuccessful == before.nSuccessful) {
-    PrintError(DownloadFailure(IndexAddress(artist)));
-  } else {
-    // The index was read, so either its second page or the artist page
-    // failed. Asking for the address once more tells which.
-    CString url;
-    SStats probe = ReadStats();
-    BOOL found = m_pPlugin->FindArtistUrl(artist, url);
-    if (hostplatform::StopRequested()) return Interrupted();
-    if (found != 0 && !url.IsEmpty() && !DownloadFailed(probe, ReadStats()))
-      PrintError(DownloadFailure(Address(url.Str())));
-    else
-      PrintError(DownloadFailure("the artist index on " + WideToUtf8(m_host.Ignore().LastHost())));
-  }
-  FinishWithoutOutput();
-  return EXIT_NOT_FOUND;
+  std::wstring url;
+  SFailure failure;
+  if (m_pLookup->FindArtist(artist, url, failure) != EOutcome::Found) return Fail(failure);
+  if (m_options.bJson)
+    Emit({{"artist", WideToUtf8(PageArtist(url))}, {"query", WideToUtf8(artist)}, {"url", WideToUtf8(url)}});
+  else
+    EmitText(OneLine(url) + "\n");
+  return EXIT_FOUND;
 }
 
 int CCommandRunner::RunSongs() {
   const std::wstring artist = Utf8ToWide(m_options.vecArgs.at(0));
+  std::wstring artistUrl;
   std::list<SongListEntry> songs;
-  int code = ListSongs(artist, songs);
-  if (code != EXIT_FOUND) return code;
+  SFailure failure;
+  EOutcome outcome = m_pLookup->ListSongs(artist, artistUrl, songs, failure);
+  if (outcome != EOutcome::Found && !failure.bNoSongs) return Fail(failure);
   if (m_options.bJson) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const SongListEntry& song : songs)
       list.push_back({{"title", WideToUtf8(song.Title)}, {"url", WideToUtf8(song.Url)}});
-    Emit({{"artist", WideToUtf8(artist)}, {"songs", std::move(list)}});
+    Emit({{"artist", WideToUtf8(PageArtist(artistUrl))},
+          {"query", WideToUtf8(artist)},
+          {"url", WideToUtf8(artistUrl)},
+          {"songs", std::move(list)}});
   } else {
     std::string text;
     for (const SongListEntry& song : songs) text += OneLine(song.Title) + "\t" + OneLine(song.Url) + "\n";
     EmitText(text);
   }
+  if (failure.bNoSongs) {
+    PrintError(failure.strMessage);
+    return EXIT_NOT_FOUND;
+  }
   return EXIT_FOUND;
 }
 
-bool CCommandRunner::FetchLyrics(const std::wstring& url, CString& lyrics, std::string& reason) {
-  SStats before = ReadStats();
-  BOOL found = m_pPlugin->GetLyrics(url, lyrics);
-  SStats after = ReadStats();
-  if (found != 0 && !lyrics.IsEmpty()) return true;
-  if (hostplatform::StopRequested())
-    reason = "interrupted";
-  else if (DownloadFailed(before, after))
-    reason = DownloadFailure(Address(url));
-  else
-    reason = "no lyrics on " + Address(url) + " (the page has no lyrics box, or may not show these lyrics)";
-  return false;
-}
-
 int CCommandRunner::RunLyrics() {
-  std::wstring url;
+  SFailure failure;
   if (m_options.vecArgs.size() == 1) {
-    url = Utf8ToWide(m_options.vecArgs[0]);
-  } else {
-    const std::wstring artist = Utf8ToWide(m_options.vecArgs.at(0));
-    const std::wstring title = Utf8ToWide(m_options.vecArgs.at(1));
-    std::list<SongListEntry> songs;
-    int code = ListSongs(artist, songs);
-    if (code != EXIT_FOUND) return code;
-    std::vector<std::wstring> titles;
-    std::vector<const SongListEntry*> entries;
-    for (const SongListEntry& song : songs) {
-      titles.push_back(song.Title);
-      entries.push_back(&song);
-    }
-    STitleChoice choice = ChooseTitle(titles, title);
-    const SongListEntry& song = *entries.at(choice.nIndex);
-    if (!choice.bExact)
-      PrintError("no song titled " + Quote(OneLine(title)) + " by " + Quote(OneLine(artist)) + "; using " +
-                 Quote(OneLine(song.Title)));
-    url = song.Url;
+    const std::wstring url = Utf8ToWide(m_options.vecArgs[0]);
+    std::wstring lyrics;
+    if (m_pLookup->FetchLyrics(url, lyrics, failure) != EOutcome::Found) return Fail(failure);
+    if (m_options.bJson)
+      Emit({{"url", WideToUtf8(url)}, {"lyrics", WideToUtf8(lyrics)}});
+    else
+      EmitText(ToUnixLines(WideToUtf8(lyrics)));
+    return EXIT_FOUND;
   }
-  CString lyrics;
-  std::string reason;
-  if (!FetchLyrics(url, lyrics, reason)) {
-    if (hostplatform::StopRequested()) return Interrupted();
-    PrintError(reason);
-    FinishWithoutOutput();
-    return EXIT_NOT_FOUND;
-  }
+  SSong song;
+  std::string note;
+  EOutcome outcome =
+      m_pLookup->FindSong(Utf8ToWide(m_options.vecArgs.at(0)), Utf8ToWide(m_options.vecArgs.at(1)), song, note, failure);
+  if (!note.empty()) PrintError(note);
+  if (outcome != EOutcome::Found) return Fail(failure);
   if (m_options.bJson)
-    Emit({{"url", WideToUtf8(url)}, {"lyrics", WideToUtf8(lyrics.Str())}});
+    Emit({{"artist", WideToUtf8(song.strArtist)},
+          {"query", WideToUtf8(song.strQuery)},
+          {"title", WideToUtf8(song.strTitle)},
+          {"url", WideToUtf8(song.strUrl)},
+          {"match", song.strMatch},
+          {"lyrics", WideToUtf8(song.strLyrics)}});
   else
-    EmitText(ToUnixLines(WideToUtf8(lyrics.Str())));
+    EmitText(ToUnixLines(WideToUtf8(song.strLyrics)));
   return EXIT_FOUND;
 }
 
 int CCommandRunner::RunFetchAll() {
   const std::wstring artist = Utf8ToWide(m_options.vecArgs.at(0));
-  const fs::path outDir(m_options.strOutDir);
-  std::list<SongListEntry> songs;
-  int code = ListSongs(artist, songs);
-  if (code != EXIT_FOUND) return code;
-  std::error_code ec;
-  fs::create_directories(outDir, ec);
-  if (ec) {
-    PrintError("cannot create " + outDir.string() + ": " + ec.message());
+  COutputTemplate layout;
+  std::string error;
+  if (!m_options.strTemplate.empty() && !layout.Parse(m_options.strTemplate, error)) {
+    PrintError("--template: " + error);
+    return EXIT_USAGE;
+  }
+  // The folder must take files before the first download is spent on it.
+  COutputFolder folder(m_options.strOutDir);
+  if (!folder.Prepare(error)) {
+    PrintError(error);
     FinishWithoutOutput();
     return EXIT_NOT_FOUND;
   }
+  std::list<SongListEntry> songs;
+  std::wstring artistUrl;
+  SFailure listFailure;
+  if (m_pLookup->ListSongs(artist, artistUrl, songs, listFailure) != EOutcome::Found) return Fail(listFailure);
+  bool networkFailure = false;
 
-  CProgress progress(hostplatform::StderrIsTerminal());
-  CUniqueNamer namer;
+  CProgress progress(ChooseProgressStyle(hostplatform::StderrIsTerminal(), std::getenv("TERM"),
+                                         m_options.bNoProgress, m_options.bQuiet));
   nlohmann::ordered_json files = nlohmann::ordered_json::array();
   size_t saved = 0, skipped = 0, failed = 0, done = 0;
   bool interrupted = false;
+  bool writeFailed = false;
   for (const SongListEntry& song : songs) {
     if (hostplatform::StopRequested()) {
       interrupted = true;
       break;
     }
-    const std::string title = WideToUtf8(song.Title);
     progress.Update(done, songs.size(), OneLine(song.Title));
-    const std::string name = namer.Assign(SafeBaseName(song.Title), ".txt");
-    const fs::path path = outDir / name;
-    nlohmann::ordered_json file = {{"title", title}, {"url", WideToUtf8(song.Url)}, {"file", path.string()}};
-    if (!m_options.bForce && fs::exists(path, ec)) {
+    const std::string address = WideToUtf8(song.Url);
+    const std::string relative =
+        layout.Expand(FieldsFromPageAddress(song.Url, artist, song.Title), address, folder.MaxComponentBytes());
+    const COutputFolder::SPlacement placement = folder.Claim(address, relative);
+    nlohmann::ordered_json file = {{"title", WideToUtf8(song.Title)}, {"url", address}, {"file", placement.strPath}};
+    if (!m_options.bForce && placement.bSaved) {
       ++skipped;
       file["status"] = "skipped";
     } else {
-      CString lyrics;
-      std::string reason;
-      bool ok = FetchLyrics(song.Url, lyrics, reason);
-      if (!ok && hostplatform::StopRequested()) {
+      std::wstring lyrics;
+      SFailure failure;
+      EOutcome outcome = m_pLookup->FetchLyrics(song.Url, lyrics, failure);
+      if (outcome == EOutcome::Interrupted) {
         interrupted = true;
         break;
       }
-      if (ok && !WriteFileAtomically(path, ToUnixLines(WideToUtf8(lyrics.Str())), reason)) ok = false;
+      bool ok = outcome == EOutcome::Found;
+      std::string reason = failure.strMessage;
+      if (outcome == EOutcome::Network) networkFailure = true;
+      if (ok && !folder.Save(placement, address, ToUnixLines(WideToUtf8(lyrics)), reason)) {
+        // A full disk or a lost folder fails every later song the same way.
+        progress.Finish();
+        PrintError(reason);
+        ++failed;
+        file["status"] = "failed";
+        file["error"] = reason;
+        files.push_back(std::move(file));
+        writeFailed = true;
+        break;
+      }
       if (ok) {
         ++saved;
         file["status"] = "saved";
@@ -378,12 +312,13 @@ int CCommandRunner::RunFetchAll() {
     files.push_back(std::move(file));
     ++done;
   }
-  if (!interrupted) progress.Update(done, songs.size(), "");
+  if (!interrupted && !writeFailed) progress.Update(done, songs.size(), "");
   progress.Finish();
 
   if (m_options.bJson) {
     Emit({{"artist", WideToUtf8(artist)},
-          {"out", outDir.string()},
+          {"out", folder.Root()},
+          {"template", layout.Text()},
           {"saved", saved},
           {"skipped", skipped},
           {"failed", failed},
@@ -391,59 +326,19 @@ int CCommandRunner::RunFetchAll() {
           {"files", std::move(files)}});
   } else {
     EmitText("saved " + std::to_string(saved) + ", skipped " + std::to_string(skipped) + ", failed " +
-             std::to_string(failed) + " (" + outDir.string() + ")\n");
+             std::to_string(failed) + " (" + folder.Root() + ")\n");
   }
   if (interrupted) {
     PrintError("interrupted");
     return EXIT_INTERRUPTED;
   }
-  return failed == 0 ? EXIT_FOUND : EXIT_NOT_FOUND;
-}
-
-CCommandRunner::SStats CCommandRunner::ReadStats() {
-  SStats stats;
-  m_pPlugin->GetProperty(L"StatisticDownloadCounter", &stats.nDownloads);
-  m_pPlugin->GetProperty(L"StatisticSuccessfulDownloads", &stats.nSuccessful);
-  m_pPlugin->GetProperty(L"StatisticTotalDownloadTime", &stats.nMilliseconds);
-  return stats;
-}
-
-bool CCommandRunner::DownloadFailed(const SStats& before, const SStats& after) {
-  return after.nDownloads - before.nDownloads > after.nSuccessful - before.nSuccessful;
-}
-
-std::string CCommandRunner::DownloadFailure(const std::string& address) const {
-  std::string text = "download of " + address + " failed";
-  if (m_options.strProxy.empty())
-    text += "; if the wiki is reached through a proxy, name it with --proxy HOST:PORT";
-  else
-    text += " (through the proxy " + m_options.strProxy + ")";
-  return text;
-}
-
-std::string CCommandRunner::IndexAddress(const std::wstring& artist) const {
-  // The wiki's artist index: one category page per leading letter, "0" for
-  // digits, read from the artist's own name on.
-  std::wstring host = m_host.Ignore().LastHost();
-  std::wstring path = L"/index.php?title=Category:Artists_";
-  wchar_t lead = artist.empty() ? L'?' : artist[0];
-  if (lead >= L'a' && lead <= L'z') lead = static_cast<wchar_t>(lead - 32);
-  if (lead >= L'0' && lead <= L'9') lead = L'0';
-  path += lead;
-  path += L"&from=";
-  for (wchar_t c : artist) path += c == L' ' ? L'+' : c;
-  return Address(host + path);
-}
-
-std::string CCommandRunner::Address(const std::wstring& siteAddress) const {
-  std::string text = OneLine(siteAddress);
-  if (text.find("://") == std::string::npos) text = "http://" + text;
-  return text;
+  if (failed == 0) return EXIT_FOUND;
+  return networkFailure ? EXIT_NETWORK : EXIT_NOT_FOUND;
 }
 
 void CCommandRunner::Emit(nlohmann::ordered_json document) {
   if (m_options.bStats) {
-    SStats stats = ReadStats();
+    SDownloadStats stats = m_pLookup->Stats();
     document["stats"] = {{"downloads", stats.nDownloads},
                          {"successful_downloads", stats.nSuccessful},
                          {"download_time_ms", stats.nMilliseconds}};
@@ -458,15 +353,9 @@ void CCommandRunner::EmitText(const std::string& text) {
 
 void CCommandRunner::FinishWithoutOutput() {
   if (!m_options.bStats) return;
-  SStats stats = ReadStats();
+  SDownloadStats stats = m_pLookup->Stats();
   PrintError("downloads " + std::to_string(stats.nDownloads) + ", successful " + std::to_string(stats.nSuccessful) +
              ", download time " + std::to_string(stats.nMilliseconds) + " ms");
-}
-
-int CCommandRunner::Interrupted() {
-  PrintError("interrupted");
-  FinishWithoutOutput();
-  return EXIT_INTERRUPTED;
 }
 
 }  // namespace cli

@@ -15,6 +15,7 @@
 #define VERSEWELL_CLI_COMMANDS_H
 
 #include <list>
+#include <memory>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -22,11 +23,18 @@
 #include "cli/CliHost.h"
 #include "cli/Options.h"
 #include "cli/PluginLibrary.h"
+#include "cli/SongLookup.h"
+#include "cli/TraceWatch.h"
 
 namespace cli {
 
 // Writes "versewell: " + message + LF to standard error.
 void PrintError(const std::string& message);
+
+// `versewell --version`: the CLI's version, and the plug-in's path and
+// version read from its file without loading it ("not found" when there is
+// none). Always exit 0.
+int PrintVersion(const SOptions& options);
 
 class CCommandRunner {
  public:
@@ -38,42 +46,27 @@ class CCommandRunner {
   int Run();
 
  private:
-  struct SStats {
-    unsigned int nDownloads = 0;
-    unsigned int nSuccessful = 0;
-    unsigned int nMilliseconds = 0;
-  };
-
   bool Configure();
-  int RunVersion();
   int RunArtist();
   int RunSongs();
   int RunLyrics();
   int RunFetchAll();
 
-  // Lists the artist's songs; on failure prints the reason and returns the
-  // exit code (EXIT_FOUND on success).
-  int ListSongs(const std::wstring& artist, std::list<SongListEntry>& songs);
-  // Fetches one song's lyrics; on failure fills `reason` with a one-line text.
-  bool FetchLyrics(const std::wstring& url, CString& lyrics, std::string& reason);
-
-  SStats ReadStats();
-  static bool DownloadFailed(const SStats& before, const SStats& after);
-  std::string DownloadFailure(const std::string& address) const;
-  std::string IndexAddress(const std::wstring& artist) const;
-  std::string Address(const std::wstring& siteAddress) const;
-
   // Prints a JSON document (with "stats" added when asked) or, in text mode,
   // the statistics on standard error.
   void Emit(nlohmann::ordered_json document);
   void EmitText(const std::string& text);
+  // Reports a failure: the error line on stderr, and in JSON mode the error
+  // object on stdout. Returns the outcome's exit code.
+  int Fail(const SFailure& failure);
   void FinishWithoutOutput();
-  int Interrupted();
 
   const SOptions& m_options;
   CPluginLibrary& m_library;
   CCliHost m_host;
+  CTraceWatch m_trace;
   CLyricsDllInterface* m_pPlugin = nullptr;
+  std::unique_ptr<CSongLookup> m_pLookup;
   bool m_bOutputFailed = false;
 };
 

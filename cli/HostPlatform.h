@@ -12,6 +12,7 @@
 #ifndef VERSEWELL_CLI_HOST_PLATFORM_H
 #define VERSEWELL_CLI_HOST_PLATFORM_H
 
+#include <cstddef>
 #include <string>
 
 namespace hostplatform {
@@ -43,6 +44,22 @@ bool StderrIsTerminal();
 int StderrColumns();
 
 long ProcessId();
+// The id the plug-in's trace lines carry for the calling thread.
+unsigned long CurrentThreadId();
+
+// Creates a new folder only this user can enter, under the system's
+// temporary folder; empty with `error` set when that fails.
+std::string MakePrivateFolder(std::string& error);
+
+// The longest file name (bytes) the file system holding `folder` accepts;
+// 255 when it cannot tell.
+size_t MaxFileNameBytes(const std::string& folder);
+
+// Columns a terminal gives one character: 0 for combining marks and other
+// zero-width characters, 2 for East Asian wide and full-width characters
+// (CJK, Hangul, most emoji), 1 otherwise. Control characters count 0; the
+// caller keeps them out of what it draws.
+int CharacterColumns(char32_t c);
 
 }  // namespace hostplatform
 

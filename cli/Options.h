@@ -11,8 +11,9 @@ namespace cli {
 
 // Exit codes of the program.
 constexpr int EXIT_FOUND = 0;
-constexpr int EXIT_NOT_FOUND = 1;  // not found, or the operation failed
+constexpr int EXIT_NOT_FOUND = 1;  // not on the wiki: artist, song or lyrics absent, HTTP 404/410
 constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
+constexpr int EXIT_NETWORK = 3;    // any other failed download (network, proxy, server)
 constexpr int EXIT_INTERRUPTED = 130;
 
 enum class ECommand { None, Version, Artist, Songs, Lyrics, FetchAll };
@@ -32,9 +33,15 @@ struct SOptions {
   bool bJson = false;
   bool bStats = false;
   bool bVerbose = false;
+  unsigned nRetries = 2;   // extra attempts after a network failure or HTTP 429/5xx
+  unsigned nDelayMs = 0;   // pause between plug-in requests
+  bool bClosest = false;   // lyrics: take the closest title even when not close
+  bool bQuiet = false;       // nothing on stderr but errors
+  bool bNoProgress = false;  // no progress line
 
   std::string strOutDir;  // fetch-all
   bool bForce = false;    // fetch-all
+  std::string strTemplate;  // fetch-all; empty: the default layout
 };
 
 }  // namespace cli

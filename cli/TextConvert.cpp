@@ -1,5 +1,6 @@
 #include "cli/TextConvert.h"
 
+#include <cstdio>
 #include <locale>
 
 namespace cli {
@@ -161,5 +162,37 @@ std::wstring FoldCase(const std::wstring& text) {
   }
   return out;
 }
+
+std::string Echo(const std::wstring& text, size_t maxChars) {
+  std::string out;
+  size_t shown = 0;
+  for (wchar_t c : text) {
+    if (shown == maxChars) {
+      out += "...";
+      break;
+    }
+    ++shown;
+    unsigned long u = static_cast<unsigned long>(c);
+    char escape[16] = {0};
+    if (c == L'\n') {
+      out += "\\n";
+    } else if (c == L'\r') {
+      out += "\\r";
+    } else if (c == L'\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u == 0x7F) {
+      std::snprintf(escape, sizeof escape, "\\x%02lX", u);
+      out += escape;
+    } else if ((u >= 0x80 && u <= 0x9F) || u == 0x2028 || u == 0x2029) {
+      std::snprintf(escape, sizeof escape, "\\u%04lX", u);
+      out += escape;
+    } else {
+      out += WideToUtf8(std::wstring(1, c));
+    }
+  }
+  return out;
+}
+
+std::string Echo(const std::string& utf8, size_t maxChars) { return Echo(Utf8ToWide(utf8), maxChars); }
 
 }  // namespace cli

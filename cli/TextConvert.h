@@ -27,6 +27,13 @@ std::wstring TrimWide(const std::wstring& text);
 // knows a lower-case form for, ASCII-only when that locale is unavailable.
 std::wstring FoldCase(const std::wstring& text);
 
+// Text from the user or a page, fit to be echoed in a message: control
+// characters shown as escapes (\n, \t, \r, \xHH, \u0085), and cut to
+// `maxChars` characters with "..." after the cut.
+constexpr size_t MAX_ECHO_CHARS = 200;
+std::string Echo(const std::wstring& text, size_t maxChars = MAX_ECHO_CHARS);
+std::string Echo(const std::string& utf8, size_t maxChars = MAX_ECHO_CHARS);
+
 }  // namespace cli
 
 #endif  // VERSEWELL_CLI_TEXT_CONVERT_H

@@ -104,6 +104,12 @@ bool CTraceLog::IsOpen() {
   return m_bOpen;
 }
 
+bool CTraceLog::WillWrite(int level) {
+  CSingleLock lock(m_cs);
+  const int threshold = CTraceFileWriter::Instance().GetThreshold();
+  return m_bOpen && threshold != 0 && level <= threshold;
+}
+
 void TraceFormat(int level, const wchar_t* format, ...) {
   if (format == nullptr) return;
   CString text;

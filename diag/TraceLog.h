@@ -61,6 +61,10 @@ class CTraceLog {
   void SetParentLogPath(const CString& path);
   CString GetParentLogPath();
   bool IsOpen();
+  // Whether a line at `level` would be written now: the log is open and the
+  // level passes the threshold. Lets a caller skip composing a costly message
+  // that would be dropped (the answer may be stale by the time it logs).
+  bool WillWrite(int level);
 
  private:
   bool m_bOpen;

@@ -1,9 +1,24 @@
 // CCommonDllInterface::Download: the plug-in's one entry to the network.
 // Asks the host for the proxy and the ignore list, counts and times the
 // attempt, and runs HttpDownload with the object's code page.
+//
+// While HttpDownload runs, the transport asks the object's IsStopRequested
+// on this thread whenever it waits on the network, so a host's stop ends a
+// running download at once, in whatever phase it is. A stopped download is
+// a failed one: counted and timed as an attempt, traced with the
+// "Download fails: " line, and the ignore list is not told to remove.
 #include "http/DownloadFrontEnd.h"
 #include "platform/Clock.h"
+#include "platform/HttpTransport.h"
 #include "plugin/CommonDllInterface.h"
+
+namespace {
+
+bool AskObjectToStop(void* object) {
+  return static_cast<CCommonDllInterface<CLyricsDllInterface>*>(object)->IsStopRequested();
+}
+
+}  // namespace
 
 template <>
 BOOL CCommonDllInterface<CLyricsDllInterface>::Download(const CString& url, CString& page) {
@@ -20,7 +35,11 @@ BOOL CCommonDllInterface<CLyricsDllInterface>::Download(const CString& url, CStr
     ignore->AddIgnoredHost(UrlGetHost(UrlAddScheme(url, L"http")).GetString(), 1);
 
   const DWORD started = platform::GetTickCount();
-  const int result = HttpDownload(url, page, proxy, static_cast<UINT>(m_nCodePage), CString(), CString());
+  int result = 0;
+  {
+    platform::CScopedStopQuery stopQuery(&AskObjectToStop, this);
+    result = HttpDownload(url, page, proxy, static_cast<UINT>(m_nCodePage), CString(), CString());
+  }
   m_nTotalDownloadTime += platform::GetTickCount() - started;
   if (result != 0) ++m_nSuccessfulDownloads;
 

@@ -14,6 +14,9 @@
 //   data-available query fails ................ the call's code, TW
 //   chunk buffer, short read, file write ...... unchanged, TW
 //   stop flag ................................. unchanged, no trace
+//   a stop query that ends a waiting call ..... that call's code (12017)
+// The session: a failed WinHttpOpen (a proxy text the transport refuses)
+// writes a TW line naming the proxy, then fails the fetch at connect.
 // Added to keep hostile input out (each with a TW line):
 //   a CR, LF or NUL in the URL or referrer
 //   (inside, not trimmed away) ................ ERROR_WINHTTP_INVALID_URL
@@ -171,11 +174,16 @@ CHttpDownloaderBase::CHttpDownloaderBase(const std::string& proxy, const std::ws
       m_nStatusCode(0),
       m_nLastError(0) {
   const std::wstring proxyName = TrimW(Widen(proxy));
-  // A failed open is not checked here: it surfaces as a failed connect.
+  // A failed open surfaces as a failed connect. The line written here says
+  // why: a proxy text that cannot be used fails the session, and the fetch
+  // must not look like an ordinary network failure.
   if (!proxyName.empty())
     m_hSession = WinHttpOpen(g_szDefaultUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxyName.c_str());
   else
     m_hSession = WinHttpOpen(g_szDefaultUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr);
+  if (m_hSession == nullptr)
+    TraceFormat(TRACE_WARNING, L"CHttpDownloaderBase - WinHttpOpen error=[%d], Proxy: \"%s\"",
+                static_cast<int>(GetLastError()), proxyName.c_str());
 }
 
 CHttpDownloaderBase::~CHttpDownloaderBase() {
@@ -279,6 +287,10 @@ bool CHttpDownloaderBase::ReceiveResponse(bool acceptAnyStatus) {
     ok = WinHttpReceiveResponse(m_hRequest);
   } catch (...) {
     ok = false;
+    // The exception may have taken the transport's error with it (on
+    // Windows the unwinder resets the thread's last error): never report a
+    // failed call with code 0.
+    if (GetLastError() == 0) SetLastError(platform::ERROR_WINHTTP_INTERNAL_ERROR);
   }
   if (!ok) {
     m_nLastError = GetLastError();

@@ -3,6 +3,8 @@
 #include "platform/HttpTransport.h"
 
 #include <atomic>
+
+#include "platform/HttpTransportTesting.h"
 #include <mutex>
 
 #include "platform/NoDestructor.h"
@@ -21,12 +23,39 @@ HttpTransportTuning& TuningStore() {
 
 std::atomic<IHttpTransport*> g_currentTransport{nullptr};
 
+thread_local PFN_STOP_QUERY t_pfnStopQuery = nullptr;
+thread_local void* t_pStopContext = nullptr;
+thread_local bool t_bAskingStopQuery = false;
+
 IHttpTransport& Current() {
   IHttpTransport* t = g_currentTransport.load(std::memory_order_acquire);
   return t != nullptr ? *t : SystemHttpTransport();
 }
 
 }  // namespace
+
+CScopedStopQuery::CScopedStopQuery(PFN_STOP_QUERY query, void* context)
+    : m_pfnPrevious(t_pfnStopQuery), m_pPreviousContext(t_pStopContext) {
+  t_pfnStopQuery = query;
+  t_pStopContext = context;
+}
+
+CScopedStopQuery::~CScopedStopQuery() {
+  t_pfnStopQuery = m_pfnPrevious;
+  t_pStopContext = m_pPreviousContext;
+}
+
+bool IsStopQueryAnsweringStop() {
+  if (t_pfnStopQuery == nullptr) return false;
+  struct CAsking {
+    const bool bOuter = t_bAskingStopQuery;
+    CAsking() { t_bAskingStopQuery = true; }
+    ~CAsking() { t_bAskingStopQuery = bOuter; }
+  } asking;
+  return t_pfnStopQuery(t_pStopContext);
+}
+
+bool IsStopQueryBeingAskedForTesting() { return t_bAskingStopQuery; }
 
 HttpTransportTuning GetHttpTransportTuning() {
   std::lock_guard<std::mutex> lock(TuningMutex());

@@ -12,8 +12,20 @@
 // synchronous and block that thread. Installing a transport for tests is for
 // single-threaded set-up only.
 //
+// What every backend keeps, as WinHTTP does by default:
+//  - redirects: http -> https and https -> https are followed, at most 10
+//    hops; https -> http and every other scheme fail the call with
+//    ERROR_WINHTTP_REDIRECT_FAILED. Through a named proxy an https request
+//    goes through "CONNECT host:port" (443 unless the URL names a port);
+//  - certificates and host names are always verified against the system's
+//    CA store; a failed verification is ERROR_WINHTTP_SECURE_FAILURE;
+//  - a named proxy is "host", "host:port" or "[IPv6]:port"; without a port
+//    it is port 80. A proxy text that cannot be parsed fails Open (87): a
+//    session never falls back to a direct connection;
+//  - a stop query installed on the calling thread (CScopedStopQuery) ends a
+//    waiting call with ERROR_WINHTTP_OPERATION_CANCELLED, in every phase.
 // What the posix backend (libcurl) guarantees beyond WinHTTP's contract:
-//  - nothing but "http" is ever spoken, redirects included (at most 10);
+//  - nothing but "http" and "https" is ever spoken;
 //  - a CR, LF or NUL can never reach the request line or a header line:
 //    such a URL, referrer or header line is refused (12005 / 12153 / 87);
 //  - a transfer that stalls, or trickles below the tuning's rate for its
@@ -125,6 +137,38 @@ class IHttpTransport {
   // WinHttpCloseHandle: any of the three kinds.
   virtual bool CloseHandle(HINTERNET handle) = 0;
 };
+
+// The stop query of a thread: a function the transport asks, from the
+// thread that called it and never from any other, whether the caller wants
+// the running request ended. While a query is installed on the calling
+// thread, every transport call that waits on the network (SendRequest,
+// ReceiveResponse, QueryDataAvailable, ReadData) asks it before it starts
+// waiting and at least every STOP_POLL_INTERVAL_MS while it waits, whatever
+// the phase: resolving, connecting, sending, waiting for the response head,
+// reading the body. Once the query answers true the call fails with
+// ERROR_WINHTTP_OPERATION_CANCELLED and so does every later waiting call on
+// that request; the caller closes it. The query must be cheap and must not
+// call the transport.
+typedef bool (*PFN_STOP_QUERY)(void* context);
+constexpr DWORD STOP_POLL_INTERVAL_MS = 50;
+
+// Installs a stop query on the calling thread for the object's lifetime and
+// restores the one it replaced. Create and destroy it on the same thread.
+class CScopedStopQuery {
+ public:
+  CScopedStopQuery(PFN_STOP_QUERY query, void* context);
+  ~CScopedStopQuery();
+  CScopedStopQuery(const CScopedStopQuery&) = delete;
+  CScopedStopQuery& operator=(const CScopedStopQuery&) = delete;
+
+ private:
+  PFN_STOP_QUERY m_pfnPrevious;
+  void* m_pPreviousContext;
+};
+
+// For backends: asks the calling thread's stop query; false when none is
+// installed.
+bool IsStopQueryAnsweringStop();
 
 // Knobs of the posix backend, process-wide. The defaults are close to
 // WinHTTP's (60 s connect, 30 s send and receive) plus the trickle guard:

@@ -5,9 +5,10 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake pkg-config clang
+  build-essential cmake pkg-config clang libclang-rt-14-dev
   libboost-regex1.81-dev
   libcurl4-openssl-dev
+  libssl-dev openssl
   libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev

@@ -10,6 +10,7 @@
 # x86_64, checks the i686 DLL with objdump, and runs the x86_64 test suite
 # under wine64. The i686 build is never run: these machines cannot execute
 # 32-bit x86 code, natively or under Wine.
+#        scripts/test.sh fuzz       (fuzz targets only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -38,6 +39,15 @@ if [ "$which" = all ] || [ "$which" = asan ]; then
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
   run asan -DCMAKE_BUILD_TYPE=Debug -DVERSEWELL_SANITIZE=ON
+fi
+# Fuzz stage: builds the libFuzzer targets with clang and runs each for 20 s
+# from its seed corpus (new entries stay under build/, never in fuzz/corpus).
+fuzz_stage() {
+  echo "=== fuzz: build with clang and smoke-run every target"
+  FUZZ_BUILD_DIR=build/fuzz FUZZ_WORK_DIR=build/fuzz-ci FUZZ_JOBS="$jobs" ./scripts/fuzz.sh 20
+}
+if [ "$which" = all ] || [ "$which" = fuzz ]; then
+  fuzz_stage
 fi
 if [ "$which" = all ] || [ "$which" = windows ]; then
   stage_start=$(date +%s)

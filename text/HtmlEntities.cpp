@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "diag/TraceLevels.h"
+#include "diag/TraceLog.h"
 #include "text/NarrowMessage.h"
 
 namespace {
@@ -274,10 +275,43 @@ class CNumericStream {
   std::vector<int64_t> m_start;   // start of the reference each character may continue
 };
 
-void ReportBadReference(const BadReference& bad, const std::wstring& whole) {
+// Input characters replayed past the end of an excerpt, so that references
+// that begin inside it and close a little later show decoded. (Only a
+// reference whose digits run further than this past the excerpt can show
+// as the procedure had not yet decoded it.)
+constexpr size_t EXCERPT_LOOKAHEAD = 256;
+
+// The report of a bad reference that ends the settled output. The string the
+// literal procedure has at this moment is the settled output followed by the
+// rest of the input replayed with the steps recorded so far; only as much of
+// the rest is replayed as the quote needs.
+void ReportBadReference(const BadReference& bad, const std::wstring& settled, CReplacementSteps& steps,
+                        const std::wstring& text, size_t next) {
+  const size_t n = text.size();
+  CNumericStream rest(steps, false, std::min(n - next, BAD_REFERENCE_QUOTE_LIMIT + EXCERPT_LOOKAHEAD));
+  size_t k = next;
+  size_t afterEnough = 0;  // input characters pushed since the excerpt was full
+  for (; k < n && afterEnough < EXCERPT_LOOKAHEAD; ++k) {
+    rest.Push(text[k]);
+    if (settled.size() + rest.Output().size() > BAD_REFERENCE_QUOTE_LIMIT &&
+        rest.Output().size() > BAD_REFERENCE_CONTEXT)
+      ++afterEnough;
+  }
+  const std::wstring& after = rest.Output();
+  std::string quoted;
+  if (k == n && settled.size() + after.size() <= BAD_REFERENCE_QUOTE_LIMIT) {
+    quoted = "\"" + NarrowForMessage((settled + after).c_str()) + "\"";
+  } else {
+    const size_t start = settled.size() - bad.text.size();
+    const size_t from = start > BAD_REFERENCE_CONTEXT ? start - BAD_REFERENCE_CONTEXT : 0;
+    const size_t tail = std::min(after.size(), BAD_REFERENCE_CONTEXT);
+    const std::wstring excerpt = settled.substr(from) + after.substr(0, tail);
+    const bool cutAtEnd = tail < after.size() || k < n;
+    quoted = "\"" + std::string(from > 0 ? "..." : "") + NarrowForMessage(excerpt.c_str()) +
+             (cutAtEnd ? "..." : "") + "\" (excerpt of a text of " + std::to_string(n) + " characters)";
+  }
   LogNarrowMessage(TRACE_ERROR, "Bad &#nnn; code: \"" + NarrowForMessage(bad.text.c_str()) + "\" => " +
-                                    std::to_string(bad.value) + " ; string is:\n\t\"" +
-                                    NarrowForMessage(whole.c_str()) + "\"");
+                                    std::to_string(bad.value) + " ; string is:\n\t" + quoted);
 }
 
 void DecodeNumeric(std::wstring& text) {
@@ -301,13 +335,11 @@ void DecodeNumeric(std::wstring& text) {
       continue;
     }
     ++reported;
-    // The string as the literal procedure has it now: what is settled so
-    // far, then the rest of the input with the replacements already made.
-    CNumericStream rest(steps, false, n - i);
-    for (size_t k = i + 1; k < n; ++k) rest.Push(text[k]);
-    ReportBadReference(bad, stream.Output() + rest.Output());
+    // Composing the report costs a replay; skip it when the line would be
+    // dropped anyway.
+    if (g_TraceLog.WillWrite(TRACE_ERROR)) ReportBadReference(bad, stream.Output(), steps, text, i + 1);
   }
-  if (unreported > 0) {
+  if (unreported > 0 && g_TraceLog.WillWrite(TRACE_ERROR)) {
     LogNarrowMessage(TRACE_ERROR, "Bad &#nnn; code: " + std::to_string(unreported) +
                                       " more references left unchanged and not reported");
   }

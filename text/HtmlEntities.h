@@ -10,13 +10,17 @@
 // stays and is reported once per occurrence at TRACE_ERROR with the string
 // as it stands at that moment; after MAX_REPORTED_BAD_REFERENCES such
 // reports one closing line counts the rest, so hostile text cannot flood the
-// log. Hexadecimal references, unknown names and references without ";"
+// log. A string longer than BAD_REFERENCE_QUOTE_LIMIT characters is quoted
+// as an excerpt: up to BAD_REFERENCE_CONTEXT characters on either side of
+// the reference, "..." where it is cut, then " (excerpt of a text of N
+// characters)" with the length the numeric pass was given. A report is only
+// composed when the trace log will write it. Hexadecimal references, unknown names and references without ";"
 // stay unchanged and are not reported. An empty string logs "Input string
 // is empty" at TRACE_WARNING.
 //
 // Cost: linear in the text length, whatever the mix of references (one scan
-// for the named pass, one streaming pass for the numeric references); each
-// report costs one copy of the text.
+// for the named pass, one streaming pass for the numeric references); a
+// report that is written costs the excerpt (and the reference), not the text.
 // Failure: nothing is raised for bad references; allocation failures raise
 //   std::bad_alloc. Threads: any thread; the table is read-only.
 #ifndef VERSEWELL_TEXT_HTML_ENTITIES_H
@@ -38,6 +42,8 @@ extern const NamedEntity NamedEntityTable[];
 extern const size_t NAMED_ENTITY_COUNT;
 
 constexpr int MAX_REPORTED_BAD_REFERENCES = 20;
+constexpr size_t BAD_REFERENCE_QUOTE_LIMIT = 200;
+constexpr size_t BAD_REFERENCE_CONTEXT = 100;
 
 void DecodeHtmlEntities(std::wstring& text);
 void DecodeHtmlEntities(CString& text);

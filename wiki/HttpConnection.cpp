@@ -1,13 +1,17 @@
 #include "wiki/HttpConnection.h"
 
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
+
+#include "wiki/TlsContext.h"
 
 namespace wiki {
 namespace {
@@ -55,6 +59,10 @@ const char* ReasonPhrase(int status) {
 CHttpConnection::CHttpConnection(int fd, const std::atomic<bool>& stopping) : m_fd(fd), m_stopping(stopping) {}
 
 CHttpConnection::~CHttpConnection() {
+  if (m_pSsl != nullptr) {
+    SSL_shutdown(m_pSsl);  // one close_notify, no wait for the peer's
+    SSL_free(m_pSsl);
+  }
   if (m_fd >= 0) {
     shutdown(m_fd, SHUT_WR);
     close(m_fd);
@@ -73,13 +81,16 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || m_stopping.load()) return false;
-    pollfd p{m_fd, POLLIN, 0};
-    int r = poll(&p, 1, static_cast<int>(left.count() < 200 ? left.count() : 200));
-    if (r < 0 && errno != EINTR) return false;
-    if (r <= 0) continue;
+    if (m_pSsl == nullptr || SSL_pending(m_pSsl) == 0) {
+      pollfd p{m_fd, POLLIN, 0};
+      int r = poll(&p, 1, static_cast<int>(left.count() < 200 ? left.count() : 200));
+      if (r < 0 && errno != EINTR) return false;
+      if (r <= 0) continue;
+    }
     char chunk[4096];
-    ssize_t n = recv(m_fd, chunk, sizeof chunk, 0);
-    if (n <= 0) return false;
+    long n = Receive(chunk, sizeof chunk);
+    if (n < 0) continue;  // TLS record not complete yet
+    if (n == 0) return false;
     buffer.append(chunk, static_cast<size_t>(n));
     headEnd = buffer.find("\r\n\r\n");
   }
@@ -100,6 +111,7 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
     status = 400;
     return false;
   }
+  const bool connect = request.method == "CONNECT";
 
   size_t pos = lineEnd + 2;
   while (pos < headEnd) {
@@ -111,6 +123,15 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
     pos = end + 2;
   }
 
+  // Authority form "host:port", for CONNECT only.
+  if (connect) {
+    size_t colon = request.target.rfind(':');
+    if (colon == std::string::npos || colon == 0 || request.target[0] == '/') {
+      status = 400;
+      return false;
+    }
+    return true;
+  }
   // Absolute form "http://host[:port]/path?query" or origin form "/path?query".
   std::string target = request.target;
   size_t scheme = target.find("://");
@@ -131,7 +152,50 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
   return true;
 }
 
+long CHttpConnection::Receive(char* buffer, size_t size) {
+  if (m_pSsl == nullptr) {
+    ssize_t n = recv(m_fd, buffer, size, 0);
+    return n < 0 && errno == EINTR ? -1 : (n < 0 ? 0 : static_cast<long>(n));
+  }
+  int n = SSL_read(m_pSsl, buffer, static_cast<int>(size));
+  if (n > 0) return n;
+  int e = SSL_get_error(m_pSsl, n);
+  return e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE ? -1 : 0;
+}
+
+bool CHttpConnection::StartsWithTlsHandshake() {
+  pollfd p{m_fd, POLLIN, 0};
+  int r;
+  do {
+    r = poll(&p, 1, HEAD_READ_TIMEOUT_MS);
+  } while (r < 0 && errno == EINTR);
+  unsigned char first = 0;
+  return r > 0 && recv(m_fd, &first, 1, MSG_PEEK) == 1 && first == 0x16;  // TLS record type "handshake"
+}
+
+bool CHttpConnection::StartTls(const CTlsContext& tls) {
+  if (m_pSsl != nullptr) return false;
+  m_pSsl = tls.NewSession(m_fd);
+  if (m_pSsl == nullptr) return false;
+  // A client that stalls in the handshake must not hold the thread forever.
+  timeval limit{HEAD_READ_TIMEOUT_MS / 1000, 0};
+  setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  bool ok = SSL_accept(m_pSsl) == 1;
+  timeval none{0, 0};
+  setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+  return ok;
+}
+
 bool CHttpConnection::Send(const char* data, size_t size) {
+  if (m_pSsl != nullptr) {
+    while (size > 0) {
+      int n = SSL_write(m_pSsl, data, static_cast<int>(size < 65536 ? size : 65536));
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
   while (size > 0) {
     ssize_t n = send(m_fd, data, size, MSG_NOSIGNAL);
     if (n < 0) {

@@ -3,7 +3,8 @@
 //
 // The server answers one request per connection and closes it
 // ("Connection: close"), which is all the plug-in's one-download-per-session
-// client needs. A connection belongs to the one thread that serves it.
+// client needs; a "CONNECT host:port" tunnel carries one more request, over
+// TLS. A connection belongs to the one thread that serves it.
 // Failures (a client that goes away, a head that is too large or malformed)
 // are results, never exceptions; writes never raise SIGPIPE.
 #ifndef VERSEWELL_WIKI_HTTP_CONNECTION_H
@@ -14,15 +15,19 @@
 #include <utility>
 #include <vector>
 
+typedef struct ssl_st SSL;
+
 namespace wiki {
+
+class CTlsContext;
 
 struct WikiRequest {
   std::string method;
-  std::string target;   // as sent: absolute form or origin form
+  std::string target;   // as sent: absolute form, origin form, or "host:port" for CONNECT
   std::string version;
   std::string rawHead;  // request line and header lines exactly as received, blank line included
   std::vector<std::pair<std::string, std::string>> headers;
-  std::string path;     // the target's path, still percent-encoded, always beginning with "/"
+  std::string path;     // the target's path, still percent-encoded, always beginning with "/" (empty for CONNECT)
   std::string query;    // the text after the first '?', still encoded
 };
 
@@ -41,6 +46,14 @@ class CHttpConnection {
   // usable; `status` then holds the status to answer with (0: just close).
   bool ReadRequest(WikiRequest& request, int& status);
 
+  // True when the client's first byte, waited for at most the head read
+  // time, opens a TLS handshake. Reads nothing.
+  bool StartsWithTlsHandshake();
+  // Runs the server side of a TLS handshake; from then on every read and
+  // write goes through TLS. False when the handshake fails.
+  bool StartTls(const CTlsContext& tls);
+  bool IsTls() const { return m_pSsl != nullptr; }
+
   // Writes all bytes; false when the client has gone.
   bool Send(const std::string& bytes);
   bool Send(const char* data, size_t size);
@@ -56,8 +69,11 @@ class CHttpConnection {
                     const std::vector<std::string>& extraHeaders = {}, bool headOnly = false);
 
  private:
+  long Receive(char* buffer, size_t size);
+
   int m_fd;
   const std::atomic<bool>& m_stopping;
+  SSL* m_pSsl = nullptr;
 };
 
 // The usual reason phrase of a status code ("Not Found"); "Unknown" for codes

@@ -2,12 +2,21 @@
 // wiki/CONTENT-FORMAT.md) on 127.0.0.1 only, as an HTTP proxy for the wiki's
 // host and as an origin server, plus the bad-server modes under /_test/.
 //
-//   versewell-wiki --root DIR [--port N] [--log]
+//   versewell-wiki --root DIR [--port N] [--log] [--tls-cert FILE --tls-key FILE] [--stall-accept]
 //
 // Prints "listening on 127.0.0.1:PORT" on standard output once it accepts
 // connections (--port 0, the default, picks a free port). SIGINT or SIGTERM
 // stop it: it stops accepting, lets running responses end (they give up
 // their pauses at once) and exits 0.
+//
+// With a certificate and key it also speaks HTTPS on the same port: a
+// connection that opens with a TLS handshake is served over TLS, and as a
+// proxy it answers "CONNECT host:port" itself, serving the tunnel's request
+// over TLS as that host. It never connects anywhere.
+//
+// With --stall-accept it plays a server that never answers a connection:
+// it listens, fills its own accept queue, never accepts, so a client stays
+// stuck in connecting.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -31,6 +40,7 @@
 #include "wiki/ContentSite.h"
 #include "wiki/HttpConnection.h"
 #include "wiki/TestModes.h"
+#include "wiki/TlsContext.h"
 
 namespace {
 
@@ -40,6 +50,7 @@ std::mutex g_activeMutex;
 std::condition_variable g_activeChanged;
 int g_active = 0;
 bool g_log = false;
+const wiki::CTlsContext* g_pTls = nullptr;  // set once before the first connection
 
 void OnSignal(int) {
   int saved = errno;
@@ -50,24 +61,63 @@ void OnSignal(int) {
 }
 
 int Usage(const char* why) {
-  std::fprintf(stderr, "versewell-wiki: %s\nusage: versewell-wiki --root DIR [--port N] [--log]\n", why);
+  std::fprintf(stderr,
+               "versewell-wiki: %s\nusage: versewell-wiki --root DIR [--port N] [--log] "
+               "[--tls-cert FILE --tls-key FILE] [--stall-accept]\n",
+               why);
   return 2;
+}
+
+// Reads one request and answers it. A CONNECT (when TLS is configured, and
+// not inside a tunnel already) is answered with 200, and the request that
+// follows inside the tunnel is served over TLS.
+void ServeRequest(wiki::CHttpConnection& connection, const wiki::CContentSite* site) {
+  wiki::WikiRequest request;
+  int status = 0;
+  if (!connection.ReadRequest(request, status)) {
+    if (status != 0) connection.SendResponse(status, "text/plain", std::string(wiki::ReasonPhrase(status)) + "\n");
+    return;
+  }
+  if (g_log)
+    std::fprintf(stderr, "versewell-wiki: %s %s%s\n", request.method.c_str(), request.target.c_str(),
+                 connection.IsTls() ? " (tls)" : "");
+  if (request.method == "CONNECT") {
+    if (g_pTls == nullptr || connection.IsTls()) {
+      connection.SendResponse(400, "text/plain", std::string(wiki::ReasonPhrase(400)) + "\n");
+      return;
+    }
+    if (connection.Send("HTTP/1.1 200 Connection established\r\n\r\n") && connection.StartTls(*g_pTls))
+      ServeRequest(connection, site);
+    return;
+  }
+  if (request.path.compare(0, std::strlen(wiki::TEST_PREFIX), wiki::TEST_PREFIX) == 0)
+    wiki::ServeTestMode(request, connection);
+  else
+    site->Serve(request, connection);
+}
+
+// Connects to the listener until a connection attempt stays unanswered: the
+// accept queue is then full, and every later client waits in connect. The
+// sockets stay open for the server's lifetime.
+void FillAcceptQueue(const sockaddr_in& addr) {
+  for (int i = 0; i < 64; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) continue;
+    if (errno != EINPROGRESS) {
+      close(fd);
+      return;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, 200) == 0) return;  // this one is stuck: the queue is full
+  }
 }
 
 void ServeConnection(int fd, const wiki::CContentSite* site) {
   {
     wiki::CHttpConnection connection(fd, g_stopping);
-    wiki::WikiRequest request;
-    int status = 0;
-    if (connection.ReadRequest(request, status)) {
-      if (g_log) std::fprintf(stderr, "versewell-wiki: %s %s\n", request.method.c_str(), request.target.c_str());
-      if (request.path.compare(0, std::strlen(wiki::TEST_PREFIX), wiki::TEST_PREFIX) == 0)
-        wiki::ServeTestMode(request, connection);
-      else
-        site->Serve(request, connection);
-    } else if (status != 0) {
-      connection.SendResponse(status, "text/plain", std::string(wiki::ReasonPhrase(status)) + "\n");
-    }
+    if (g_pTls == nullptr || !connection.StartsWithTlsHandshake() || connection.StartTls(*g_pTls))
+      ServeRequest(connection, site);
   }
   std::lock_guard<std::mutex> lock(g_activeMutex);
   --g_active;
@@ -78,7 +128,10 @@ void ServeConnection(int fd, const wiki::CContentSite* site) {
 
 int main(int argc, char** argv) {
   std::string root;
+  std::string tlsCert;
+  std::string tlsKey;
   long port = 0;
+  bool stallAccept = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--root" && i + 1 < argc) {
@@ -89,6 +142,12 @@ int main(int argc, char** argv) {
       if (end == nullptr || *end != '\0' || port < 0 || port > 65535) return Usage("bad --port");
     } else if (arg == "--log") {
       g_log = true;
+    } else if (arg == "--stall-accept") {
+      stallAccept = true;
+    } else if (arg == "--tls-cert" && i + 1 < argc) {
+      tlsCert = argv[++i];
+    } else if (arg == "--tls-key" && i + 1 < argc) {
+      tlsKey = argv[++i];
     } else {
       return Usage(("unknown argument " + arg).c_str());
     }
@@ -96,6 +155,13 @@ int main(int argc, char** argv) {
   if (root.empty()) return Usage("--root is required");
   struct stat st {};
   if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Usage("--root is not a folder");
+  if (tlsCert.empty() != tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
+  wiki::CTlsContext tls;
+  if (!tlsCert.empty()) {
+    std::string error;
+    if (!tls.Load(tlsCert, tlsKey, error)) return Usage(("cannot load the TLS certificate: " + error).c_str());
+    g_pTls = &tls;
+  }
 
   if (pipe(g_signalPipe) != 0) return 1;
   fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
@@ -114,18 +180,21 @@ int main(int argc, char** argv) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener, 128) != 0) {
+  if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listener, stallAccept ? 0 : 128) != 0) {
     std::fprintf(stderr, "versewell-wiki: cannot listen on 127.0.0.1:%ld: %s\n", port, std::strerror(errno));
     return 1;
   }
   socklen_t len = sizeof addr;
   getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  if (stallAccept) FillAcceptQueue(addr);
   std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(ntohs(addr.sin_port)));
   std::fflush(stdout);
 
   const wiki::CContentSite site(root);
   for (;;) {
-    pollfd fds[2] = {{listener, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+    // Stalling, the listener is not watched: only the stop signal ends the wait.
+    pollfd fds[2] = {{listener, static_cast<short>(stallAccept ? 0 : POLLIN), 0}, {g_signalPipe[0], POLLIN, 0}};
     int r = poll(fds, 2, -1);
     if (r < 0) {
       if (errno == EINTR) continue;

@@ -4,11 +4,16 @@
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#include <unicode/uchar.h>
 
 #include <atomic>
 #include <climits>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace hostplatform {
 namespace {
@@ -79,5 +84,38 @@ int StderrColumns() {
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+unsigned long CurrentThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+
+std::string MakePrivateFolder(std::string& error) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+  std::string pattern = base + "/versewell-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {  // mode 0700
+    error = "cannot create a folder in " + base + ": " + std::strerror(errno);
+    return std::string();
+  }
+  return std::string(buffer.data());
+}
+
+size_t MaxFileNameBytes(const std::string& folder) {
+  long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 && limit < 4096 ? static_cast<size_t>(limit) : 255;
+}
+
+int CharacterColumns(char32_t c) {
+  if (c > 0x10FFFF) return 1;
+  UChar32 u = static_cast<UChar32>(c);
+  int8_t category = u_charType(u);
+  if (category == U_CONTROL_CHAR) return 0;
+  if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK || category == U_FORMAT_CHAR) return 0;
+  if (c >= 0x1160 && c <= 0x11FF) return 0;  // Hangul medial vowels and final consonants join the syllable
+  int width = u_getIntPropertyValue(u, UCHAR_EAST_ASIAN_WIDTH);
+  if (width == U_EA_WIDE || width == U_EA_FULLWIDTH) return 2;
+  if (u_hasBinaryProperty(u, UCHAR_EMOJI_PRESENTATION)) return 2;
+  return 1;
+}
 
 }  // namespace hostplatform

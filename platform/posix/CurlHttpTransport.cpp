@@ -7,6 +7,14 @@
 // QueryDataAvailable / ReadData until the next chunk of the body has
 // arrived. Body bytes wait in the request's buffer between the calls; the
 // transfer is driven only while that buffer is empty.
+//
+// Waiting happens only in Drive, on the calling thread: it polls the multi
+// handle for at most STOP_POLL_INTERVAL_MS at a time and asks the thread's
+// stop query between the polls, so a stop ends the call in every phase.
+// libcurl's own threads (the resolver) never see the query.
+//
+// Redirects are libcurl's, limited to http and https; the pre-request hook
+// refuses the step from https back to http before a byte of it is sent.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -22,9 +30,11 @@
 
 #include "platform/ErrorText.h"
 #include "platform/HttpTransport.h"
+#include "platform/HttpTransportTesting.h"
 #include "platform/NoDestructor.h"
 #include "platform/Path.h"
 #include "platform/posix/CurlErrorMap.h"
+#include "platform/posix/ProxyText.h"
 
 namespace platform {
 namespace {
@@ -89,6 +99,8 @@ struct CRequestHandle : CHandle {
   size_t bodyPos = 0;
   bool done = false;
   DWORD error = 0;
+  bool wentSecure = false;       // some hop of this request was https
+  bool redirectRefused = false;  // a hop from https back to http was stopped
   Clock::time_point sendStart;
   Clock::time_point lastActivity;
   char errorText[CURL_ERROR_SIZE] = {};
@@ -159,26 +171,19 @@ std::string Trim(const std::string& s) {
   return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-// One entry of a WinHTTP proxy list: "http=host:port" wins, else the first
-// entry without a scheme prefix. Empty when nothing usable is there.
-std::string PickProxy(const std::string& list) {
-  std::vector<std::string> entries;
-  std::string current;
-  for (char c : list) {
-    if (c == ';' || c == ' ' || c == '\t') {
-      if (!current.empty()) entries.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) entries.push_back(current);
-  std::string chosen;
-  for (const std::string& e : entries) {
-    if (e.compare(0, 5, "http=") == 0) return e.substr(5);
-    if (chosen.empty() && e.find('=') == std::string::npos) chosen = e;
-  }
-  return chosen;
+std::mutex& ExtraCaMutex() {
+  static NoDestructor<std::mutex> s_mutex;
+  return *s_mutex.get();
+}
+std::string& ExtraCaFile() {
+  static NoDestructor<std::string> s_file;
+  return *s_file.get();
+}
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++text, ++prefix)
+    if (std::tolower(static_cast<unsigned char>(*text)) != *prefix) return false;
+  return true;
 }
 
 // --- libcurl callbacks -------------------------------------------------------
@@ -224,6 +229,21 @@ int OnDebug(CURL*, curl_infotype type, char*, size_t, void* user) {
   return 0;
 }
 
+// Called before every request of the transfer goes out, redirects included,
+// once the connection for it stands. Refuses the step from https to http.
+int OnPrerequest(void* user, char*, char*, int, int) {
+  CRequestHandle& r = *static_cast<CRequestHandle*>(user);
+  char* url = nullptr;
+  curl_easy_getinfo(r.easy, CURLINFO_EFFECTIVE_URL, &url);
+  const bool secure = url != nullptr && StartsWithNoCase(url, "https:");
+  if (r.wentSecure && !secure) {
+    r.redirectRefused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  r.wentSecure = r.wentSecure || secure;
+  return CURL_PREREQFUNC_OK;
+}
+
 // --- driving the transfer ----------------------------------------------------
 
 void Finish(CRequestHandle& r, DWORD error) {
@@ -235,7 +255,9 @@ void Finish(CRequestHandle& r, DWORD error) {
 
 // Runs the transfer until `until` holds or the transfer has ended. A stall
 // (nothing sent before the connect and send limits, nothing received for
-// the receive limit) ends it with ERROR_WINHTTP_TIMEOUT.
+// the receive limit) ends it with ERROR_WINHTTP_TIMEOUT; the calling
+// thread's stop query, asked before every wait, ends it with
+// ERROR_WINHTTP_OPERATION_CANCELLED.
 void Drive(CRequestHandle& r, const std::function<bool()>& until) {
   const HttpTransportTuning tuning = GetHttpTransportTuning();
   const auto sendLimit = std::chrono::milliseconds(
@@ -244,6 +266,10 @@ void Drive(CRequestHandle& r, const std::function<bool()>& until) {
   const auto receiveLimit =
       std::chrono::milliseconds(r.receiveTimeoutMs != 0 ? r.receiveTimeoutMs : tuning.receiveTimeoutMs);
   while (!r.done && !until()) {
+    if (IsStopQueryAnsweringStop()) {
+      Finish(r, ERROR_WINHTTP_OPERATION_CANCELLED);
+      break;
+    }
     int running = 0;
     CURLMcode mc = curl_multi_perform(r.multi, &running);
     if (mc != CURLM_OK) {
@@ -252,7 +278,8 @@ void Drive(CRequestHandle& r, const std::function<bool()>& until) {
     }
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(r.multi, &left)) {
-      if (msg->msg == CURLMSG_DONE) Finish(r, WinHttpErrorFromCurl(msg->data.result, r.headSeen));
+      if (msg->msg == CURLMSG_DONE)
+        Finish(r, r.redirectRefused ? ERROR_WINHTTP_REDIRECT_FAILED : WinHttpErrorFromCurl(msg->data.result, r.headSeen));
     }
     if (r.done || until()) break;
     auto now = Clock::now();
@@ -260,7 +287,7 @@ void Drive(CRequestHandle& r, const std::function<bool()>& until) {
       Finish(r, ERROR_WINHTTP_TIMEOUT);
       break;
     }
-    curl_multi_poll(r.multi, nullptr, 0, 100, nullptr);
+    curl_multi_poll(r.multi, nullptr, 0, static_cast<int>(STOP_POLL_INTERVAL_MS), nullptr);
   }
 }
 
@@ -284,17 +311,14 @@ class CCurlHttpTransport : public IHttpTransport {
     s->agent = ToUtf8(agent);
     s->accessType = accessType;
     if (accessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+      // A proxy that cannot be parsed fails the session: the caller asked
+      // for that proxy, and traffic must never go around it.
       std::wstring wide = proxyName != nullptr ? proxyName : L"";
-      std::string proxy = PickProxy(ToUtf8(wide.c_str()));
-      if (proxy.compare(0, 7, "http://") == 0) proxy.erase(0, 7);
-      bool bad = proxy.empty() || HasLineBreakOrNul(wide);
-      for (unsigned char c : proxy) bad = bad || c < 0x21 || c == 0x7F || c == '/' || c == '@';
-      if (bad) {
+      if (HasLineBreakOrNul(wide) || !ParseNamedProxy(ToUtf8(wide.c_str()), s->proxy)) {
         delete s;
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
       }
-      s->proxy = "http://" + proxy;
     } else if (accessType != WINHTTP_ACCESS_TYPE_DEFAULT_PROXY && accessType != WINHTTP_ACCESS_TYPE_NO_PROXY) {
       delete s;
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -416,7 +440,8 @@ class CCurlHttpTransport : public IHttpTransport {
     if (!Start(*r)) return false;
     r->sent = true;
     Drive(*r, [r] { return r->requestOut; });
-    if (!r->requestOut && r->done) return Fail(r->error != 0 ? r->error : ERROR_WINHTTP_CONNECTION_ERROR);
+    if (r->done && (!r->requestOut || r->error == ERROR_WINHTTP_OPERATION_CANCELLED))
+      return Fail(r->error != 0 ? r->error : ERROR_WINHTTP_CONNECTION_ERROR);
     return true;
   }
 
@@ -426,6 +451,7 @@ class CCurlHttpTransport : public IHttpTransport {
     if (!r->sent) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
     if (r->received) return true;
     Drive(*r, [r] { return r->headComplete && r->Buffered() > 0; });
+    if (r->error == ERROR_WINHTTP_OPERATION_CANCELLED) return Fail(r->error);
     if (!r->headComplete) {
       if (r->done && r->error != 0) return Fail(r->error);
       return Fail(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
@@ -475,7 +501,8 @@ class CCurlHttpTransport : public IHttpTransport {
     if (!r->received) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
     if (available == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Drive(*r, [r] { return r->Buffered() > 0; });
-    if (r->Buffered() == 0 && r->error != 0) return Fail(r->error);
+    if ((r->Buffered() == 0 && r->error != 0) || r->error == ERROR_WINHTTP_OPERATION_CANCELLED)
+      return Fail(r->error);
     *available = static_cast<DWORD>(std::min<size_t>(r->Buffered(), 0x7FFFFFFF));
     return true;
   }
@@ -486,7 +513,8 @@ class CCurlHttpTransport : public IHttpTransport {
     if (!r->received) return Fail(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
     if (read == nullptr || (buffer == nullptr && toRead > 0)) return Fail(ERROR_INVALID_PARAMETER);
     Drive(*r, [r] { return r->Buffered() > 0; });
-    if (r->Buffered() == 0 && r->error != 0) return Fail(r->error);
+    if ((r->Buffered() == 0 && r->error != 0) || r->error == ERROR_WINHTTP_OPERATION_CANCELLED)
+      return Fail(r->error);
     size_t n = std::min<size_t>(r->Buffered(), toRead);
     if (n > 0) std::memcpy(buffer, r->body.data() + r->bodyPos, n);
     r->bodyPos += n;
@@ -575,8 +603,21 @@ class CCurlHttpTransport : public IHttpTransport {
     bool ok = true;
     auto set = [&ok](CURLcode rc) { ok = ok && rc == CURLE_OK; };
     set(curl_easy_setopt(e, CURLOPT_URL, url.c_str()));
-    set(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http"));
-    set(curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http"));
+    set(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https"));
+    set(curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+    set(curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnPrerequest));
+    set(curl_easy_setopt(e, CURLOPT_PREREQDATA, &r));
+    // Verification stays on, always; tests may add one authority.
+    set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L));
+    {
+      std::lock_guard<std::mutex> lock(ExtraCaMutex());
+      // The bundle file gives way to the extra authority; the system's CA
+      // directory stays in use beside it.
+      if (!ExtraCaFile().empty()) set(curl_easy_setopt(e, CURLOPT_CAINFO, ExtraCaFile().c_str()));
+    }
+    // An abandoned name resolution must not hold the caller until it ends.
+    set(curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L));
     set(curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L));
     set(curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)));
     set(curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L));
@@ -595,6 +636,11 @@ class CCurlHttpTransport : public IHttpTransport {
     set(curl_easy_setopt(e, CURLOPT_USERAGENT, r.connection.session.agent.c_str()));
     if (!r.referrer.empty()) set(curl_easy_setopt(e, CURLOPT_REFERER, r.referrer.c_str()));
     set(curl_easy_setopt(e, CURLOPT_HTTPHEADER, r.headerList));
+    // Request headers (the cookie among them) go to the server only, never
+    // into a CONNECT to the proxy, and the proxy's answer to a CONNECT is not
+    // a response head of the request.
+    set(curl_easy_setopt(e, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE));
+    set(curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
     if (c.session.accessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
       set(curl_easy_setopt(e, CURLOPT_PROXY, c.session.proxy.c_str()));
       set(curl_easy_setopt(e, CURLOPT_NOPROXY, ""));  // no bypass list: the environment's no_proxy does not apply
@@ -623,6 +669,11 @@ class CCurlHttpTransport : public IHttpTransport {
 };
 
 }  // namespace
+
+void TrustExtraCaFileForTesting(const std::wstring& pemFile) {
+  std::lock_guard<std::mutex> lock(ExtraCaMutex());
+  ExtraCaFile() = pemFile.empty() ? std::string() : ToNativePath(pemFile);
+}
 
 IHttpTransport& SystemHttpTransport() {
   static NoDestructor<CCurlHttpTransport> s_transport;

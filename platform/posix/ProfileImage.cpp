@@ -2,7 +2,9 @@
 
 #include <unicode/uchar.h>
 
+#include <chrono>
 #include <cstring>
+#include <random>
 
 #include "platform/ProfileEscape.h"
 
@@ -20,13 +22,70 @@ inline uint32_t FoldChar(wchar_t wc) {
   return static_cast<uint32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
-uint32_t HashName(const wchar_t* p, size_t length) {
-  uint32_t h = 2166136261u;
-  for (size_t k = 0; k < length; ++k) {
-    h ^= FoldChar(p[k]);
-    h *= 16777619u;
-  }
+// The seed of every name hash in this process. Chosen at random so that no
+// set of names, in a page or a file, lands in one cluster on every machine.
+uint64_t HashSeed() {
+  static const uint64_t s_seed = [] {
+    std::random_device device;
+    return (static_cast<uint64_t>(device()) << 32) ^ device() ^
+           static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  }();
+  return s_seed;
+}
+
+inline uint64_t Mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
   return h;
+}
+
+uint64_t HashName(const wchar_t* p, size_t length) {
+  uint64_t h = HashSeed() ^ (length * 0x9E3779B97F4A7C15ull);
+  for (size_t k = 0; k < length; ++k) {
+    h = (h ^ FoldChar(p[k])) * 0x100000001B3ull;
+    h ^= h >> 29;
+  }
+  return Mix(h);
+}
+
+// A probe run longer than this makes the table grow (while it is still
+// small against its content); with a random seed it practically never is.
+constexpr size_t MAX_PROBE = 32;
+
+// The slot of `hash` in `slots` whose entry `same` accepts, or the free slot
+// that ends the run; `probes` counts the slots looked at.
+template <typename Same>
+size_t Probe(const std::vector<uint32_t>& slots, uint64_t hash, Same same, size_t& probes) {
+  const size_t mask = slots.size() - 1;
+  probes = 0;
+  for (size_t i = hash & mask;; i = (i + 1) & mask, ++probes)
+    if (slots[i] == 0 || same(slots[i] - 1)) return i;
+}
+
+// Rebuilds `slots` with `size` slots for `count` entries whose hashes
+// `hashOf` gives.
+template <typename HashOf>
+void Rebuild(std::vector<uint32_t>& slots, size_t size, size_t count, HashOf hashOf) {
+  slots.assign(size, 0);
+  const size_t mask = size - 1;
+  for (size_t index = 0; index < count; ++index) {
+    size_t i = hashOf(index) & mask;
+    while (slots[i] != 0) i = (i + 1) & mask;
+    slots[i] = static_cast<uint32_t>(index + 1);
+  }
+}
+
+// Puts entry `index` into `slots` at the free slot `at` found by Probe, then
+// keeps the load at most one half and probe runs short.
+template <typename HashOf>
+void Insert(std::vector<uint32_t>& slots, size_t at, size_t probes, size_t index, HashOf hashOf) {
+  slots[at] = static_cast<uint32_t>(index + 1);
+  const size_t count = index + 1;
+  if (count * 2 > slots.size() || (probes > MAX_PROBE && slots.size() < 16 * count))
+    Rebuild(slots, slots.size() * 2, count, hashOf);
 }
 
 bool FoldEqual(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength) {
@@ -83,7 +142,10 @@ void CProfileImage::Reset() {
   m_sections.clear();
   m_keys.clear();
   m_keyNames.clear();
+  m_keyNameHashes.clear();
   m_slots.assign(64, 0);
+  m_keyNameSlots.assign(16, 0);
+  m_keySlots.assign(64, 0);
   m_superseded = 0;
 }
 
@@ -126,7 +188,7 @@ void CProfileImage::Parse(const char* data, size_t size, uint64_t offset) {
       }
       if (u == '\n' || u == '\r')
         endLine(next);
-      else
+      else if (u != 0)
         line += static_cast<wchar_t>(u);
       pos = next;
     }
@@ -154,7 +216,7 @@ void CProfileImage::Parse(const char* data, size_t size, uint64_t offset) {
     }
     if (c == '\n' || c == '\r')
       endLine(pos + 1);
-    else
+    else if (c != 0)
       line += static_cast<wchar_t>(c);
     pos += length;
   }
@@ -171,7 +233,7 @@ void CProfileImage::ParseLine(const wchar_t* p, const wchar_t* end) {
       return;
     }
     ProfileUnescape(p + 1, close, m_scratchName);
-    const uint32_t hash = HashName(m_scratchName.data(), m_scratchName.size());
+    const uint64_t hash = HashName(m_scratchName.data(), m_scratchName.size());
     const uint32_t found = FindSection(m_scratchName.data(), m_scratchName.size(), hash);
     m_current = found != NO_INDEX ? found : AddSection(m_scratchName.data(), m_scratchName.size(), hash);
     return;
@@ -194,56 +256,61 @@ uint32_t CProfileImage::FindSection(const wchar_t* name, size_t length) const {
   return FindSection(name, length, HashName(name, length));
 }
 
-uint32_t CProfileImage::FindSection(const wchar_t* name, size_t length, uint32_t hash) const {
-  const size_t mask = m_slots.size() - 1;
-  for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    const uint32_t slot = m_slots[i];
-    if (slot == 0) return NO_INDEX;
-    const CSection& s = m_sections[slot - 1];
-    if (s.hash == hash && SameName(s, name, length)) return slot - 1;
-  }
+uint32_t CProfileImage::FindSection(const wchar_t* name, size_t length, uint64_t hash) const {
+  size_t probes;
+  const size_t i = Probe(m_slots, hash, [&](uint32_t k) {
+    return m_sections[k].hash == hash && SameName(m_sections[k], name, length);
+  }, probes);
+  return m_slots[i] == 0 ? NO_INDEX : m_slots[i] - 1;
 }
 
-uint32_t CProfileImage::AddSection(const wchar_t* name, size_t length, uint32_t hash) {
-  if ((m_sections.size() + 1) * 2 > m_slots.size()) Rehash(m_slots.size() * 2);
+uint32_t CProfileImage::AddSection(const wchar_t* name, size_t length, uint64_t hash) {
+  size_t probes;
+  const size_t at = Probe(m_slots, hash, [](uint32_t) { return false; }, probes);
   CSection s;
   s.nameOffset = static_cast<uint32_t>(m_names.size());
   s.nameLength = static_cast<uint32_t>(length);
   s.firstKey = NO_INDEX;
+  s.lastKey = NO_INDEX;
   s.hash = hash;
   m_names.insert(m_names.end(), name, name + length);
   m_names.push_back(L'\0');
   m_sections.push_back(s);
   const uint32_t index = static_cast<uint32_t>(m_sections.size() - 1);
-  const size_t mask = m_slots.size() - 1;
-  size_t i = hash & mask;
-  while (m_slots[i] != 0) i = (i + 1) & mask;
-  m_slots[i] = index + 1;
+  Insert(m_slots, at, probes, index, [this](size_t k) { return m_sections[k].hash; });
   return index;
 }
 
-void CProfileImage::Rehash(size_t slots) {
-  m_slots.assign(slots, 0);
-  const size_t mask = slots - 1;
-  for (uint32_t index = 0; index < m_sections.size(); ++index) {
-    size_t i = m_sections[index].hash & mask;
-    while (m_slots[i] != 0) i = (i + 1) & mask;
-    m_slots[i] = index + 1;
-  }
+uint32_t CProfileImage::FindKeyName(const wchar_t* key, size_t length, uint64_t hash) const {
+  size_t probes;
+  const size_t i = Probe(m_keyNameSlots, hash, [&](uint32_t k) {
+    return m_keyNameHashes[k] == hash && FoldEqual(m_keyNames[k].data(), m_keyNames[k].size(), key, length);
+  }, probes);
+  return m_keyNameSlots[i] == 0 ? NO_INDEX : m_keyNameSlots[i] - 1;
 }
 
-uint32_t CProfileImage::FindKeyName(const wchar_t* key, size_t length) const {
-  for (uint32_t k = 0; k < m_keyNames.size(); ++k)
-    if (FoldEqual(m_keyNames[k].data(), m_keyNames[k].size(), key, length)) return k;
-  return NO_INDEX;
+uint32_t CProfileImage::AddKeyName(const wchar_t* key, size_t length, uint64_t hash) {
+  size_t probes;
+  const size_t at = Probe(m_keyNameSlots, hash, [](uint32_t) { return false; }, probes);
+  m_keyNames.emplace_back(key, length);
+  m_keyNameHashes.push_back(hash);
+  const uint32_t index = static_cast<uint32_t>(m_keyNames.size() - 1);
+  Insert(m_keyNameSlots, at, probes, index, [this](size_t k) { return m_keyNameHashes[k]; });
+  return index;
+}
+
+uint64_t CProfileImage::KeyHash(uint32_t section, uint32_t name) const {
+  return Mix(HashSeed() ^ ((static_cast<uint64_t>(section) << 32) | name));
 }
 
 uint32_t CProfileImage::FindKey(uint32_t section, const wchar_t* key, size_t length) const {
-  const uint32_t name = FindKeyName(key, length);
+  const uint32_t name = FindKeyName(key, length, HashName(key, length));
   if (name == NO_INDEX) return NO_INDEX;
-  for (uint32_t k = m_sections[section].firstKey; k != NO_INDEX; k = m_keys[k].next)
-    if (m_keys[k].name == name) return k;
-  return NO_INDEX;
+  size_t probes;
+  const size_t i = Probe(m_keySlots, KeyHash(section, name), [&](uint32_t k) {
+    return m_keys[k].section == section && m_keys[k].name == name;
+  }, probes);
+  return m_keySlots[i] == 0 ? NO_INDEX : m_keySlots[i] - 1;
 }
 
 const std::wstring* CProfileImage::FindValue(uint32_t section, const wchar_t* key, size_t keyLength) const {
@@ -254,7 +321,7 @@ const std::wstring* CProfileImage::FindValue(uint32_t section, const wchar_t* ke
 
 void CProfileImage::SetValue(const wchar_t* section, size_t sectionLength, const wchar_t* key, size_t keyLength,
                              const wchar_t* value, size_t valueLength) {
-  const uint32_t hash = HashName(section, sectionLength);
+  const uint64_t hash = HashName(section, sectionLength);
   uint32_t s = FindSection(section, sectionLength, hash);
   if (s == NO_INDEX) s = AddSection(section, sectionLength, hash);
   SetKey(s, key, keyLength, value, valueLength);
@@ -262,26 +329,33 @@ void CProfileImage::SetValue(const wchar_t* section, size_t sectionLength, const
 
 void CProfileImage::SetKey(uint32_t s, const wchar_t* key, size_t keyLength, const wchar_t* value,
                            size_t valueLength) {
-  const uint32_t existing = FindKey(s, key, keyLength);
-  if (existing != NO_INDEX) {
-    m_keys[existing].value.assign(value, valueLength);
+  const uint64_t nameHash = HashName(key, keyLength);
+  uint32_t name = FindKeyName(key, keyLength, nameHash);
+  if (name == NO_INDEX) name = AddKeyName(key, keyLength, nameHash);
+  const uint64_t hash = KeyHash(s, name);
+  size_t probes;
+  const size_t at = Probe(m_keySlots, hash, [&](uint32_t k) {
+    return m_keys[k].section == s && m_keys[k].name == name;
+  }, probes);
+  if (m_keySlots[at] != 0) {
+    m_keys[m_keySlots[at] - 1].value.assign(value, valueLength);
     ++m_superseded;
     return;
   }
-  uint32_t name = FindKeyName(key, keyLength);
-  if (name == NO_INDEX) {
-    m_keyNames.emplace_back(key, keyLength);
-    name = static_cast<uint32_t>(m_keyNames.size() - 1);
-  }
   CKey entry;
   entry.name = name;
+  entry.section = s;
   entry.next = NO_INDEX;
   entry.value.assign(value, valueLength);
   m_keys.push_back(std::move(entry));
   const uint32_t index = static_cast<uint32_t>(m_keys.size() - 1);
-  uint32_t* link = &m_sections[s].firstKey;
-  while (*link != NO_INDEX) link = &m_keys[*link].next;
-  *link = index;
+  CSection& section = m_sections[s];
+  if (section.lastKey == NO_INDEX)
+    section.firstKey = index;
+  else
+    m_keys[section.lastKey].next = index;
+  section.lastKey = index;
+  Insert(m_keySlots, at, probes, index, [this](size_t k) { return KeyHash(m_keys[k].section, m_keys[k].name); });
 }
 
 std::vector<wchar_t> CProfileImage::KeyNames(uint32_t section) const {

@@ -19,8 +19,18 @@
 //     order of their first appearance, spelt as they first appeared.
 //   - A last line without its line break is incomplete (a write cut short)
 //     and is ignored.
+//   - A NUL character (only a damaged file or another tool can hold one; no
+//     name or value passed in can) is dropped where it is read, so that it
+//     cannot split a name in the section list or turn into the text
+//     "\u0000" when the file is rewritten.
 //
 // Section and key names compare by Unicode simple case folding.
+//
+// Cost: names come from pages and damaged files, so no index may have a
+// worst case that chosen names can reach. Sections, distinct key names and
+// the keys of each section are found through hash tables keyed with a
+// per-process random seed, and a table whose probe runs grow long is
+// enlarged; parsing is linear in the file for any mix of names.
 //
 // Ownership: plain value object. Failure: only std::bad_alloc.
 // Threads: one thread at a time (the backend serialises).
@@ -86,23 +96,26 @@ class CProfileImage {
 
  private:
   struct CKey {
-    uint32_t name;  // into m_keyNames
-    uint32_t next;  // next key of the same section, NO_INDEX at the end
+    uint32_t name;     // into m_keyNames
+    uint32_t section;  // into m_sections
+    uint32_t next;     // next key of the same section, NO_INDEX at the end
     std::wstring value;
   };
   struct CSection {
     uint32_t nameOffset;  // into m_names
     uint32_t nameLength;
     uint32_t firstKey;
-    uint32_t hash;
+    uint32_t lastKey;
+    uint64_t hash;
   };
 
   void ParseLine(const wchar_t* p, const wchar_t* end);
-  uint32_t FindSection(const wchar_t* name, size_t length, uint32_t hash) const;
-  uint32_t AddSection(const wchar_t* name, size_t length, uint32_t hash);
-  void Rehash(size_t slots);
+  uint32_t FindSection(const wchar_t* name, size_t length, uint64_t hash) const;
+  uint32_t AddSection(const wchar_t* name, size_t length, uint64_t hash);
   bool SameName(const CSection& s, const wchar_t* name, size_t length) const;
-  uint32_t FindKeyName(const wchar_t* key, size_t length) const;
+  uint32_t FindKeyName(const wchar_t* key, size_t length, uint64_t hash) const;
+  uint32_t AddKeyName(const wchar_t* key, size_t length, uint64_t hash);
+  uint64_t KeyHash(uint32_t section, uint32_t name) const;
   void SetKey(uint32_t section, const wchar_t* key, size_t keyLength, const wchar_t* value, size_t valueLength);
   uint32_t FindKey(uint32_t section, const wchar_t* key, size_t length) const;
 
@@ -112,8 +125,12 @@ class CProfileImage {
   std::vector<wchar_t> m_names;
   std::vector<CSection> m_sections;
   std::vector<CKey> m_keys;
-  std::vector<std::wstring> m_keyNames;  // distinct key names (few)
-  std::vector<uint32_t> m_slots;  // open addressing: section index + 1, 0 = free
+  std::vector<std::wstring> m_keyNames;  // distinct key names
+  std::vector<uint64_t> m_keyNameHashes;
+  // Open addressing, each slot an index + 1 (0 = free), size a power of two:
+  std::vector<uint32_t> m_slots;         // sections, by folded name
+  std::vector<uint32_t> m_keyNameSlots;  // m_keyNames, by folded name
+  std::vector<uint32_t> m_keySlots;      // m_keys, by (section, key name)
   size_t m_superseded;
   // Scratch text for the parser, kept to spare allocations.
   std::wstring m_scratchName, m_scratchKey, m_scratchValue;

@@ -18,6 +18,13 @@ import socket
 import subprocess
 import sys
 import tempfile
+import fcntl
+import pty
+import struct
+import termios
+import unicodedata
+import resource
+import urllib.parse
 import time
 import unittest
 
@@ -136,7 +143,14 @@ class ArtistTest(CliTestCase):
     def test_json_has_the_artist_and_the_address(self):
         r = self.run_cli("--json", "artist", "Quillfeather")
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(self.json_of(r), {"artist": "Quillfeather", "url": SITE + "/wiki/Quillfeather"})
+        self.assertEqual(self.json_of(r), {"artist": "Quillfeather", "query": "Quillfeather",
+                                           "url": SITE + "/wiki/Quillfeather"})
+
+    def test_json_artist_is_the_wikis_name_and_query_what_was_typed(self):
+        r = self.run_cli("--json", "artist", "kettle & wren")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        doc = self.json_of(r)
+        self.assertEqual((doc["artist"], doc["query"]), ("Kettle & Wren", "kettle & wren"))
 
     def test_names_that_need_the_fuzzy_match(self):
         cases = [
@@ -200,6 +214,10 @@ class SongsTest(CliTestCase):
         r = self.run_cli("songs", "Sable Bells")
         self.assertEqual(r.returncode, 1)
         self.assertOneErrorLine(r, "no songs")
+        r = self.run_cli("--json", "songs", "Sable Bells")
+        self.assertEqual(r.returncode, 1)
+        doc = self.json_of(r)
+        self.assertEqual((doc["artist"], doc["songs"]), ("Sable Bells", []))
 
     def test_stats_in_text_mode_go_to_stderr(self):
         r = self.run_cli("--stats", "songs", "Amberlight")
@@ -228,11 +246,50 @@ class LyricsTest(CliTestCase):
         self.assertEqual(r.stdout.decode(), expected_lyrics("Quill and Ink"))
         self.assertEqual(r.stderr, b"")
 
-    def test_closest_title_is_named_on_stderr(self):
+    def test_close_title_is_taken_and_named_on_stderr(self):
         r = self.run_cli("lyrics", "Quillfeather", "Lanterns on the Wier")
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout.decode(), expected_lyrics("Lanterns on the Weir"))
         self.assertOneErrorLine(r, '"Lanterns on the Weir"')
+        r = self.run_cli("--json", "lyrics", "Quillfeather", "Lanterns on the Wier")
+        self.assertEqual(self.json_of(r)["match"], "close")
+
+    def test_no_close_title_exits_1_with_suggestions(self):
+        r = self.run_cli("lyrics", "Quillfeather", "zzzzzz")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stdout, b"")
+        self.assertOneErrorLine(r, 'no song titled "zzzzzz" by "Quillfeather"', '"Salt Road"')
+        r = self.run_cli("--json", "lyrics", "Quillfeather", "zzzzzz")
+        self.assertEqual(r.returncode, 1)
+        error = self.json_of(r)["error"]
+        self.assertEqual(error["kind"], "not_found")
+        self.assertIn("Salt Road", error["suggestions"])
+        self.assertLessEqual(len(error["suggestions"]), 3)
+        # --closest keeps the old behaviour on request.
+        r = self.run_cli("--json", "lyrics", "--closest", "Quillfeather", "zzzzzz")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.json_of(r)["match"], "closest")
+
+    def test_title_matches_the_pages_own_name(self):
+        r = self.run_cli("--json", "lyrics", "Quillfeather", "salt road (1998)")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        doc = self.json_of(r)
+        self.assertEqual(doc["url"], SITE + "/wiki/Quillfeather:Salt_Road_(1998)")
+        self.assertEqual((doc["artist"], doc["query"], doc["title"], doc["match"]),
+                         ("Quillfeather", "Quillfeather", "Salt Road", "exact"))
+        r = self.run_cli("--json", "lyrics", "Quillfeather", "Salt Road")
+        self.assertEqual(self.json_of(r)["url"], SITE + "/wiki/Quillfeather:Salt_Road")
+
+    def test_missing_or_empty_arguments_are_usage_errors(self):
+        for args in [["lyrics", "Quillfeather"], ["lyrics", ""], ["lyrics", "-"], ["lyrics", "Quillfeather", ""],
+                     ["lyrics", "Quillfeather", "Salt", "Road"], ["artist", " "]]:
+            with self.subTest(args=args):
+                r = self.run_cli(*args)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertEqual(r.stdout, b"")
+                self.assertOneErrorLine(r, "versewell lyrics ARTIST \"TITLE\"" if args[0] == "lyrics"
+                                        else "versewell artist NAME")
+                self.assertNotIn("download", r.stderr.decode())
 
     def test_utf8_title_and_text(self):
         r = self.run_cli("lyrics", "Claire Fontaine Ensemble", "à la claire fontaine")
@@ -244,59 +301,254 @@ class LyricsTest(CliTestCase):
             with self.subTest(title=title):
                 r = self.run_cli("--json", "lyrics", "Nettlebed", title)
                 self.assertEqual(r.returncode, 1)
-                self.assertEqual(r.stdout, b"")
                 self.assertOneErrorLine(r, "no lyrics on http://" + SITE + "/wiki/Nettlebed:")
+                error = self.json_of(r)["error"]
+                self.assertEqual(error["kind"], "not_found")
+                self.assertTrue(error["url"].startswith("http://" + SITE + "/wiki/Nettlebed:"), error)
+                self.assertIsNone(error["cause"], "the page was read; no download failed")
 
-    def test_failed_download_names_the_address(self):
+    def test_a_missing_page_is_not_found_with_its_status(self):
         r = self.run_cli("lyrics", "Nettlebed", "Lost Verse")
         self.assertEqual(r.returncode, 1)
-        self.assertOneErrorLine(r, "http://%s/wiki/Nettlebed:Lost_Verse" % SITE, "failed", self.server.proxy)
+        self.assertOneErrorLine(r, "http://%s/wiki/Nettlebed:Lost_Verse" % SITE, "HTTP status 404 Not Found")
         self.assertNotIn("--proxy", r.stderr.decode())
+
+    def test_server_errors_exit_3_and_are_retried(self):
+        url = "127.0.0.1:%d/_test/status/503" % self.server.port
+        r = self.run_cli("--stats", "--retries", "1", "lyrics", url)
+        self.assertEqual(r.returncode, 3)
+        err = r.stderr.decode()
+        self.assertIn("HTTP status 503 Service Unavailable", err)
+        self.assertIn("downloads 2, successful 0", err, "one retry")
+        r = self.run_cli("--json", "--stats", "--retries", "0", "lyrics", url)
+        self.assertEqual(r.returncode, 3)
+        doc = self.json_of(r)
+        self.assertEqual(doc["error"]["kind"], "network")
+        self.assertEqual(doc["error"]["cause"], "HTTP status 503 Service Unavailable")
+        self.assertEqual(doc["error"]["url"], "http://" + url)
+        self.assertEqual(doc["stats"]["downloads"], 1)
+        # 404 is never retried; 429 is.
+        r = self.run_cli("--stats", "lyrics", "127.0.0.1:%d/_test/status/404" % self.server.port)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("downloads 1, successful 0", r.stderr.decode())
+        r = self.run_cli("--stats", "--retries", "1", "lyrics", "127.0.0.1:%d/_test/status/429" % self.server.port)
+        self.assertEqual(r.returncode, 3)
+        self.assertIn("downloads 2, successful 0", r.stderr.decode())
+
+    def test_body_too_large_is_named(self):
+        url = "127.0.0.1:%d/_test/body?size=9000000" % self.server.port
+        r = self.run_cli("--retries", "0", "lyrics", url)
+        self.assertEqual(r.returncode, 3)
+        self.assertOneErrorLine(r, "body too large")
+
+    def test_ctrl_c_ends_a_back_off_and_removes_the_private_trace_folder(self):
+        tmp = os.path.join(self.tmp, "tmpdir")
+        os.makedirs(tmp)
+        url = "127.0.0.1:%d/_test/status/503" % self.server.port
+        cmd = [ARGS.cli, "--proxy", self.server.proxy, "--json", "--retries", "20", "--delay", "10", "lyrics", url]
+        if ARGS.plugin:
+            cmd[1:1] = ["--plugin", ARGS.plugin]
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg, "TMPDIR": tmp}))
+        # Ready once the plug-in has traced its first failed download.
+        marker = "Download fails: ".encode("utf-16-le")
+        deadline = time.monotonic() + 60
+        seen = False
+        while not seen and time.monotonic() < deadline and p.poll() is None:
+            for folder, _, files in os.walk(tmp):
+                for name in files:
+                    try:
+                        with open(os.path.join(folder, name), "rb") as f:
+                            seen = seen or marker in f.read()
+                    except OSError:
+                        pass
+            time.sleep(0.02)
+        self.assertTrue(seen)
+        p.send_signal(signal.SIGINT)
+        out, err = p.communicate(timeout=30)
+        self.assertEqual(p.returncode, 130, err)
+        doc = json.loads(out.decode())
+        self.assertEqual(doc["error"]["kind"], "interrupted")
+        self.assertEqual(os.listdir(tmp), [], "the private trace folder is removed")
 
     def test_failed_download_without_proxy_suggests_one(self):
         url = "127.0.0.1:%d/wiki/Quillfeather:Salt_Road" % free_port()
-        r = self.run_cli("lyrics", url, proxy=False)
-        self.assertEqual(r.returncode, 1)
-        self.assertOneErrorLine(r, "http://" + url, "failed", "--proxy")
+        r = self.run_cli("--retries", "0", "lyrics", url, proxy=False)
+        self.assertEqual(r.returncode, 3)
+        self.assertOneErrorLine(r, "http://" + url, "failed: connection refused", "--proxy")
 
     def test_wiki_unreachable_through_proxy(self):
-        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % free_port(), "songs", "Quillfeather"],
-                           capture_output=True, timeout=120,
+        port = free_port()
+        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % port, "--retries", "1", "--stats", "songs",
+                            "Quillfeather"], capture_output=True, timeout=120,
                            env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
-        self.assertEqual(r.returncode, 1)
-        self.assertOneErrorLine(r, "download of http://" + SITE + "/index.php?title=Category:Artists_Q&from=Quillfeather")
+        self.assertEqual(r.returncode, 3)
+        lines = r.stderr.decode().splitlines()
+        self.assertEqual(len(lines), 2, lines)
+        self.assertIn("download of http://" + SITE + "/index.php?title=Category:Artists_Q&from=Quillfeather", lines[0])
+        self.assertIn("proxy 127.0.0.1:%d not answering (connection refused)" % port, lines[0])
+        self.assertIn("downloads 2, successful 0", lines[1])
+        r = subprocess.run([ARGS.cli, "--proxy", "127.0.0.1:%d" % port, "--retries", "0", "--json", "artist",
+                            "Quillfeather"], capture_output=True, timeout=120,
+                           env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+        self.assertEqual(r.returncode, 3)
+        error = self.json_of(r)["error"]
+        self.assertEqual(error["kind"], "network")
+        self.assertIn("not answering", error["cause"])
 
 
 class FetchAllTest(CliTestCase):
     def test_fetch_then_skip_then_force(self):
-        out = os.path.join(self.tmp, "out", "Quillfeather")
-        r = self.run_cli("fetch-all", "Quillfeather", "--out", out)
+        root = os.path.join(self.tmp, "out")
+        out = os.path.join(root, "Quillfeather")
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", root)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % out)
+        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % root)
+        # Names come from the page names: the second "Salt Road" is the 1998 page.
         names = sorted(os.listdir(out))
         self.assertEqual(names, sorted(["Salt Road.txt", "Quill and Ink.txt", "Lanterns on the Weir.txt",
-                                        "Greensleeves.txt", "Salt Road (2).txt",
+                                        "Greensleeves.txt", "Salt Road (1998).txt",
                                         "Who Will Shoe Your Pretty Little Foot_.txt"]))
+        self.assertEqual(sorted(os.listdir(root)), [".versewell-index", "Quillfeather"])
         with open(os.path.join(out, "Salt Road.txt"), encoding="utf-8", newline="") as f:
             self.assertEqual(f.read(), expected_lyrics("Salt Road"))
+        with open(os.path.join(root, ".versewell-index"), encoding="utf-8") as f:
+            index = dict(reversed(line.rstrip("\n").split("\t")) for line in f)
+        self.assertEqual(index[SITE + "/wiki/Quillfeather:Salt_Road_(1998)"], "Quillfeather/Salt Road (1998).txt")
 
-        r = self.run_cli("--json", "fetch-all", "Quillfeather", "--out", out)
+        r = self.run_cli("--json", "--stats", "fetch-all", "Quillfeather", "--out", root)
         self.assertEqual(r.returncode, 0, r.stderr)
         doc = self.json_of(r)
         self.assertEqual((doc["saved"], doc["skipped"], doc["failed"]), (0, 6, 0))
         self.assertEqual([f["status"] for f in doc["files"]], ["skipped"] * 6)
-        self.assertEqual(doc["files"][4]["file"], os.path.join(out, "Salt Road (2).txt"))
+        self.assertEqual(doc["files"][4]["file"], os.path.join(out, "Salt Road (1998).txt"))
+        self.assertEqual(doc["template"], "{artist}/{title}.txt")
+        self.assertEqual(doc["stats"]["downloads"], doc["stats"]["successful_downloads"])
 
         os.remove(os.path.join(out, "Greensleeves.txt"))
         with open(os.path.join(out, "Salt Road.txt"), "w") as f:
             f.write("stale")
-        r = self.run_cli("fetch-all", "Quillfeather", "--out", out)
-        self.assertEqual(r.stdout.decode(), "saved 1, skipped 5, failed 0 (%s)\n" % out)
-        r = self.run_cli("fetch-all", "Quillfeather", "--out", out, "--force")
-        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % out)
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", root)
+        self.assertEqual(r.stdout.decode(), "saved 1, skipped 5, failed 0 (%s)\n" % root)
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", root, "--force")
+        self.assertEqual(r.stdout.decode(), "saved 6, skipped 0, failed 0 (%s)\n" % root)
         with open(os.path.join(out, "Salt Road.txt"), encoding="utf-8") as f:
             self.assertEqual(f.read(), expected_lyrics("Salt Road"))
         self.assertEqual(r.stderr, b"", "no progress bar when stderr is not a terminal")
+
+    def test_same_title_by_two_artists_and_files_the_index_does_not_know(self):
+        root = os.path.join(self.tmp, "out")
+        os.makedirs(os.path.join(root, "Amberlight"))
+        mine = os.path.join(root, "Amberlight", "Beautiful Dreamer.txt")
+        with open(mine, "w") as f:
+            f.write("my own notes")
+        for artist in ["Quillfeather", "Amberlight"]:
+            r = self.run_cli("fetch-all", artist, "--out", root)
+            self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(root, "Amberlight", "Greensleeves.txt"), encoding="utf-8") as f:
+            amber = f.read()
+        with open(os.path.join(root, "Quillfeather", "Greensleeves.txt"), encoding="utf-8") as f:
+            quill = f.read()
+        self.assertEqual(amber, quill, "both pages carry the traditional text")
+        # A file written by someone else is never overwritten, even with --force.
+        r = self.run_cli("fetch-all", "Amberlight", "--out", root, "--force")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(mine) as f:
+            self.assertEqual(f.read(), "my own notes")
+        self.assertTrue(os.path.exists(os.path.join(root, "Amberlight", "Beautiful Dreamer (2).txt")))
+
+    def test_flat_template(self):
+        root = os.path.join(self.tmp, "flat")
+        r = self.run_cli("--json", "fetch-all", "Bramble & Briar", "--out", root, "--template", "{artist} - {title}.txt")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(os.listdir(root)), [".versewell-index", "Bramble & Briar - Barbara Allen.txt",
+                                                     "Bramble & Briar - Scarborough Fair.txt"])
+        for template in ["../{title}.txt", "/abs/{title}", "{artist}.txt", "{album}/{title}"]:
+            with self.subTest(template=template):
+                r = self.run_cli("fetch-all", "Amberlight", "--out", root, "--template", template)
+                self.assertEqual(r.returncode, 2)
+                self.assertOneErrorLine(r, "template")
+
+    def test_hostile_titles_never_write_outside_out(self):
+        root = os.path.join(self.tmp, "wiki")
+        shutil.copytree(ARGS.sample, root)
+        pages = [("Zed_Hostile_Page", "../../../escape"),             # no artist:title form: the list text is used
+                 ("..\\..\\win:CON", "con"),                       # backslashes, a device name
+                 ("Zed_Hostile:.hidden\x01bell", "hidden"),           # leading dot, control character
+                 ("Zed_Hostile:%s" % ("\u00e9" * 115), "long"),       # longer than a file name may be
+                 ("..:..", "dots")]
+        items = []
+        for i, (page, text) in enumerate(pages):
+            with open(os.path.join(root, "wiki", page + ".html"), "w", encoding="utf-8") as f:
+                f.write("<div class='lyricbox'><div>x</div>Verse %d<!-- end --></div>" % i)
+            href = "/wiki/" + urllib.parse.quote(page, safe=":")
+            items.append('<li> <b><a href="%s" title="t">%s</a></b></li>' % (href, text))
+        with open(os.path.join(root, "wiki", "Zed_Hostile.html"), "w") as f:
+            f.write("<ol>\n%s\n</ol>\n" % "\n".join(items))
+        with open(os.path.join(root, "categories", "Artists_Z.tsv"), "w") as f:
+            f.write("/wiki/Zed_Hostile\tZed Hostile\tZed Hostile\n")
+        server = WikiServer(root)
+        try:
+            base = os.path.join(self.tmp, "deep", "a", "b")
+            out = os.path.join(base, "out")
+            os.makedirs(out)
+            r = subprocess.run([ARGS.cli, "--plugin", ARGS.plugin, "--proxy", server.proxy, "--json", "fetch-all",
+                                "Zed Hostile", "--out", out], capture_output=True, timeout=120,
+                               env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            doc = self.json_of(r)
+            self.assertEqual(doc["saved"], len(pages))
+            written = []
+            for folder, dirs, files in os.walk(os.path.join(self.tmp, "deep")):
+                for name in files:
+                    written.append(os.path.relpath(os.path.join(folder, name), out))
+            self.assertEqual(len(written), len(pages) + 1, written)
+            for path in written:
+                self.assertFalse(path.startswith(".."), path)
+                for part in path.split(os.sep):
+                    if part == ".versewell-index":
+                        continue
+                    self.assertFalse(part.startswith("."), path)
+                    self.assertNotIn("..", part)
+                    self.assertLessEqual(len(part.encode()), 255)
+                    self.assertTrue(all(ord(c) >= 0x20 for c in part), path)
+            self.assertIn(os.path.join("Zed Hostile", "_._._escape.txt"), written)
+            self.assertIn(os.path.join("_._win", "CON_.txt"), written)
+            self.assertIn(os.path.join("Zed Hostile", "hidden_bell.txt"), written)
+            self.assertIn(os.path.join("unknown artist", "untitled.txt"), written)
+            long_name = [p for p in written if "\u00e9" in p][0]
+            self.assertRegex(long_name, r"~[0-9a-f]{8}\.txt$")
+        finally:
+            server.stop()
+
+    def test_out_problems_are_reported_before_any_download(self):
+        blocker = os.path.join(self.tmp, "a-file")
+        with open(blocker, "w") as f:
+            f.write("x")
+        r = self.run_cli("--stats", "fetch-all", "Quillfeather", "--out", os.path.join(blocker, "sub"))
+        self.assertEqual(r.returncode, 1)
+        lines = r.stderr.decode().splitlines()
+        self.assertIn(os.path.join(blocker, "sub"), lines[0])
+        self.assertIn("Not a directory", lines[0])
+        self.assertIn("downloads 0,", lines[1])
+
+    def test_a_write_error_stops_the_run_and_names_the_destination(self):
+        # A file size limit makes the first lyrics file fail with EFBIG, even for root.
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (64, 64))
+        root = os.path.join(self.tmp, "out")
+        cmd = [ARGS.cli, "--plugin", ARGS.plugin, "--proxy", self.server.proxy, "--json", "--stats", "fetch-all",
+               "Quillfeather", "--out", root]
+        r = subprocess.run(cmd, capture_output=True, timeout=120, preexec_fn=limit,
+                           env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+        self.assertEqual(r.returncode, 1)
+        doc = self.json_of(r)
+        self.assertEqual((doc["saved"], doc["failed"], len(doc["files"])), (0, 1, 1))
+        self.assertOneErrorLine(r, "cannot write %s: File too large" % os.path.join(root, "Quillfeather",
+                                                                                 "Salt Road.txt"))
+        self.assertNotIn(".part", r.stderr.decode())
+        self.assertEqual(os.listdir(os.path.join(root, "Quillfeather")), [])
 
     def test_failures_are_counted_and_named(self):
         out = os.path.join(self.tmp, "nettlebed")
@@ -304,7 +556,7 @@ class FetchAllTest(CliTestCase):
         self.assertEqual(r.returncode, 1)
         doc = self.json_of(r)
         self.assertEqual((doc["saved"], doc["skipped"], doc["failed"]), (1, 0, 3))
-        self.assertEqual(os.listdir(out), ["Barbara Allen.txt"])
+        self.assertEqual(os.listdir(os.path.join(out, "Nettlebed")), ["Barbara Allen.txt"])
         self.assertEqual(len(r.stderr.decode().splitlines()), 3)
         self.assertTrue(all(l.startswith("versewell: ") for l in r.stderr.decode().splitlines()))
 
@@ -327,7 +579,7 @@ class FetchAllTest(CliTestCase):
                 cmd[1:1] = ["--plugin", ARGS.plugin]
             p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
-            first = os.path.join(out, "Salt Road.txt")
+            first = os.path.join(out, "Quillfeather", "Salt Road.txt")
             deadline = time.monotonic() + 60
             while not os.path.exists(first) and time.monotonic() < deadline and p.poll() is None:
                 time.sleep(0.05)
@@ -338,28 +590,157 @@ class FetchAllTest(CliTestCase):
             self.assertEqual(p.returncode, 130, stderr)
             self.assertIn(b"versewell: interrupted\n", stderr)
             self.assertEqual(stdout.decode(), "saved 1, skipped 0, failed 0 (%s)\n" % out)
-            self.assertEqual(os.listdir(out), ["Salt Road.txt"])
+            self.assertEqual(os.listdir(os.path.join(out, "Quillfeather")), ["Salt Road.txt"])
             with open(first, encoding="utf-8") as f:
                 self.assertEqual(f.read(), expected_lyrics("Salt Road"))
         finally:
             server.stop()
 
 
+def display_width(text):
+    return sum(0 if unicodedata.combining(c) else 2 if unicodedata.east_asian_width(c) in "WF" else 1
+               for c in text)
+
+
+class TerminalTest(CliTestCase):
+    """The progress line, drawn on a pseudo-terminal of 40 columns."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="versewell-cli-wiki-")
+        shutil.copytree(ARGS.sample, cls.root, dirs_exist_ok=True)
+        items = []
+        for i in range(4):
+            title = "\u6f22\u5b57\u306e\u6b4c" * (3 + i) + " %d" % i
+            page = "Zed_Kanji:" + title.replace(" ", "_")
+            with open(os.path.join(cls.root, "wiki", page + ".html"), "w", encoding="utf-8") as f:
+                f.write("<div class='lyricbox'><div>x</div>Verse %d<!-- end --></div>" % i)
+            items.append('<li> <b><a href="/wiki/%s" title="t">%s</a></b></li>' % (urllib.parse.quote(page, safe=":"), title))
+        with open(os.path.join(cls.root, "wiki", "Zed_Kanji.html"), "w", encoding="utf-8") as f:
+            f.write("<ol>\n%s\n</ol>\n" % "\n".join(items))
+        with open(os.path.join(cls.root, "categories", "Artists_Z.tsv"), "w") as f:
+            f.write("/wiki/Zed_Kanji\tZed Kanji\tZed Kanji\n")
+        cls.server = WikiServer(cls.root)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def run_on_terminal(self, term, *extra, columns=40):
+        master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        cmd = [ARGS.cli, "--plugin", ARGS.plugin, "--proxy", self.server.proxy] + list(extra) + [
+            "fetch-all", "Zed Kanji", "--out", os.path.join(self.tmp, "out")]
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=slave, stdin=subprocess.DEVNULL,
+                             env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg, "TERM": term}))
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        os.close(master)
+        stdout = p.stdout.read()
+        p.stdout.close()
+        self.assertEqual(p.wait(timeout=60), 0)
+        self.assertEqual(stdout.decode(), "saved 4, skipped 0, failed 0 (%s)\n" % os.path.join(self.tmp, "out"))
+        return seen.decode("utf-8")
+
+    def test_wide_titles_fit_the_terminal(self):
+        seen = self.run_on_terminal("xterm")
+        self.assertIn("\x1b[K", seen)
+        drawn = [part.replace("\x1b[K", "") for part in seen.split("\r")]
+        self.assertTrue(any("\u6f22" in part for part in drawn), seen)
+        for part in drawn:
+            self.assertLessEqual(display_width(part), 39, part)
+
+    def test_dumb_terminal_gets_no_escape_sequences(self):
+        seen = self.run_on_terminal("dumb")
+        self.assertNotIn("\x1b", seen)
+        self.assertIn("\r[", seen)
+        self.assertTrue(all(display_width(part) <= 39 for part in seen.split("\r")), seen)
+
+    def test_no_progress_and_quiet_draw_nothing(self):
+        for option in ["--no-progress", "-q", "--quiet"]:
+            with self.subTest(option=option):
+                shutil.rmtree(os.path.join(self.tmp, "out"), ignore_errors=True)
+                self.assertEqual(self.run_on_terminal("xterm", option), "")
+
+
 class SetupTest(CliTestCase):
-    def test_version(self):
-        r = self.run_cli("--version", proxy=False)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout.decode(), "Versewell 2.1.2000.0\n")
+    def test_version_anywhere_and_without_a_plugin(self):
+        for args in [["--version"], ["-V"], ["artist", "--version"], ["lyrics", "a", "b", "c", "--version"]]:
+            with self.subTest(args=args):
+                r = self.run_cli(*args, proxy=False)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                lines = r.stdout.decode().splitlines()
+                self.assertRegex(lines[0], r"^versewell \d+\.\d+")
+                self.assertRegex(lines[1], r"^plug-in Versewell 2\.1\.2000\.0: .*libversewell")
         r = self.run_cli("--json", "--version", proxy=False)
         doc = self.json_of(r)
-        self.assertEqual((doc["name"], doc["version"]), ("Versewell", "2.1.2000.0"))
+        self.assertEqual((doc["name"], doc["version"], doc["found"]), ("Versewell", "2.1.2000.0", True))
+        missing = os.path.join(self.tmp, "nowhere", "libversewell.so")
+        r = subprocess.run([ARGS.cli, "--plugin", missing, "artist", "x", "--version"], capture_output=True,
+                           env=clean_env({"HOME": self.home}))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("plug-in: not found (%s)" % missing, r.stdout.decode())
+
+    def test_parser_messages_suggest_and_speak_plainly(self):
+        cases = [(["artsit", "x"], "did you mean `artist`?"),
+                 (["--jsno", "artist", "x"], "did you mean `--json`?"),
+                 (["lyrics", "--closets", "a", "b"], "did you mean `--closest`?"),
+                 (["--max-diff", "abc", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["--max-diff", "inf", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["--max-diff", "nan", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["--max-diff", "-1", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["--max-diff", "1e999", "artist", "x"], "--max-diff wants a number >= 0"),
+                 (["lyrics", "a", "b", "c"], "lyrics takes an artist and one title, got 3 words")]
+        for args, fragment in cases:
+            with self.subTest(args=args):
+                r = self.run_cli(*args, proxy=False)
+                self.assertEqual(r.returncode, 2)
+                self.assertOneErrorLine(r, fragment)
+                err = r.stderr.decode()
+                self.assertNotIn("At Most", err)
+                self.assertNotIn("309", err)
+        r = self.run_cli("--json", "artsit", "x", proxy=False)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(self.json_of(r)["error"]["kind"], "usage")
+
+    def test_help_command_and_subcommand_help_with_global_options(self):
+        for args in [["help", "lyrics"], ["lyrics", "--help"]]:
+            with self.subTest(args=args):
+                r = self.run_cli(*args, proxy=False)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                text = r.stdout.decode()
+                for word in ["--closest", "Global options", "--proxy", "--retries", "--json"]:
+                    self.assertIn(word, text)
+        r = self.run_cli("help", proxy=False)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("Exit status", r.stdout.decode())
+        self.assertIn("3    network", r.stdout.decode())
+
+    def test_echoed_input_is_cut_and_control_characters_shown(self):
+        name = "Nobody\x01\x1b[31m" + "x" * 500
+        r = self.run_cli("artist", name)
+        self.assertEqual(r.returncode, 1)
+        self.assertOneErrorLine(r, "Nobody\\x01\\x1B[31m", "...")
+        err = r.stderr.decode()
+        self.assertNotIn("\x1b", err)
+        self.assertLess(len(err), 300)
 
     def test_help_documents_commands_and_examples(self):
         r = self.run_cli("--help", proxy=False)
         self.assertEqual(r.returncode, 0)
         text = r.stdout.decode()
         for word in ["artist", "songs", "lyrics", "fetch-all", "--proxy", "--max-diff", "--cache-dir", "--no-cache",
-                     "--log-dir", "--trace-level", "--parent-log", "--json", "--stats", "--version", "Examples:"]:
+                     "--log-dir", "--trace-level", "--parent-log", "--json", "--stats", "--version", "Examples:",
+                     "--retries", "--delay", "Exit status", "not_found"]:
             self.assertIn(word, text)
 
     def test_usage_errors_exit_2_with_one_line(self):

@@ -70,6 +70,23 @@ TEST(TraceLog, LevelFilterAndTags) {
   EXPECT_STREQ(CTraceFileWriter::LevelTag(75), L"");
 }
 
+TEST(TraceLog, WillWriteAnswersAsTheFilterDecides) {
+  EXPECT_FALSE(g_TraceLog.WillWrite(TRACE_ERROR));  // closed
+  {
+    CTraceCapture capture(TRACE_WARNING);
+    EXPECT_TRUE(g_TraceLog.WillWrite(TRACE_ERROR));
+    EXPECT_TRUE(g_TraceLog.WillWrite(TRACE_WARNING));
+    EXPECT_TRUE(g_TraceLog.WillWrite(-5));
+    EXPECT_FALSE(g_TraceLog.WillWrite(TRACE_INFO));
+    g_TraceLog.SetLevel(0);  // nothing passes
+    EXPECT_FALSE(g_TraceLog.WillWrite(TRACE_ERROR));
+    g_TraceLog.SetLevel(TRACE_DEBUG);
+    EXPECT_TRUE(g_TraceLog.WillWrite(TRACE_DEBUG));
+    g_TraceLog.Close();
+    EXPECT_FALSE(g_TraceLog.WillWrite(TRACE_ERROR));
+  }
+}
+
 TEST(TraceLog, TextIsWrittenLiterallyAndNullIsIgnored) {
   CTraceCapture capture(TRACE_DEBUG);
   g_TraceLog.Log(TRACE_ERROR, L"100% %s %d %n");

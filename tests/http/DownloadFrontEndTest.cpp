@@ -3,6 +3,7 @@
 // user agent; the host-name helpers.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <regex>
 #include <set>
@@ -11,9 +12,12 @@
 #include "http/DownloadFrontEnd.h"
 #include "platform/Clock.h"
 #include "platform/ErrorText.h"
+#include "platform/HttpTransportTesting.h"
 #include "plugin/Versewell.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpTransport.h"
+#include "support/TempDir.h"
+#include "support/TestCertificates.h"
 #include "support/TestHost.h"
 #include "support/TraceCapture.h"
 #include "support/WikiServer.h"
@@ -54,10 +58,26 @@ class CSteppingClock : public CFakeClock {
   }
 };
 
+// Far below the transport's time-outs (30 s to receive), far above any stop
+// latency: a download that returns sooner was ended by the stop.
+constexpr auto STOPPED_WELL_BEFORE_ANY_TIME_OUT = std::chrono::seconds(5);
+
+const std::wstring CANCELLED_TEXT =
+    L"Error:The operation was canceled, usually because the handle on which the request was operating was closed "
+    L"before the operation completed.";
+
 class DownloadFrontEndTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { s_server = new CWikiServer(); }
+  static void SetUpTestSuite() {
+    const STestCertificates& certs = STestCertificates::Get();
+    SWikiServerOptions options;
+    options.tlsCert = certs.strServerCert;
+    options.tlsKey = certs.strServerKey;
+    s_server = new CWikiServer(options);
+    platform::TrustExtraCaFileForTesting(FromUtf8(certs.strCaFile));
+  }
   static void TearDownTestSuite() {
+    platform::TrustExtraCaFileForTesting(L"");
     delete s_server;
     s_server = nullptr;
   }
@@ -175,16 +195,81 @@ TEST_F(DownloadFrontEndTest, IgnoreListGetsTheHostBeforeAndAfter) {
   EXPECT_EQ((std::vector<std::wstring>{L"add:lyrics.wiki.example:1", L"remove:lyrics.wiki.example"}), ignore.calls);
 }
 
-TEST_F(DownloadFrontEndTest, StopRequestAfterTheStartSuppressesOnlyTheIgnoreCalls) {
+TEST_F(DownloadFrontEndTest, StopRequestAfterTheStartEndsTheDownloadAndSuppressesTheIgnoreCalls) {
+  CTraceCapture trace;
   CString page;
   host.stopAfterQueries = 1;  // the first stop query answers no, every later one yes
-  ASSERT_EQ(1, plugin.Download(SITE + L"/_test/empty", page));
+  EXPECT_EQ(0, plugin.Download(SITE + L"/_test/empty", page));
   EXPECT_TRUE(ignore.calls.empty());
   host.stopQueries = 0;
   host.stopAfterQueries = 2;  // the add happens, the remove does not
-  ASSERT_EQ(1, plugin.Download(SITE + L"/_test/empty", page));
+  EXPECT_EQ(0, plugin.Download(SITE + L"/_test/empty", page));
   EXPECT_EQ(std::vector<std::wstring>{L"add:lyrics.wiki.example:1"}, ignore.calls);
-  EXPECT_EQ(2u, plugin.Successes());
+  // Stopped downloads are failed attempts: counted, not successful, traced.
+  EXPECT_EQ(2u, plugin.Counter());
+  EXPECT_EQ(0u, plugin.Successes());
+  EXPECT_EQ(2, trace.Count(L"Download fails: lyrics.wiki.example/_test/empty, Proxy: " + s_server->WProxy() +
+                               L", Response: , " + CANCELLED_TEXT,
+                           20));
+  EXPECT_EQ(2, trace.Count(L"CHttpDownloaderBase::SendRequest - error=[12017]", 20));
+}
+
+TEST_F(DownloadFrontEndTest, SearchesEndSoonAfterAStopWhileTheServerHangsOrTrickles) {
+  // The status text is there once the download got past the response head.
+  const std::pair<std::wstring, std::wstring> cases[] = {{L"/_test/hang?ms=60000", L""},
+                                                         {L"/_test/head-then-hang?ms=60000", L""},
+                                                         {L"/_test/trickle?size=100000", L"OK"}};
+  for (const auto& c : cases) {
+    const std::wstring& path = c.first;
+    CTraceCapture trace;
+    CTestHost stopping;
+    stopping.proxy = host.proxy;
+    plugin.SetHostCallback(&stopping);
+    const uint32_t attempts = plugin.Counter();
+    stopping.StopAfter(std::chrono::milliseconds(200));
+    const auto started = std::chrono::steady_clock::now();
+    CString lyrics = L"stale";
+    EXPECT_EQ(0, plugin.GetLyrics(SITE + path, lyrics)) << path;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, STOPPED_WELL_BEFORE_ANY_TIME_OUT) << path;
+    EXPECT_TRUE(lyrics.IsEmpty());
+    EXPECT_EQ(attempts + 1, plugin.Counter()) << path;
+    EXPECT_EQ(1, trace.Count(L"Download fails: " + SITE + path + L", Proxy: " + s_server->WProxy() + L", Response: " +
+                                 c.second + L", " + CANCELLED_TEXT,
+                             20))
+        << path << L" " << (trace.Messages().empty() ? L"" : trace.Messages().back());
+    // The host was asked on the thread that called the search, and only there.
+    std::vector<std::thread::id> askers = stopping.StopAskers();
+    EXPECT_GE(askers.size(), 3u);
+    for (const std::thread::id& id : askers) EXPECT_EQ(std::this_thread::get_id(), id);
+  }
+  plugin.SetHostCallback(&host);
+}
+
+TEST_F(DownloadFrontEndTest, UnparsableProxyFailsWithAClearLineAndNeverGoesDirect) {
+  // The address names the wiki itself: a download that went around the
+  // proxy would reach it.
+  const std::wstring direct = L"127.0.0.1:" + std::to_wstring(s_server->Port()) + L"/_test/empty";
+  const size_t requestsBefore = s_server->Requests().size();
+  for (const wchar_t* proxy : {L"127.0.0.1:notaport", L":80", L"[]:80", L"127.0.0.1:99999"}) {
+    CTraceCapture trace;
+    host.proxy = proxy;
+    CString page;
+    EXPECT_EQ(0, plugin.Download(direct, page)) << proxy;
+    EXPECT_EQ(1, trace.Count(L"CHttpDownloaderBase - WinHttpOpen error=[87], Proxy: \"" + std::wstring(proxy) + L"\"",
+                             20))
+        << proxy;
+    EXPECT_TRUE(trace.Contains(L"Download fails: " + direct + L", Proxy: " + proxy)) << proxy;
+  }
+  EXPECT_EQ(requestsBefore, s_server->Requests().size());
+}
+
+TEST_F(DownloadFrontEndTest, RedirectToHttpsIsFollowedThroughTheProxyTunnel) {
+  CString page;
+  ASSERT_EQ(1, plugin.Download(SITE + L"/_test/redirect-to?url=https%3A%2F%2F" + SITE + L"%2F_test%2Futf8", page));
+  EXPECT_EQ(CString(L"Gr\u00fc\u00df Gott \u20ac \U0001F3B5\n"), page);
+  std::vector<std::string> requests = s_server->Requests();
+  EXPECT_NE(requests.end(), std::find(requests.begin(), requests.end(), "CONNECT lyrics.wiki.example:443"));
+  EXPECT_NE(requests.end(), std::find(requests.begin(), requests.end(), "GET /_test/utf8 (tls)"));
 }
 
 TEST_F(DownloadFrontEndTest, BlankOrMissingProxyMeansTheSystemSetting) {

@@ -1,16 +1,27 @@
-// The transport behind the WinHTTP seam, on every backend (libcurl on posix,
-// WinHTTP on Windows under Wine), driven through the named proxy path against
-// the loopback wiki: what reaches the wire, redirects, the raw head form, the
-// read loop, time-outs and the error mapping. The libcurl backend's own
-// helpers are tested in tests/http/posix/CurlTransportTest.cpp.
+// The transport behind the WinHTTP seam, driven through the named proxy
+// path against the loopback wiki: what reaches the wire, redirects and
+// their HTTPS policy, certificate checks, proxy texts, the raw head form,
+// the read loop, time-outs and the stop query. Only the seam is used, so
+// the same tests hold for every backend (posix-only rules live in
+// tests/platform/posix/).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ErrorText.h"
 #include "platform/HttpTransport.h"
+#include "platform/HttpTransportTesting.h"
+#include "support/TempDir.h"
+#include "support/TestCertificates.h"
 #include "support/WikiServer.h"
 
 using namespace platform;
@@ -39,12 +50,12 @@ struct CExchange {
   std::vector<DWORD> chunkSizes;
 
   CExchange(const std::wstring& proxy, const std::wstring& host, const std::wstring& object,
-            INTERNET_PORT port = 80, DWORD flags = WINHTTP_FLAG_REFRESH) {
+            INTERNET_PORT port = 80, DWORD flags = WINHTTP_FLAG_REFRESH, const wchar_t* verb = L"GET") {
     session = WinHttpOpen(L"TestAgent/1.0", proxy.empty() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY
                                                          : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
                           proxy.empty() ? nullptr : proxy.c_str());
     connect = WinHttpConnect(session, host.c_str(), port);
-    if (connect != nullptr) request = WinHttpOpenRequest(connect, L"GET", object.c_str(), nullptr, flags);
+    if (connect != nullptr) request = WinHttpOpenRequest(connect, verb, object.c_str(), nullptr, flags);
     if (request == nullptr) error = GetLastError();
   }
   ~CExchange() {
@@ -58,8 +69,11 @@ struct CExchange {
   }
   // Send, receive and read the whole body; false (error set) at the first
   // failing call.
-  bool Run() {
-    if (!WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0) || !WinHttpReceiveResponse(request)) {
+  bool Run(const std::string& requestBody = std::string()) {
+    const DWORD length = static_cast<DWORD>(requestBody.size());
+    if (!WinHttpSendRequest(request, nullptr, 0, requestBody.empty() ? nullptr : requestBody.data(), length, length,
+                            0) ||
+        !WinHttpReceiveResponse(request)) {
       error = GetLastError();
       return false;
     }
@@ -100,10 +114,21 @@ struct CExchange {
   }
 };
 
+// The wiki speaks HTTPS too, with a certificate of the test authority for
+// the site host, 127.0.0.1 and localhost; the transport trusts that
+// authority for the suite.
 class HttpTransportTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { s_server = new CWikiServer(); }
+  static void SetUpTestSuite() {
+    const STestCertificates& certs = STestCertificates::Get();
+    SWikiServerOptions options;
+    options.tlsCert = certs.strServerCert;
+    options.tlsKey = certs.strServerKey;
+    s_server = new CWikiServer(options);
+    TrustExtraCaFileForTesting(FromUtf8(certs.strCaFile));
+  }
   static void TearDownTestSuite() {
+    TrustExtraCaFileForTesting(L"");
     delete s_server;
     s_server = nullptr;
   }
@@ -112,15 +137,43 @@ class HttpTransportTest : public ::testing::Test {
 };
 CWikiServer* HttpTransportTest::s_server = nullptr;
 
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// A stop query that answers "stop" from `after` on, and notes every thread
+// that asked it.
+struct SDeadlineStop {
+  std::chrono::steady_clock::time_point deadline;
+  std::vector<std::thread::id> askedFrom;
+  explicit SDeadlineStop(std::chrono::milliseconds after) : deadline(std::chrono::steady_clock::now() + after) {}
+  static bool Ask(void* self) {
+    auto& s = *static_cast<SDeadlineStop*>(self);
+    s.askedFrom.push_back(std::this_thread::get_id());
+    return std::chrono::steady_clock::now() >= s.deadline;
+  }
+};
+
+// Far below every limit of the transport (30 s to receive, 60 s to
+// connect), far above any stop latency: a call that returns before it was
+// ended by the stop, not by a time-out.
+constexpr auto STOPPED_WELL_BEFORE_ANY_TIME_OUT = std::chrono::seconds(5);
+
 std::string Echo(CExchange& x) {
   EXPECT_TRUE(x.Run()) << x.error;
   return x.body;
 }
 
-// A loopback port nobody listens on: one a wiki server just gave up.
 int ClosedPort() {
-  CWikiServer server;
-  return server.Port();
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
 }
 
 }  // namespace
@@ -239,13 +292,109 @@ TEST_F(HttpTransportTest, RedirectsAreFollowedUpToTen) {
   EXPECT_EQ(ERROR_WINHTTP_REDIRECT_FAILED, eleven.error);
 }
 
-TEST_F(HttpTransportTest, RedirectsLeaveHttpOnlyAsAFailure) {
-  for (const wchar_t* target : {L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F",
-                                L"_test/redirect-to?url=file%3A%2F%2F%2Fetc%2Fpasswd"}) {
-    CExchange x(Proxy(), SITE, target);
-    EXPECT_FALSE(x.Run()) << x.body;
-    EXPECT_EQ(ERROR_WINHTTP_REDIRECT_FAILED, x.error);
+TEST_F(HttpTransportTest, RedirectsFollowHttpsButRefuseTheWayBackAndOtherSchemes) {
+  // http -> https: through the proxy as CONNECT host:443, then the request
+  // inside the tunnel; the status is the final response's.
+  CExchange up(Proxy(), SITE, L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F_test%2Fecho");
+  ASSERT_TRUE(up.Run()) << up.error;
+  EXPECT_EQ(200u, up.Number(WINHTTP_QUERY_STATUS_CODE));
+  EXPECT_EQ(0u, up.body.find("GET /_test/echo HTTP/1.1\r\n")) << up.body;
+  std::vector<std::string> requests = s_server->Requests();
+  EXPECT_TRUE(Contains(requests, "CONNECT lyrics.wiki.example:443"));
+  EXPECT_TRUE(Contains(requests, "GET /_test/echo (tls)"));
+
+  // https -> https, relative locations included.
+  CExchange along(Proxy(), SITE, L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F_test%2Fredirect%2F3");
+  ASSERT_TRUE(along.Run()) << along.error;
+  EXPECT_EQ("redirect chain done\n", along.body);
+
+  // https -> http is refused before the plain request goes out.
+  CExchange down(Proxy(), SITE,
+                 L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F_test%2Fredirect-to%3Furl%3D"
+                 L"http%253A%252F%252Flyrics.wiki.example%252F_test%252Fstatus%252F299");
+  EXPECT_FALSE(down.Run()) << down.body;
+  EXPECT_EQ(ERROR_WINHTTP_REDIRECT_FAILED, down.error);
+  for (const std::string& line : s_server->Requests()) EXPECT_EQ(std::string::npos, line.find("status/299")) << line;
+
+  for (const wchar_t* target : {L"_test/redirect-to?url=file%3A%2F%2F%2Fetc%2Fpasswd",
+                                L"_test/redirect-to?url=ftp%3A%2F%2F127.0.0.1%2Fx"}) {
+    CExchange other(Proxy(), SITE, target);
+    EXPECT_FALSE(other.Run()) << other.body;
+    EXPECT_EQ(ERROR_WINHTTP_REDIRECT_FAILED, other.error);
   }
+}
+
+TEST_F(HttpTransportTest, RedirectLimitCountsHopsAcrossSchemes) {
+  // One hop to https, then ten more inside it: eleven in all.
+  CExchange x(Proxy(), SITE, L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F_test%2Fredirect%2F10");
+  EXPECT_FALSE(x.Run());
+  EXPECT_EQ(ERROR_WINHTTP_REDIRECT_FAILED, x.error);
+  CExchange nine(Proxy(), SITE, L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F_test%2Fredirect%2F9");
+  EXPECT_TRUE(nine.Run()) << nine.error;
+}
+
+TEST_F(HttpTransportTest, CertificatesAreVerifiedAgainstTheTrustedAuthorities) {
+  // Directly, without the proxy: the same port speaks TLS to a client
+  // that opens with a handshake.
+  const std::wstring direct = L"_test/redirect-to?url=https%3A%2F%2F127.0.0.1%3A" +
+                              std::to_wstring(s_server->Port()) + L"%2F_test%2Futf8";
+  HINTERNET session = WinHttpOpen(L"a", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr);
+  ASSERT_NE(nullptr, session);
+  HINTERNET connect = WinHttpConnect(session, L"127.0.0.1", static_cast<INTERNET_PORT>(s_server->Port()));
+  HINTERNET request = WinHttpOpenRequest(connect, L"GET", direct.c_str(), nullptr, 0);
+  ASSERT_TRUE(WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0));
+  EXPECT_TRUE(WinHttpReceiveResponse(request)) << GetLastError();
+  WinHttpCloseHandle(request);
+  WinHttpCloseHandle(connect);
+  WinHttpCloseHandle(session);
+
+  // A name the certificate does not carry.
+  CExchange wrongName(Proxy(), SITE, L"_test/redirect-to?url=https%3A%2F%2Fwrong-host.example%2F_test%2Fecho");
+  EXPECT_FALSE(wrongName.Run());
+  EXPECT_EQ(ERROR_WINHTTP_SECURE_FAILURE, wrongName.error);
+
+  // A certificate of a trusted authority, made for another host.
+  const STestCertificates& certs = STestCertificates::Get();
+  SWikiServerOptions options;
+  options.tlsCert = certs.strWrongHostCert;
+  options.tlsKey = certs.strWrongHostKey;
+  CWikiServer wrongHost(options);
+  CExchange wrongCert(wrongHost.WProxy(), SITE,
+                      L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F_test%2Fecho");
+  EXPECT_FALSE(wrongCert.Run());
+  EXPECT_EQ(ERROR_WINHTTP_SECURE_FAILURE, wrongCert.error);
+  EXPECT_TRUE(Contains(wrongHost.Requests(), "CONNECT lyrics.wiki.example:443"));
+  for (const std::string& line : wrongHost.Requests()) EXPECT_EQ(std::string::npos, line.find("(tls)")) << line;
+
+  // The system's store alone does not know the test authority.
+  TrustExtraCaFileForTesting(L"");
+  CExchange untrusted(Proxy(), SITE, L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F_test%2Fecho");
+  EXPECT_FALSE(untrusted.Run());
+  EXPECT_EQ(ERROR_WINHTTP_SECURE_FAILURE, untrusted.error);
+  TrustExtraCaFileForTesting(FromUtf8(certs.strCaFile));
+  EXPECT_FALSE(FormatSystemMessage(ERROR_WINHTTP_SECURE_FAILURE).empty());
+}
+
+TEST_F(HttpTransportTest, NamedProxyTextsFollowWinHttpAndBadOnesNeverGoDirect) {
+  for (const wchar_t* bad : {L"127.0.0.1:notaport", L":80", L"", L"[]:80", L"127.0.0.1:0", L"127.0.0.1:65536",
+                             L"127.0.0.1:", L"[::1", L"https=127.0.0.1:1"}) {
+    SetLastError(0);
+    HINTERNET session = WinHttpOpen(L"a", WINHTTP_ACCESS_TYPE_NAMED_PROXY, bad);
+    EXPECT_EQ(nullptr, session) << bad;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError()) << bad;
+    if (session != nullptr) WinHttpCloseHandle(session);
+  }
+  // Accepted: a bare host (port 80), an IPv6 literal in brackets, a scheme
+  // prefix and the list form.
+  const std::wstring port = std::to_wstring(s_server->Port());
+  for (const std::wstring& good : {std::wstring(L"localhost"), L"[::1]:" + port, L"http://127.0.0.1:" + port,
+                                   L"http=127.0.0.1:" + port + L";https=127.0.0.1:1"}) {
+    HINTERNET session = WinHttpOpen(L"a", WINHTTP_ACCESS_TYPE_NAMED_PROXY, good.c_str());
+    EXPECT_NE(nullptr, session) << good;
+    if (session != nullptr) WinHttpCloseHandle(session);
+  }
+  CExchange prefixed(L"http://127.0.0.1:" + port, SITE, L"_test/echo");
+  EXPECT_EQ(0u, Echo(prefixed).find("GET http://lyrics.wiki.example/_test/echo HTTP/1.1\r\n"));
 }
 
 TEST_F(HttpTransportTest, DisablingRedirectsHandsBackTheRedirectItself) {
@@ -316,4 +465,82 @@ TEST_F(HttpTransportTest, HandlesAreCheckedAndStepsKeepTheirOrder) {
   EXPECT_EQ(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE, GetLastError());
   ASSERT_TRUE(x.Run());
   EXPECT_EQ("", x.body);
+}
+
+// --- the stop query ----------------------------------------------------------
+
+// Runs one exchange under a stop query that answers "stop" 200 ms in, and
+// checks that it ended as cancelled, soon, and that the query was asked
+// only from this thread.
+void ExpectStoppedExchange(CExchange& x, const std::string& requestBody = std::string()) {
+  SDeadlineStop stop(std::chrono::milliseconds(200));
+  const auto started = std::chrono::steady_clock::now();
+  bool ok = false;
+  {
+    CScopedStopQuery scope(&SDeadlineStop::Ask, &stop);
+    ok = x.Run(requestBody);
+  }
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(ERROR_WINHTTP_OPERATION_CANCELLED, x.error);
+  EXPECT_LT(took, STOPPED_WELL_BEFORE_ANY_TIME_OUT);
+  ASSERT_FALSE(stop.askedFrom.empty());
+  for (const std::thread::id& id : stop.askedFrom) EXPECT_EQ(std::this_thread::get_id(), id);
+  EXPECT_GE(stop.askedFrom.size(), 2u);  // asked while waiting, not only once up front
+}
+
+TEST_F(HttpTransportTest, StopEndsAConnectionThatIsNeverAccepted) {
+  SWikiServerOptions options;
+  options.stallAccept = true;
+  CWikiServer stuck(options);
+  CExchange x(stuck.WProxy(), SITE, L"_test/echo");
+  ExpectStoppedExchange(x);
+}
+
+TEST_F(HttpTransportTest, StopEndsARequestBodyThatIsNeverRead) {
+  CExchange x(Proxy(), SITE, L"_test/hang?ms=60000", 80, 0, L"PUT");
+  ExpectStoppedExchange(x, std::string(32u << 20, 'x'));
+}
+
+TEST_F(HttpTransportTest, StopEndsTheWaitForAResponseHeadThatNeverComes) {
+  CExchange x(Proxy(), SITE, L"_test/hang?ms=60000");
+  ExpectStoppedExchange(x);
+}
+
+TEST_F(HttpTransportTest, StopEndsATricklingBodyAndTheRequestStaysEnded) {
+  CExchange x(Proxy(), SITE, L"_test/trickle?size=100000");
+  ExpectStoppedExchange(x);
+  EXPECT_FALSE(x.body.empty());  // the head and some bytes had come
+  EXPECT_LT(x.body.size(), 100000u);
+  DWORD available = 0;
+  EXPECT_FALSE(WinHttpQueryDataAvailable(x.request, &available));
+  EXPECT_EQ(ERROR_WINHTTP_OPERATION_CANCELLED, GetLastError());
+}
+
+TEST_F(HttpTransportTest, StopQueryThatSaysNoLeavesTheTransferAlone) {
+  SDeadlineStop never(std::chrono::hours(1));
+  CScopedStopQuery scope(&SDeadlineStop::Ask, &never);
+  CExchange x(Proxy(), SITE, L"_test/body?size=3000&chunk=1000&delay_ms=60");
+  ASSERT_TRUE(x.Run()) << x.error;
+  EXPECT_EQ(3000u, x.body.size());
+  EXPECT_FALSE(never.askedFrom.empty());
+}
+
+TEST(StopQueryScope, NestedScopesRestoreTheQueryTheyReplaced) {
+  EXPECT_FALSE(IsStopQueryAnsweringStop());
+  auto yes = [](void*) { return true; };
+  auto no = [](void*) { return false; };
+  {
+    CScopedStopQuery outer(yes, nullptr);
+    EXPECT_TRUE(IsStopQueryAnsweringStop());
+    {
+      CScopedStopQuery inner(no, nullptr);
+      EXPECT_FALSE(IsStopQueryAnsweringStop());
+    }
+    EXPECT_TRUE(IsStopQueryAnsweringStop());
+    bool otherThread = true;
+    std::thread([&] { otherThread = IsStopQueryAnsweringStop(); }).join();
+    EXPECT_FALSE(otherThread);  // a query belongs to the thread that installed it
+  }
+  EXPECT_FALSE(IsStopQueryAnsweringStop());
 }

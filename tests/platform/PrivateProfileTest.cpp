@@ -242,6 +242,69 @@ TEST_F(PrivateProfileTest, SectionAndKeyLookupFoldsEveryCasedLetter) {
   EXPECT_EQ(ReadValue(file, L"bj\u00F6rk"), L"/bjork2");
 }
 
+// Names whose characters are equal in their low 18 bits all fell into one
+// bucket of the old, fixed section index; every one must still be found, and
+// a key written under another case must still find its key.
+TEST_F(PrivateProfileTest, NamesThatOnceCollidedAreAllFoundAndListedInOrder) {
+  const std::wstring file = FilePath();
+  static const wchar_t CHARS[] = {0x40041, 0x80041, 0xC0041, 0x100041};
+  std::string bytes("\xFF\xFE", 2);
+  std::vector<std::wstring> names;
+  for (size_t i = 0; i < 4096; ++i) {
+    std::wstring name = L"A";
+    for (size_t k = 0, n = i; k < 6; ++k, n /= 4) name += CHARS[n % 4];
+    names.push_back(name);
+    std::wstring record = L"[" + name + L"]\r\nArtistUrl=/" + std::to_wstring(i) + L"\r\n";
+    for (wchar_t c : record) {
+      const uint32_t u = static_cast<uint32_t>(c);
+      if (u > 0xFFFF)  // a surrogate pair on disk
+        bytes += Utf16(std::wstring{static_cast<wchar_t>(0xD800 + ((u - 0x10000) >> 10)),
+                                    static_cast<wchar_t>(0xDC00 + ((u - 0x10000) & 0x3FF))});
+      else
+        bytes += Utf16(std::wstring(1, c));
+    }
+  }
+  WriteFileBytes(m_dir.File("A.ini"), bytes);
+  EXPECT_EQ(SectionNames(file), names);
+  for (size_t i = 0; i < names.size(); i += 97) EXPECT_EQ(ReadValue(file, names[i]), L"/" + std::to_wstring(i)) << i;
+  EXPECT_EQ(ReadValue(file, L"a" + names[5].substr(1)), L"/5");
+  EXPECT_EQ(ReadValue(file, L"A" + std::wstring(6, static_cast<wchar_t>(0x41))), L"<none>");
+  ASSERT_TRUE(Write(file, names[4095], L"/new"));
+  EXPECT_EQ(ReadValue(file, names[4095]), L"/new");
+  EXPECT_EQ(SectionNames(file).size(), 4096u);
+}
+
+// Many distinct keys in one section, and a distinct key in every section:
+// each one reads back, keys list in file order, lookups fold case.
+TEST_F(PrivateProfileTest, ManyDistinctKeysAreAllFound) {
+  const std::wstring file = FilePath();
+  std::wstring text = L"[One]\r\n";
+  for (int i = 0; i < 20000; ++i) text += L"Key" + std::to_wstring(i) + L"=v" + std::to_wstring(i) + L"\r\n";
+  for (int i = 0; i < 5000; ++i)
+    text += L"[S" + std::to_wstring(i) + L"]\r\nk" + std::to_wstring(i) + L"=" + std::to_wstring(i) + L"\r\n";
+  text += L"[One]\r\nkey7=again\r\n";  // a later value for an earlier key, in another case
+  WriteFileBytes(m_dir.File("A.ini"), std::string("\xFF\xFE", 2) + Utf16(text));
+  for (int i = 0; i < 20000; i += 331)
+    EXPECT_EQ(ReadValue(file, L"One", (L"KEY" + std::to_wstring(i)).c_str()), i == 7 ? L"again" : L"v" + std::to_wstring(i));
+  EXPECT_EQ(ReadValue(file, L"One", L"key7"), L"again");
+  EXPECT_EQ(ReadValue(file, L"One", L"Key20000"), L"<none>");
+  for (int i = 0; i < 5000; i += 173) {
+    EXPECT_EQ(ReadValue(file, L"s" + std::to_wstring(i), (L"K" + std::to_wstring(i)).c_str()), std::to_wstring(i));
+    EXPECT_EQ(ReadValue(file, L"S" + std::to_wstring(i), (L"k" + std::to_wstring(i + 1)).c_str()), L"<none>");
+  }
+  // The key list of a section, in file order, each name as first written.
+  std::vector<wchar_t> keys(1 << 20);
+  const DWORD n = platform::GetPrivateProfileString(L"one", nullptr, L"", keys.data(), static_cast<DWORD>(keys.size()),
+                                                    file.c_str());
+  ASSERT_GT(n, 0u);
+  std::vector<std::wstring> listed;
+  for (size_t pos = 0; pos < n && keys[pos] != 0; pos += listed.back().size() + 1) listed.emplace_back(keys.data() + pos);
+  ASSERT_EQ(listed.size(), 20000u);
+  EXPECT_EQ(listed[0], L"Key0");
+  EXPECT_EQ(listed[7], L"Key7");
+  EXPECT_EQ(listed[19999], L"Key19999");
+}
+
 TEST_F(PrivateProfileTest, EveryNameRoundTripsAndNothingBecomesAQuestionMark) {
   const std::wstring file = FilePath();
   std::vector<std::wstring> names = {
@@ -307,6 +370,27 @@ TEST_F(PrivateProfileTest, ForeignUtf8FileIsReadAndRewrittenInOurEncodingOnWrite
   ASSERT_TRUE(parsed.ok) << parsed.error;
   EXPECT_EQ(parsed.order, (std::vector<std::wstring>{L"Bj\u00F6rk", L"Abba", L"Cher"}));
   EXPECT_EQ(parsed.values.at(L"Abba").at(L"ArtistUrl"), L"/abba");
+}
+
+// Found by the cache file fuzz program: a NUL read from a damaged file split
+// a section name in the list, cut a value short, and came back as the text
+// "\u0000" after the file was rewritten.
+TEST_F(PrivateProfileTest, NulCharactersInADamagedFileAreDroppedAndNeverRewrittenAsText) {
+  const std::wstring file = FilePath();
+  const char utf8[] = "[Ab\0ba]\nArtistUrl=/a\0bba\n";
+  WriteFileBytes(m_dir.File("A.ini"), std::string(utf8, sizeof utf8 - 1));
+  EXPECT_EQ(SectionNames(file), (std::vector<std::wstring>{L"Abba"}));
+  EXPECT_EQ(ReadValue(file, L"Abba"), L"/abba");
+  ASSERT_TRUE(Write(file, L"Cher", L"/cher"));  // rewrites the file as UTF-16
+  const ParsedFile parsed = ParseStrict(Bytes(), false);
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.order, (std::vector<std::wstring>{L"Abba", L"Cher"}));
+  EXPECT_EQ(parsed.values.at(L"Abba").at(L"ArtistUrl"), L"/abba");
+
+  const wchar_t utf16[] = L"[X\0y]\r\nk=v\0w\r\n";
+  WriteFileBytes(m_dir.File("B.ini"), std::string("\xFF\xFE", 2) + Utf16(std::wstring(utf16, sizeof utf16 / sizeof utf16[0] - 1)));
+  EXPECT_EQ(SectionNames(FilePath("B.ini")), (std::vector<std::wstring>{L"Xy"}));
+  EXPECT_EQ(ReadValue(FilePath("B.ini"), L"Xy", L"k"), L"vw");
 }
 
 TEST_F(PrivateProfileTest, CutOffLastLineIsIgnoredAndRemovedByTheNextWrite) {

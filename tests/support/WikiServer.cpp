@@ -7,8 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -31,7 +35,15 @@ std::string CWikiServer::ProgramPath() {
 }
 
 CWikiServer::CWikiServer(const std::string& root) {
-  std::string folder = root;
+  SWikiServerOptions options;
+  options.root = root;
+  Start(options);
+}
+
+CWikiServer::CWikiServer(const SWikiServerOptions& options) { Start(options); }
+
+void CWikiServer::Start(const SWikiServerOptions& options) {
+  std::string folder = options.root;
   if (folder.empty()) {
     const char* base = getenv("TMPDIR");
     std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/versewell-wiki-XXXXXX";
@@ -39,6 +51,16 @@ CWikiServer::CWikiServer(const std::string& root) {
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("CWikiServer: mkdtemp failed");
     m_ownRoot = folder = buf.data();
+  }
+  {
+    const char* base = getenv("TMPDIR");
+    std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/versewell-wiki-log-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = mkstemp(buf.data());
+    if (fd < 0) throw std::runtime_error("CWikiServer: mkstemp failed");
+    close(fd);
+    m_logFile = buf.data();
   }
 
   int fds[2];
@@ -48,8 +70,11 @@ CWikiServer::CWikiServer(const std::string& root) {
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   posix_spawn_file_actions_addclose(&actions, fds[1]);
+  posix_spawn_file_actions_addopen(&actions, 2, m_logFile.c_str(), O_WRONLY | O_APPEND, 0);
   std::string program = ProgramPath();
-  std::vector<std::string> args = {program, "--root", folder, "--port", "0"};
+  std::vector<std::string> args = {program, "--root", folder, "--port", "0", "--log"};
+  if (!options.tlsCert.empty()) args.insert(args.end(), {"--tls-cert", options.tlsCert, "--tls-key", options.tlsKey});
+  if (options.stallAccept) args.push_back("--stall-accept");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
@@ -78,8 +103,10 @@ CWikiServer::CWikiServer(const std::string& root) {
   const std::string prefix = "listening on 127.0.0.1:";
   if (line.compare(0, prefix.size(), prefix) == 0) m_port = atoi(line.c_str() + prefix.size());
   if (m_port <= 0) {
+    std::ifstream error(m_logFile);
+    std::string text((std::istreambuf_iterator<char>(error)), std::istreambuf_iterator<char>());
     Stop();
-    throw std::runtime_error("CWikiServer: the server did not start: " + line);
+    throw std::runtime_error("CWikiServer: the server did not start: " + line + text);
   }
 }
 
@@ -110,6 +137,19 @@ void CWikiServer::Stop() {
     rmdir(m_ownRoot.c_str());
     m_ownRoot.clear();
   }
+  if (!m_logFile.empty()) {
+    unlink(m_logFile.c_str());
+    m_logFile.clear();
+  }
+}
+
+std::vector<std::string> CWikiServer::Requests() const {
+  std::vector<std::string> lines;
+  std::ifstream log(m_logFile);
+  const std::string prefix = "versewell-wiki: ";
+  for (std::string line; std::getline(log, line);)
+    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
+  return lines;
 }
 
 std::string CWikiServer::Proxy() const { return "127.0.0.1:" + std::to_string(m_port); }

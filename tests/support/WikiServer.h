@@ -11,12 +11,21 @@
 #define VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H
 
 #include <string>
+#include <vector>
+
+struct SWikiServerOptions {
+  std::string root;     // see CWikiServer(root)
+  std::string tlsCert;  // with tlsKey: serve HTTPS too (--tls-cert/--tls-key)
+  std::string tlsKey;
+  bool stallAccept = false;  // --stall-accept: connections are never answered
+};
 
 class CWikiServer {
  public:
   // `root` is the content folder; an empty root serves an empty temporary
   // folder of the server's own (useful for the /_test/ modes alone).
   explicit CWikiServer(const std::string& root = std::string());
+  explicit CWikiServer(const SWikiServerOptions& options);
   ~CWikiServer();
   CWikiServer(const CWikiServer&) = delete;
   CWikiServer& operator=(const CWikiServer&) = delete;
@@ -28,10 +37,15 @@ class CWikiServer {
   // "http://127.0.0.1:PORT" + path, for fetching from the server directly.
   std::string Url(const std::string& path) const;
 
+  // The request lines the server has read so far, one per request
+  // ("GET /x", "CONNECT host:443", "GET /y (tls)"), in order.
+  std::vector<std::string> Requests() const;
+
   // Path of the server program the tests use.
   static std::string ProgramPath();
 
  private:
+  void Start(const SWikiServerOptions& options);
   void Stop();
 
   int m_pid = -1;
@@ -40,6 +54,7 @@ class CWikiServer {
   std::string m_ownRoot;  // temporary folder made when no root was given
   // Under Wine (tests/support/win32/WikiServer.cpp): the launcher's folder.
   std::string m_stateDir;
+  std::string m_logFile;  // the server's --log output
 };
 
 #endif  // VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H

@@ -2,15 +2,17 @@
 # Starts the native versewell-wiki for a test that runs under Wine, where the
 # test cannot read the server's standard output or signal it directly.
 #
-#   wiki-launcher.sh SERVER ROOT STATE_DIR PARENT_PID
+#   wiki-launcher.sh SERVER ROOT STATE_DIR PARENT_PID [SERVER OPTIONS...]
 #
+# The server's standard error (its --log lines) goes to STATE_DIR/err.
 # Writes the server's port to STATE_DIR/port once it listens (or "0" to
 # STATE_DIR/port when it failed to start), and stops the server as soon as
 # STATE_DIR/stop appears, STATE_DIR goes away, or the process PARENT_PID (the
 # test, as a Linux process) ends, so no server outlives its test. Finally
 # writes STATE_DIR/stopped.
 server=$1 root=$2 state=$3 parent=$4
-"$server" --root "$root" --port 0 >"$state/out" 2>"$state/err" </dev/null &
+shift 4
+"$server" --root "$root" --port 0 "$@" >"$state/out" 2>"$state/err" </dev/null &
 wiki=$!
 port=
 while [ -z "$port" ]; do

@@ -1,6 +1,6 @@
 // DecodeHtmlEntities: the table, worked examples, bad references, and a
 // differential test against the literal row-by-row / restart-from-the-start
-// procedure kept here as the oracle.
+// procedure (text/EntityOracle.h).
 #include "text/HtmlEntities.h"
 
 #include <climits>
@@ -12,92 +12,14 @@
 #include <gtest/gtest.h>
 
 #include "diag/TraceLevels.h"
+#include "diag/TraceLog.h"
+#include "platform/CodePage.h"
 #include "support/FakeAnsiCodePage.h"
 #include "support/TraceCapture.h"
 #include "text/CodePageConversion.h"
+#include "text/EntityOracle.h"
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// The oracle: the procedure exactly as written, slow on purpose.
-// ---------------------------------------------------------------------------
-
-// Replaces every occurrence of `from` in the string as it was, left to right,
-// without overlap; the inserted characters are not searched again.
-void ReplaceAll(std::wstring& s, const std::wstring& from, wchar_t to) {
-  std::wstring out;
-  size_t pos = 0;
-  for (;;) {
-    size_t hit = s.find(from, pos);
-    if (hit == std::wstring::npos) break;
-    out.append(s, pos, hit - pos);
-    out.push_back(to);
-    pos = hit + from.size();
-  }
-  out.append(s, pos, std::wstring::npos);
-  s.swap(out);
-}
-
-// Leftmost "&#([0-9]+);" at or after `from`.
-bool FindReference(const std::wstring& s, size_t from, size_t& start, size_t& end) {
-  for (size_t i = from; i + 1 < s.size(); ++i) {
-    if (s[i] != L'&' || s[i + 1] != L'#') continue;
-    size_t j = i + 2;
-    while (j < s.size() && s[j] >= L'0' && s[j] <= L'9') ++j;
-    if (j > i + 2 && j < s.size() && s[j] == L';') {
-      start = i;
-      end = j + 1;
-      return true;
-    }
-  }
-  return false;
-}
-
-std::wstring Widened(const std::string& narrow) { return std::wstring(CAnsiToWide(narrow.c_str()).Get()); }
-std::string Narrowed(const std::wstring& wide) { return std::string(CWideToAnsi(wide.c_str()).Get()); }
-
-// Decodes `s` in place and returns the messages the procedure writes.
-std::vector<std::wstring> OracleDecode(std::wstring& s) {
-  std::vector<std::wstring> messages;
-  for (const NamedEntity* row = NamedEntityTable; row->pszName != nullptr; ++row) {
-    std::wstring name(row->pszName, row->pszName + std::strlen(row->pszName));
-    ReplaceAll(s, name, static_cast<wchar_t>(row->nCode));
-  }
-  if (s.empty()) {
-    messages.push_back(L"Input string is empty");
-    return messages;
-  }
-  size_t reported = 0;  // bad references found so far: the first ones from the start
-  for (;;) {
-    size_t pos = 0, skipped = 0, start = 0, end = 0;
-    bool replaced = false;
-    while (FindReference(s, pos, start, end)) {
-      pos = end;
-      if (skipped < reported) {
-        ++skipped;
-        continue;
-      }
-      std::wstring reference = s.substr(start, end - start);
-      long long value = 0;
-      for (size_t k = start + 2; k + 1 < end; ++k) {
-        value = value * 10 + (s[k] - L'0');
-        if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
-      }
-      if (value >= 1 && value <= 65535) {
-        ReplaceAll(s, reference, static_cast<wchar_t>(value));
-        replaced = true;
-        break;
-      }
-      int shown = value > INT_MAX ? INT_MAX : static_cast<int>(value);
-      messages.push_back(Widened("Bad &#nnn; code: \"" + Narrowed(reference) + "\" => " + std::to_string(shown) +
-                                 " ; string is:\n\t\"" + Narrowed(s) + "\""));
-      ++reported;
-      ++skipped;
-    }
-    if (!replaced) break;
-  }
-  return messages;
-}
 
 class HtmlEntitiesTest : public ::testing::Test {
  protected:
@@ -207,6 +129,85 @@ TEST_F(HtmlEntitiesTest, FloodOfBadReferencesIsReportedUpToALimit) {
   EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: 5 more references left unchanged and not reported", TRACE_ERROR));
 }
 
+TEST_F(HtmlEntitiesTest, LongTextIsQuotedAsABoundedExcerptAroundTheReference) {
+  // Up to the limit the whole string is quoted, as before.
+  const std::wstring upTo = std::wstring(98, L'a') + L"&#0;" + std::wstring(98, L'b');
+  ASSERT_EQ(BAD_REFERENCE_QUOTE_LIMIT, upTo.size());
+  Decode(upTo);
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"" + upTo + L"\"", TRACE_ERROR));
+
+  // Beyond it: 100 characters on each side, "..." where cut, and the length.
+  // The string is the one the procedure has at that moment: the reference
+  // decoded before the bad one is decoded after it as well.
+  std::wstring text = std::wstring(150, L'a') + L"&#66;&#0;&#66;" + std::wstring(2000000, L'b');
+  EXPECT_EQ(std::wstring(150, L'a') + L"B&#0;B" + std::wstring(2000000, L'b'), Decode(text));
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"..." + std::wstring(99, L'a') +
+                                 L"B&#0;B" + std::wstring(99, L'b') + L"...\" (excerpt of a text of 2000164 characters)",
+                             TRACE_ERROR));
+
+  // A reference near the start is not cut in front; one near the end not
+  // behind.
+  const std::wstring edges = L"&#70000;" + std::wstring(300, L'c') + L"&#0;";
+  Decode(edges);
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#70000;\" => 70000 ; string is:\n\t\"&#70000;" +
+                                 std::wstring(100, L'c') + L"...\" (excerpt of a text of 312 characters)",
+                             TRACE_ERROR));
+  EXPECT_EQ(1, m_trace.Count(L"Bad &#nnn; code: \"&#0;\" => 0 ; string is:\n\t\"..." + std::wstring(100, L'c') +
+                                 L"&#0;\" (excerpt of a text of 312 characters)",
+                             TRACE_ERROR));
+}
+
+namespace {
+
+// Counts the look-ups of the thread's ANSI code page: composing a report
+// narrows text with it, nothing else in the decoding does.
+class CCountingAnsiCodePage : public platform::IAnsiCodePageSource {
+ public:
+  UINT GetACP() override { return 65001; }
+  UINT GetThreadACP() override {
+    ++m_nThreadLookups;
+    return 65001;
+  }
+  int m_nThreadLookups = 0;
+};
+
+std::wstring TextWithBadReferences() {
+  std::wstring text;
+  for (int i = 0; i < 25; ++i) text += L"&#0;";
+  return text + std::wstring(1000, L'x') + L"&#65;";
+}
+
+}  // namespace
+
+TEST(HtmlEntitiesReportTest, NoReportIsComposedWhenTheTraceLogWouldDropIt) {
+  CCountingAnsiCodePage counter;
+  platform::IAnsiCodePageSource* previous = platform::SetAnsiCodePageSourceForTesting(&counter);
+  const std::wstring expected = TextWithBadReferences().substr(0, 25 * 4 + 1000) + L"A";
+  {
+    ASSERT_FALSE(g_TraceLog.IsOpen());
+    std::wstring text = TextWithBadReferences();
+    DecodeHtmlEntities(text);  // log closed
+    EXPECT_EQ(expected, text);
+    EXPECT_EQ(0, counter.m_nThreadLookups);
+  }
+  {
+    CTraceCapture trace(0);  // open, but every level is dropped
+    std::wstring text = TextWithBadReferences();
+    DecodeHtmlEntities(text);
+    EXPECT_EQ(expected, text);
+    EXPECT_EQ(0, counter.m_nThreadLookups);
+  }
+  {
+    CTraceCapture trace(TRACE_ERROR);
+    std::wstring text = TextWithBadReferences();
+    DecodeHtmlEntities(text);
+    EXPECT_EQ(expected, text);
+    EXPECT_GT(counter.m_nThreadLookups, 0);
+    EXPECT_EQ(MAX_REPORTED_BAD_REFERENCES + 1, static_cast<int>(trace.Messages().size()));
+  }
+  platform::SetAnsiCodePageSourceForTesting(previous);
+}
+
 TEST_F(HtmlEntitiesTest, LongChainsOfNestedReferencesFinish) {
   std::wstring text = L"&#38;";
   for (int i = 0; i < 100000; ++i) text += L"#38;";
@@ -235,22 +236,26 @@ TEST_F(HtmlEntitiesTest, MatchesTheLiteralProcedureOnGeneratedText) {
   };
   std::mt19937 random(20240131);
   std::uniform_int_distribution<size_t> pick(0, tokens.size() - 1);
-  std::uniform_int_distribution<int> length(0, 24);
   std::vector<std::wstring> expectedMessages;
   int withReports = 0;
+  int withExcerpts = 0;
   for (int round = 0; round < 4000; ++round) {
+    // Every fourth text is long enough to be quoted as an excerpt.
+    std::uniform_int_distribution<int> length(0, round % 4 == 0 ? 90 : 24);
     std::wstring input;
     for (int n = length(random); n > 0; --n) input += tokens[pick(random)];
     std::wstring expected = input;
-    std::vector<std::wstring> messages = OracleDecode(expected);
+    std::vector<std::wstring> messages = entity_oracle::OracleDecode(expected);
     if (messages.size() > static_cast<size_t>(MAX_REPORTED_BAD_REFERENCES)) continue;
     if (!messages.empty() && messages[0] != L"Input string is empty") ++withReports;
+    if (!messages.empty() && messages[0].find(L"(excerpt of a text of ") != std::wstring::npos) ++withExcerpts;
     std::wstring actual = input;
     DecodeHtmlEntities(actual);
     ASSERT_EQ(expected, actual) << "input: " << std::string(CWideToAnsi(input.c_str()).Get());
     expectedMessages.insert(expectedMessages.end(), messages.begin(), messages.end());
   }
   EXPECT_GT(withReports, 100);  // the generator does exercise the reports
+  EXPECT_GT(withExcerpts, 50);  // ... and the excerpts
   std::vector<std::wstring> actualMessages = m_trace.Messages();
   ASSERT_EQ(expectedMessages.size(), actualMessages.size());
   for (size_t i = 0; i < expectedMessages.size(); ++i) ASSERT_EQ(expectedMessages[i], actualMessages[i]) << i;

@@ -57,6 +57,15 @@ std::string CWikiServer::ProgramPath() {
 }
 
 CWikiServer::CWikiServer(const std::string& root) {
+  SWikiServerOptions options;
+  options.root = root;
+  Start(options);
+}
+
+CWikiServer::CWikiServer(const SWikiServerOptions& options) { Start(options); }
+
+void CWikiServer::Start(const SWikiServerOptions& options) {
+  const std::string& root = options.root;
   {
     CTempDir state;  // a fresh name; the folder itself is kept until Stop
     m_stateDir = state.Path() + "-wiki";
@@ -67,7 +76,11 @@ CWikiServer::CWikiServer(const std::string& root) {
   const std::string parent = UnixProcessId();
   const std::string launcher = std::string(VERSEWELL_SOURCE_DIR) + "/tests/support/wiki-launcher.sh";
   std::wstring command = FromUtf8("Z:\\bin\\sh " + Quote(launcher) + " " + Quote(ProgramPath()) + " " +
-                                  Quote(UnixPath(folder)) + " " + Quote(UnixPath(m_stateDir)) + " " + parent);
+                                  Quote(UnixPath(folder)) + " " + Quote(UnixPath(m_stateDir)) + " " + parent + " --log" +
+                                  (options.tlsCert.empty() ? std::string()
+                                                           : " --tls-cert " + Quote(UnixPath(options.tlsCert)) +
+                                                                 " --tls-key " + Quote(UnixPath(options.tlsKey))) +
+                                  (options.stallAccept ? " --stall-accept" : ""));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -102,6 +115,15 @@ void CWikiServer::Stop() {
   std::error_code ec;
   std::filesystem::remove_all(std::filesystem::u8path(m_stateDir), ec);  // a launcher still waiting sees it gone
   m_stateDir.clear();
+}
+
+std::vector<std::string> CWikiServer::Requests() const {
+  std::vector<std::string> lines;
+  std::ifstream log(std::filesystem::u8path(m_stateDir + "/err"));  // the launcher sends --log output there
+  const std::string prefix = "versewell-wiki: ";
+  for (std::string line; std::getline(log, line);)
+    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
+  return lines;
 }
 
 std::string CWikiServer::Proxy() const { return "127.0.0.1:" + std::to_string(m_port); }
