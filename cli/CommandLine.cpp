@@ -14,6 +14,7 @@
 #include "cli/TextConvert.h"
 #include "cli/TitleMatch.h"
 #include "cli/OutputTemplate.h"
+#include "cli/TraceLogText.h"
 
 namespace cli {
 
@@ -58,7 +59,7 @@ unless --cache-dir or --no-cache says otherwise.)";
 std::string CheckProxy(const std::string& value) {
   size_t colon = value.rfind(':');
   if (value.empty() || colon == std::string::npos || colon + 1 == value.size() || colon == 0)
-    return "expected HOST:PORT, got \"" + value + "\"";
+    return "expected HOST:PORT, got \"" + Echo(value) + "\"";
   for (char c : value)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return "the proxy must not contain blanks or control characters";
   std::string port = value.substr(colon + 1);
@@ -82,7 +83,9 @@ CCommandLine::CCommandLine()
   app.add_flag("-V,--version", m_bShowVersion,
                "Print the versions of versewell and of the plug-in (works without a loadable plug-in)");
   app.add_option("--plugin", options.strPlugin, "Plug-in library to load (default: the one installed beside versewell)");
-  app.add_option("--proxy", options.strProxy, "HTTP proxy through which the wiki is reached")
+  app.add_option("--proxy", options.strProxy,
+                 "HTTP proxy through which the wiki is reached (default: the system's, on Linux the http_proxy and "
+                 "no_proxy variables as libcurl reads them; -v says which one a run used)")
       ->type_name("HOST:PORT")
       ->check(CheckProxy);
   m_pMaxDiffOption =
@@ -90,12 +93,24 @@ CCommandLine::CCommandLine()
                      "Largest artist name difference still accepted (default 1: letter case, surrounding blanks, "
                      "blanks inside brackets; 250 also forgives a missing \"The \")")
           ->type_name("X");
-  app.add_option("--cache-dir", options.strCacheDir, "Artist cache folder (created when missing)")->type_name("DIR");
+  app.add_option("--cache-dir", options.strCacheDir,
+                 "Artist cache folder (created when missing; default $XDG_CACHE_HOME/versewell or "
+                 "~/.cache/versewell)")
+      ->type_name("DIR");
   app.add_flag("--no-cache", options.bNoCache, "Use no artist cache");
-  app.add_option("--log-dir", options.strLogDir, "Write the plug-in's trace log into DIR")->type_name("DIR");
-  app.add_option("--trace-level", options.strTraceLevel, "Trace log level")
-      ->type_name("NAME")
-      ->check(CLI::IsMember({"Error", "Warning", "Info", "Debug", "Detail", "Verbose"}));
+  app.add_option("--log-dir", options.strLogDir,
+                 "Write the plug-in's trace log into DIR (UTF-16; read it with versewell log FILE)")
+      ->type_name("DIR");
+  app.add_option("--trace-level", options.strTraceLevel,
+                 "Trace log level: Error, Warning, Info, Debug (also Detail, Verbose), in any letter case, or a "
+                 "number 10-40; needs --log-dir (default with --log-dir: Debug, failures and every download)")
+      ->type_name("LEVEL")
+      ->check([](const std::string& value) {
+        std::string name;
+        return TraceLevelName(value, name) ? std::string()
+                                           : "expected Error, Warning, Info, Debug, Detail, Verbose or a number from "
+                                             "10 up, got \"" + value + "\"";
+      });
   app.add_option("--parent-log", options.strParentLog,
                  "At exit, append the trace log to FILE (UTF-16) and delete it; needs --log-dir")
       ->type_name("FILE");
@@ -125,6 +140,28 @@ CCommandLine::CCommandLine()
       ->expected(1, -1);
   m_pLyrics->add_flag("--closest", options.bClosest,
                       "Take the closest title even when it is not close (otherwise exit 1 with suggestions)");
+
+  m_pLog = app.add_subcommand("log", "Print a trace log file (UTF-16) as UTF-8 text with LF line ends");
+  m_pLog->add_option("FILE", m_strLogFile, "A trace file, or a parent log the trace log was merged into")
+      ->required();
+
+  m_pCache = app.add_subcommand("cache", "Show or delete the artist cache folder");
+  m_pCache->require_subcommand(1);
+  m_pCachePath = m_pCache->add_subcommand("path", "Print the artist cache folder");
+  m_pCacheClear = m_pCache->add_subcommand("clear", "Delete the artist cache files and the folders they leave empty");
+
+  m_pCompletion = app.add_subcommand("completion", "Print a shell completion script");
+  m_pCompletion->add_option("SHELL", m_strShell, "bash, zsh or fish")
+      ->type_name("bash|zsh|fish")
+      ->required()
+      ->check([](const std::string& shell) {
+        return shell == "bash" || shell == "zsh" || shell == "fish"
+                   ? std::string()
+                   : "no completion for \"" + shell + "\"; the shells are bash, zsh and fish";
+      });
+
+  // Hidden: the build writes the man page with it.
+  app.add_flag("--man-page", m_bManPage, "Print the man page (troff)")->group("");
 
   m_pFetchAll = app.add_subcommand("fetch-all", "Save the lyrics of all of an artist's songs as .txt files");
   m_pFetchAll->add_option("ARTIST", m_strFetchName, "Artist name")->required();
@@ -212,18 +249,32 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     if (arg == "--version" || arg == "-V") {
       options.eCommand = ECommand::Version;
       options.bJson = m_bJsonRequested;
-      for (size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == "--plugin") options.strPlugin = args[i + 1];
+      for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "--plugin" && i + 1 < args.size()) options.strPlugin = args[i + 1];
+        if (args[i].rfind("--plugin=", 0) == 0) options.strPlugin = args[i].substr(9);
+      }
       return std::nullopt;
     }
   }
-  if (!args.empty() && args[0] == "help") {
+  std::vector<std::string> commands;
+  for (const CLI::App* sub : app.get_subcommands({})) commands.push_back(sub->get_name());
+  // `help [COMMAND]`: the first word that is neither an option nor an
+  // option's value.
+  size_t word = 0;
+  while (word < args.size() && args[word] != "--" && !args[word].empty() && args[word][0] == '-') {
+    const CLI::Option* option = app.get_option_no_throw(args[word].substr(0, args[word].find('=')));
+    bool takesValue = option != nullptr && option->get_expected_min() > 0 && args[word].find('=') == std::string::npos;
+    word += takesValue ? 2 : 1;
+  }
+  if (word < args.size() && args[word] == "help") {
     CLI::App* sub = nullptr;
-    if (args.size() > 1) {
+    if (word + 1 < args.size()) {
       try {
-        sub = app.get_subcommand(args[1]);
+        sub = app.get_subcommand(args[word + 1]);
       } catch (const CLI::OptionNotFound&) {
-        return UsageError("no command " + ("\"" + Echo(args[1]) + "\""));
+        std::string near = Nearest(args[word + 1], commands);
+        return UsageError("no command \"" + Echo(args[word + 1]) + "\"" +
+                          (near.empty() ? std::string() : " (did you mean `" + near + "`?)"));
       }
     }
     std::string text = HelpText(sub);
@@ -231,8 +282,6 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     return EXIT_FOUND;
   }
 
-  std::vector<std::string> commands;
-  for (const CLI::App* sub : app.get_subcommands({})) commands.push_back(sub->get_name());
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -292,14 +341,17 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     return UsageError("wrong number of arguments: " + std::string(UsageOf(sub != nullptr ? sub->get_name() : "")));
   } catch (const CLI::ValidationError& e) {
     std::string what = e.what();
-    return UsageError(what);
+    if (what.rfind("--retries", 0) == 0) return UsageError("--retries wants a whole number from 0 to 20");
+    if (what.rfind("--delay", 0) == 0) return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
+    return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
   } catch (const CLI::ConversionError& e) {
     std::string what = e.what();
     if (what.find("--retries") != std::string::npos) return UsageError("--retries wants a whole number from 0 to 20");
-    if (what.find("--delay") != std::string::npos) return UsageError("--delay wants milliseconds, a whole number ≥ 0");
-    return UsageError(what);
+    if (what.find("--delay") != std::string::npos)
+      return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
+    return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
   } catch (const CLI::ParseError& e) {
-    return UsageError(e.what());
+    return UsageError(Echo(std::string(e.what()), 2 * MAX_ECHO_CHARS));
   }
 
   if (m_pMaxDiffOption->count() > 0) {
@@ -347,11 +399,32 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     options.eCommand = ECommand::FetchAll;
     options.vecArgs = {m_strFetchName};
     if (auto code = emptyName(m_strFetchName, "artist name", "fetch-all")) return code;
+  } else if (m_pLog->parsed()) {
+    options.eCommand = ECommand::Log;
+    options.vecArgs = {m_strLogFile};
+  } else if (m_pCachePath->parsed()) {
+    options.eCommand = ECommand::CachePath;
+  } else if (m_pCacheClear->parsed()) {
+    options.eCommand = ECommand::CacheClear;
+  } else if (m_pCompletion->parsed()) {
+    options.eCommand = ECommand::Completion;
+    options.vecArgs = {m_strShell};
+  } else if (m_bManPage) {
+    options.eCommand = ECommand::ManPage;
   } else {
-    return UsageError("no command given; commands: artist, songs, lyrics, fetch-all");
+    return UsageError("no command given; commands: artist, songs, lyrics, fetch-all, log, cache, completion");
   }
   if (!options.strParentLog.empty() && options.strLogDir.empty())
     return UsageError("--parent-log needs --log-dir");
+  if (!options.strTraceLevel.empty() && options.strLogDir.empty())
+    return UsageError("--trace-level needs --log-dir: the plug-in writes its trace log only into a log folder");
+  if (!options.strLogDir.empty()) {
+    std::string name = DEFAULT_TRACE_LEVEL;
+    if (!options.strTraceLevel.empty()) TraceLevelName(options.strTraceLevel, name);
+    options.strTraceLevel = name;
+  }
+  if (options.bNoCache && !options.strCacheDir.empty())
+    return UsageError("--no-cache and --cache-dir contradict each other; give one of them");
   return std::nullopt;
 }
 

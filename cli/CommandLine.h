@@ -60,6 +60,14 @@ class CCommandLine {
   CLI::App* m_pSongs = nullptr;
   CLI::App* m_pLyrics = nullptr;
   CLI::App* m_pFetchAll = nullptr;
+  CLI::App* m_pLog = nullptr;
+  CLI::App* m_pCache = nullptr;
+  CLI::App* m_pCachePath = nullptr;
+  CLI::App* m_pCacheClear = nullptr;
+  CLI::App* m_pCompletion = nullptr;
+  bool m_bManPage = false;
+  std::string m_strLogFile;
+  std::string m_strShell;
   std::string m_strArtistName;
   std::string m_strSongsName;
   std::vector<std::string> m_vecLyricsArgs;

@@ -6,6 +6,7 @@
 
 #include "cli/OutputFolder.h"
 #include "cli/OutputTemplate.h"
+#include "cli/PluginSetup.h"
 #include "cli/HostPlatform.h"
 #include "cli/Progress.h"
 #include "cli/TextConvert.h"
@@ -30,15 +31,6 @@ std::string OneLine(const std::wstring& text) {
 }
 
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
-
-std::string DefaultCacheDir() {
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  // The XDG base directory rules ignore relative values.
-  if (xdg != nullptr && xdg[0] == '/') return (fs::path(xdg) / "versewell").string();
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return (fs::path(home) / ".cache" / "versewell").string();
-  return std::string();
-}
 
 }  // namespace
 
@@ -87,7 +79,7 @@ CCommandRunner::~CCommandRunner() {
   if (m_pPlugin == nullptr) return;
   // Closes the trace log (and merges it into the parent log) before the
   // watch removes a private log folder.
-  if (!m_trace.Folder().empty()) m_pPlugin->CallMethod(L"CloseAndMergeLog", nullptr);
+  if (!m_trace.Folder().empty()) CloseAndMergeLog(*m_pPlugin, m_options);
   m_pLookup.reset();
   m_pPlugin->SetHostCallback(nullptr);
   delete m_pPlugin;
@@ -129,30 +121,15 @@ int CCommandRunner::Run() {
 
 bool CCommandRunner::Configure() {
   m_pPlugin->SetHostCallback(&m_host);
-  std::error_code ec;
   std::string error;
   if (!m_trace.Setup(*m_pPlugin, error)) {
     PrintError(error);
     return false;
   }
-  if (!m_options.bNoCache) {
-    std::string dir = m_options.strCacheDir.empty() ? DefaultCacheDir() : m_options.strCacheDir;
-    if (dir.empty()) {
-      if (m_options.bVerbose) PrintError("no HOME or XDG_CACHE_HOME: running without an artist cache");
-    } else {
-      fs::create_directories(dir, ec);
-      if (ec) {
-        PrintError("cannot create cache folder " + dir + ": " + ec.message());
-        return false;
-      }
-      CString folder(Utf8ToWide(fs::absolute(dir, ec).string()));
-      m_pPlugin->SetProperty(L"LocalCacheFolder", &folder);
-      if (m_options.bVerbose) PrintError("artist cache: " + dir);
-    }
-  }
+  ConfigureCache(*m_pPlugin, m_options);
   if (m_options.bVerbose) {
     PrintError("plug-in: " + m_library.Path());
-    if (!m_options.strProxy.empty()) PrintError("proxy: " + m_options.strProxy);
+    PrintError(DescribeProxy(m_options.strProxy, VERSEWELL_SITE_HOST, [](const char* name) { return std::getenv(name); }));
   }
   return true;
 }
@@ -221,15 +198,10 @@ int CCommandRunner::RunLyrics() {
   std::string note;
   EOutcome outcome =
       m_pLookup->FindSong(Utf8ToWide(m_options.vecArgs.at(0)), Utf8ToWide(m_options.vecArgs.at(1)), song, note, failure);
-  if (!note.empty()) PrintError(note);
+  if (!note.empty() && !m_options.bQuiet) PrintError(note);
   if (outcome != EOutcome::Found) return Fail(failure);
   if (m_options.bJson)
-    Emit({{"artist", WideToUtf8(song.strArtist)},
-          {"query", WideToUtf8(song.strQuery)},
-          {"title", WideToUtf8(song.strTitle)},
-          {"url", WideToUtf8(song.strUrl)},
-          {"match", song.strMatch},
-          {"lyrics", WideToUtf8(song.strLyrics)}});
+    Emit(SongObject(song));
   else
     EmitText(ToUnixLines(WideToUtf8(song.strLyrics)));
   return EXIT_FOUND;

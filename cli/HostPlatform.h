@@ -30,8 +30,9 @@ void* OpenLibrary(const std::string& path, std::string& error);
 void* FindSymbol(void* library, const char* name, std::string& error);
 void CloseLibrary(void* library);
 
-// Makes the first SIGINT or SIGTERM set the stop flag; a second one of the
-// same kind ends the process at once, as if no handler were installed.
+// Makes the first SIGINT or SIGTERM set the stop flag (and print "stopping…"
+// on standard error when that is a terminal); a second one of the same kind
+// ends the process at once, as if no handler were installed.
 // Also makes a closed standard output an ordinary write error, not a signal.
 void InstallStopHandlers();
 bool StopRequested();

@@ -16,7 +16,11 @@ constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
 constexpr int EXIT_NETWORK = 3;    // any other failed download (network, proxy, server)
 constexpr int EXIT_INTERRUPTED = 130;
 
-enum class ECommand { None, Version, Artist, Songs, Lyrics, FetchAll };
+enum class ECommand {
+  None, Version, Artist, Songs, Lyrics, FetchAll,
+  // Commands that need no plug-in:
+  Log, CachePath, CacheClear, Completion, ManPage,
+};
 
 struct SOptions {
   ECommand eCommand = ECommand::None;

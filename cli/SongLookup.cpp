@@ -55,6 +55,12 @@ nlohmann::ordered_json ErrorObject(const SFailure& failure) {
   return {{"error", std::move(error)}};
 }
 
+nlohmann::ordered_json SongObject(const SSong& song) {
+  return {{"artist", WideToUtf8(song.strArtist)}, {"query", WideToUtf8(song.strQuery)},
+          {"title", WideToUtf8(song.strTitle)},   {"url", WideToUtf8(song.strUrl)},
+          {"match", song.strMatch},               {"lyrics", WideToUtf8(song.strLyrics)}};
+}
+
 CSongLookup::CSongLookup(CLyricsDllInterface& plugin, CCliHost& host, CTraceWatch* trace, SLookupSettings settings)
     : m_plugin(plugin), m_host(host), m_pTrace(trace), m_settings(std::move(settings)), m_random(std::random_device{}()) {}
 

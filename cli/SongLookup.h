@@ -67,6 +67,9 @@ int ExitCodeOf(EOutcome outcome);
 const char* KindName(EOutcome outcome);
 // {"error": {"kind", "message", "url", "cause"}} ("suggestions" when any).
 nlohmann::ordered_json ErrorObject(const SFailure& failure);
+// {"artist", "query", "title", "url", "match", "lyrics"} of a found song;
+// the lyrics keep the plug-in's CR LF.
+nlohmann::ordered_json SongObject(const SSong& song);
 
 class CSongLookup {
  public:

@@ -8,6 +8,8 @@ namespace {
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t c) {
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = REPLACEMENT;
   if (c < 0x80) {
@@ -26,6 +28,8 @@ void AppendUtf8(std::string& out, char32_t c) {
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
+
+namespace {
 
 void AppendWide(std::wstring& out, char32_t c) {
   if constexpr (sizeof(wchar_t) == 2) {

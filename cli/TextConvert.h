@@ -15,6 +15,9 @@ namespace cli {
 
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
+// Appends one code point as UTF-8 (U+FFFD for a surrogate or a value above
+// U+10FFFF).
+void AppendUtf8(std::string& out, char32_t c);
 
 // Turns CR LF, and any lone CR, into LF, and makes the text end with exactly
 // one LF (an empty text stays empty).

@@ -25,6 +25,7 @@ CTraceWatch::~CTraceWatch() {
 }
 
 bool CTraceWatch::Setup(CLyricsDllInterface& plugin, std::string& error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
   std::error_code ec;
   if (m_strFolder.empty()) {
     if (!m_options.strLogDir.empty()) {

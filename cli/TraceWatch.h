@@ -14,7 +14,7 @@
 // objects' use of the log, and the plug-in's log must be closed
 // (CloseAndMergeLog) before the watch is destroyed.
 // Failure: a folder that cannot be made or read only means no causes; the
-// run goes on. Threads: TakeFailure may be called from any thread.
+// run goes on. Threads: Setup and TakeFailure may be called from any thread.
 #ifndef VERSEWELL_CLI_TRACE_WATCH_H
 #define VERSEWELL_CLI_TRACE_WATCH_H
 

@@ -11,6 +11,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/HostPlatform.h"
+#include "cli/LocalCommands.h"
 #include "cli/Options.h"
 #include "cli/PluginLibrary.h"
 
@@ -21,6 +22,7 @@ int Main(int argc, char** argv) {
   if (std::optional<int> exitCode = commandLine.Parse(argc, argv)) return *exitCode;
   const cli::SOptions& options = commandLine.Options();
   if (options.eCommand == cli::ECommand::Version) return cli::PrintVersion(options);
+  if (cli::IsLocalCommand(options.eCommand)) return cli::RunLocalCommand(options, commandLine.App());
 
   hostplatform::InstallStopHandlers();
   cli::CPluginLibrary library;

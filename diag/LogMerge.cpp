@@ -1,9 +1,9 @@
 // CTraceLog::CloseAndMerge: closes the trace file and appends it to the
 // host's parent log as a block (an empty line, the trace file's name on a
 // line of its own, then its lines), then deletes the trace file, but only
-// when every one of its lines reached the parent log: a parent log that
-// cannot be opened or a failed write leaves the trace file on disk so that
-// no line is lost.
+// when every one of its lines reached the parent log and was flushed to
+// disk: a parent log that cannot be opened, a failed write or a failed flush
+// leaves the trace file on disk so that no line is lost.
 //
 // Runs from the method "CloseAndMergeLog" and from g_TraceLog's destructor
 // at unload or process exit; everything it uses (the file classes, the file
@@ -19,6 +19,21 @@ namespace {
 constexpr UINT PARENT_LOG_OPEN_FLAGS = CFile::modeWrite | CFile::shareDenyWrite | CFile::modeCreate |
                                        CFile::modeNoTruncate | CFile::typeText | CStdioFileEx::modeUnicode;
 static_assert(PARENT_LOG_OPEN_FLAGS == 0x207021, "parent log open flags");
+
+// A UTF-16 parent log (one that starts with FF FE) of odd length ends in a
+// block torn mid-unit by an earlier failed merge; one zero byte completes
+// that unit so that the block appended now is not read out of step. Logs
+// in other encodings are left exactly as they are.
+void RealignTornUtf16(CStdioFileEx& parentLog, const CString& path) {
+  if (parentLog.GetLength() % 2 == 0) return;
+  CFile probe;
+  unsigned char mark[2] = {0, 0};
+  if (!probe.Open(path.GetString(), CFile::modeRead | CFile::shareDenyNone) || probe.Read(mark, 2) != 2) return;
+  probe.Close();
+  if (mark[0] != 0xFF || mark[1] != 0xFE) return;
+  const char zero = 0;
+  parentLog.Write(&zero, 1);
+}
 
 }  // namespace
 
@@ -41,6 +56,7 @@ void CTraceLog::CloseAndMerge() {
     if (parentLog.IsOpen() && ownLog.IsOpen() &&
         !platform::CurrentFileIo().IsSameFile(parentLog.m_hFile, ownLog.m_hFile)) {
       parentLog.SeekToEnd();
+      RealignTornUtf16(parentLog, m_strParentLogPath);
       parentLog.WriteString((L"\r\n" + ownLog.GetFileName() + L"\r\n").GetString());
       CString strLine;
       while (ownLog.ReadString(strLine)) {
@@ -51,6 +67,9 @@ void CTraceLog::CloseAndMerge() {
       // that got to the end (a lone odd byte is no line) has copied them all.
       bAllAppended = ownLog.GetPosition() + 1 >= ownLog.GetLength();
     }
+    // The trace file goes only once its lines are on disk in the parent log:
+    // a failed flush (like a failed write) throws and keeps it.
+    if (bAllAppended) parentLog.Flush();
     parentLog.Close();
     ownLog.Close();
   } catch (...) {

@@ -14,9 +14,11 @@
 namespace {
 
 // Constant-initialised, trivially destructible: see the header.
-CTraceFileWriter g_writer = {platform::INVALID_FILE_HANDLE, true, {0}, {0}, nullptr, {}, {}};
+CTraceFileWriter g_writer = {platform::INVALID_FILE_HANDLE, true, {0}, {0}, nullptr, {}, {}, 0, false};
 
 bool IsOpenHandle(platform::FileHandle h) { return h != platform::INVALID_FILE_HANDLE && h != 0; }
+
+const unsigned char BOM[2] = {0xFF, 0xFE};
 
 }  // namespace
 
@@ -102,11 +104,13 @@ platform::FileHandle CTraceFileWriter::CreateTraceFile() {
   }
   std::wmemcpy(szFilePath, path.GetString(), static_cast<size_t>(path.GetLength()) + 1);
   platform::FileHandle h = platform::CreateFileAlways(path.GetString());
+  nFileBytes = 0;
+  bLineCut = false;
   if (IsOpenHandle(h)) {
     stFileTime = now;
-    static const unsigned char kBom[2] = {0xFF, 0xFE};
     DWORD written = 0;
-    platform::WriteFile(h, kBom, 2, &written);
+    platform::WriteFile(h, BOM, 2, &written);
+    nFileBytes = written;
   }
   return h;
 }
@@ -154,9 +158,21 @@ void CTraceFileWriter::WriteLine(int level, const wchar_t* message) {
     line += L"\r\n";
     if (IsOpenHandle(hFile)) {
       std::string bytes;
+      if (nFileBytes < 2) {
+        // The byte-order mark did not get out whole: finish it first.
+        bytes.append(reinterpret_cast<const char*>(BOM) + nFileBytes, 2 - static_cast<size_t>(nFileBytes));
+      } else if (bLineCut) {
+        // End the torn line, completing a torn two-byte unit.
+        if (nFileBytes % 2 != 0) bytes += '\0';
+        AppendUtf16Le(L"\r\n", 2, bytes);
+      }
       AppendUtf16Le(line.GetString(), static_cast<size_t>(line.GetLength()), bytes);
       DWORD written = 0;
+      // The result is otherwise ignored: logging reports nothing. A write
+      // that stored nothing leaves the file as it was.
       platform::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &written);
+      nFileBytes += written;
+      if (written > 0) bLineCut = written < bytes.size();
     }
     if (bEchoToDebugger) platform::OutputDebugStringW(line.GetString());
   }

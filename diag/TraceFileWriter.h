@@ -13,7 +13,9 @@
 // destructor (the log merge at unload reads it). Teardown() releases the
 // handle and the base name explicitly.
 // Failure: nothing here throws to callers; a file that cannot be created is
-//   retried at the next line.
+//   retried at the next line. A write that fails part-way leaves a torn
+//   line, which the next line ends (padding a torn two-byte unit) before it
+//   is written itself.
 // Threads: every public operation takes the spin lock for its body (Write
 //   only after the level filter). Callers that also hold CTraceLog::m_cs take
 //   it first.
@@ -22,6 +24,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdint>
 
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -63,6 +66,12 @@ class CTraceFileWriter {
   wchar_t* pszBaseName;
   platform::SYSTEMTIME stFileTime;
   wchar_t szFilePath[FILE_PATH_CAPACITY];
+  // Bytes that reached the current file, and whether the last line was cut
+  // short by a failed write: the next line first completes the byte-order
+  // mark or ends the torn line, so that one failed write never leaves the
+  // rest of the file out of step.
+  uint64_t nFileBytes;
+  bool bLineCut;
 
  private:
   friend struct CTraceFileWriterAccess;

@@ -29,9 +29,12 @@ BOOL CCommonDllInterface<CLyricsDllInterface>::Download(const CString& url, CStr
   if (m_pHostCallback != nullptr) m_pHostCallback->GetHostValue(L"HttpProxy", &proxy);
   ++m_nDownloadCounter;
 
+  // The host's ignore object counts only when the host answered nonzero: a
+  // pointer written alongside a 0 answer is not the host's to hand out, and
+  // is used neither before nor after the download.
   CHostIgnore* ignore = nullptr;
-  if (m_pHostCallback != nullptr && m_pHostCallback->GetHostValue(L"HostIgnore", &ignore) != 0 &&
-      ignore != nullptr && !IsStopRequested())
+  if (m_pHostCallback == nullptr || m_pHostCallback->GetHostValue(L"HostIgnore", &ignore) == 0) ignore = nullptr;
+  if (ignore != nullptr && !IsStopRequested())
     ignore->AddIgnoredHost(UrlGetHost(UrlAddScheme(url, L"http")).GetString(), 1);
 
   const DWORD started = platform::GetTickCount();

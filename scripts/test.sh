@@ -4,6 +4,7 @@
 # Usage: scripts/test.sh            (both configurations)
 #        scripts/test.sh release    (normal build only)
 #        scripts/test.sh asan       (sanitizer build only)
+#        scripts/test.sh tsan       (ThreadSanitizer: thread and plug-in tests)
 #        scripts/test.sh windows    (Windows builds only; part of "all")
 #
 # The windows stage builds versewell.dll for i686 (the shipped target) and
@@ -39,6 +40,19 @@ if [ "$which" = all ] || [ "$which" = asan ]; then
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
   run asan -DCMAKE_BUILD_TYPE=Debug -DVERSEWELL_SANITIZE=ON
+fi
+if [ "$which" = all ] || [ "$which" = tsan ]; then
+  # ThreadSanitizer: only the thread tests and the plug-in tests, so only
+  # their targets are built. Any report fails the run (exit code 66); the
+  # program still ends normally, so the loopback wiki it started is stopped.
+  echo "=== tsan: configure and build"
+  tsan_start=$(date +%s)
+  cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSEWELL_TSAN=ON -DVERSEWELL_BUILD_CLI=OFF >/dev/null
+  cmake --build build/tsan -j"$jobs" --target thread_tests plugin_tests
+  echo "=== tsan: test"
+  (cd build/tsan && TSAN_OPTIONS=${TSAN_OPTIONS:-second_deadlock_stack=1} \
+    ctest --output-on-failure -R '^(thread_tests|plugin_tests)$')
+  echo "=== tsan: $(( $(date +%s) - tsan_start )) s"
 fi
 # Fuzz stage: builds the libFuzzer targets with clang and runs each for 20 s
 # from its seed corpus (new entries stay under build/, never in fuzz/corpus).

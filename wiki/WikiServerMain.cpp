@@ -2,7 +2,11 @@
 // wiki/CONTENT-FORMAT.md) on 127.0.0.1 only, as an HTTP proxy for the wiki's
 // host and as an origin server, plus the bad-server modes under /_test/.
 //
-//   versewell-wiki --root DIR [--port N] [--log] [--tls-cert FILE --tls-key FILE] [--stall-accept]
+//   versewell-wiki [--root DIR] [--port N] [--log] [--tls-cert FILE --tls-key FILE] [--stall-accept]
+//
+// Without --root it serves the sample content installed beside it
+// (<prefix>/share/versewell/wiki), or, in a build tree, the sample in the
+// source tree.
 //
 // Prints "listening on 127.0.0.1:PORT" on standard output once it accepts
 // connections (--port 0, the default, picks a free port). SIGINT or SIGTERM
@@ -60,12 +64,46 @@ void OnSignal(int) {
   errno = saved;
 }
 
-int Usage(const char* why) {
-  std::fprintf(stderr,
-               "versewell-wiki: %s\nusage: versewell-wiki --root DIR [--port N] [--log] "
-               "[--tls-cert FILE --tls-key FILE] [--stall-accept]\n",
-               why);
+const char* const USAGE =
+    "usage: versewell-wiki [--root DIR] [--port N] [--log] [--tls-cert FILE --tls-key FILE] [--stall-accept]\n"
+    "\n"
+    "Serves a lyrics wiki content folder on 127.0.0.1, as an HTTP proxy for the\n"
+    "wiki's host and as an origin server (format: wiki/CONTENT-FORMAT.md).\n"
+    "\n"
+    "  --root DIR       content folder (default: the installed sample wiki,\n"
+    "                   <prefix>/share/versewell/wiki)\n"
+    "  --port N         port to listen on; 0, the default, picks a free one\n"
+    "  --log            one line per request on standard error\n"
+    "  --tls-cert FILE  with --tls-key: also speak HTTPS on the same port\n"
+    "  --tls-key FILE\n"
+    "  --stall-accept   never accept a connection (a server that does not answer)\n"
+    "  -h, --help       print this help and exit\n"
+    "\n"
+    "Prints \"listening on 127.0.0.1:PORT\" once it accepts connections. SIGINT or\n"
+    "SIGTERM stop it (exit status 0). Exit status 2: a usage error or an unusable\n"
+    "content folder; 1: the port cannot be bound.\n";
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr, "versewell-wiki: %s\nusage: versewell-wiki [--root DIR] [--port N] [--log] (see --help)\n",
+               why.c_str());
   return 2;
+}
+
+// The installed sample content beside the program, else the source tree's.
+std::string DefaultRoot() {
+  char self[4097];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string exe(self, static_cast<size_t>(n));
+    std::string bin = exe.substr(0, exe.rfind('/'));
+    std::string installed = bin.substr(0, bin.rfind('/')) + "/" VERSEWELL_WIKI_DATADIR "/versewell/wiki";
+    struct stat st {};
+    if (stat(installed.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return installed;
+    struct stat source {};
+    if (stat(VERSEWELL_WIKI_SOURCE_SAMPLE, &source) == 0 && S_ISDIR(source.st_mode)) return VERSEWELL_WIKI_SOURCE_SAMPLE;
+    return installed;
+  }
+  return VERSEWELL_WIKI_SOURCE_SAMPLE;
 }
 
 // Reads one request and answers it. A CONNECT (when TLS is configured, and
@@ -139,7 +177,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--port" && i + 1 < argc) {
       char* end = nullptr;
       port = std::strtol(argv[++i], &end, 10);
-      if (end == nullptr || *end != '\0' || port < 0 || port > 65535) return Usage("bad --port");
+      if (end == nullptr || *end != '\0' || argv[i][0] == '\0' || port < 0 || port > 65535)
+        return Usage(std::string("--port wants a number from 0 to 65535, got \"") + argv[i] + "\"");
     } else if (arg == "--log") {
       g_log = true;
     } else if (arg == "--stall-accept") {
@@ -148,18 +187,30 @@ int main(int argc, char** argv) {
       tlsCert = argv[++i];
     } else if (arg == "--tls-key" && i + 1 < argc) {
       tlsKey = argv[++i];
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(USAGE, stdout);
+      return 0;
+    } else if (arg == "--root" || arg == "--port" || arg == "--tls-cert" || arg == "--tls-key") {
+      return Usage(arg + " needs a value");
     } else {
-      return Usage(("unknown argument " + arg).c_str());
+      return Usage("unknown argument \"" + arg + "\"");
     }
   }
-  if (root.empty()) return Usage("--root is required");
+  const bool rootGiven = !root.empty();
+  if (!rootGiven) root = DefaultRoot();
   struct stat st {};
-  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Usage("--root is not a folder");
+  if (stat(root.c_str(), &st) != 0) {
+    std::string reason = std::strerror(errno);
+    return Usage(rootGiven ? "--root " + root + ": " + reason
+                           : "no --root given, and the sample content " + root + " is missing: " + reason);
+  }
+  if (!S_ISDIR(st.st_mode)) return Usage("--root " + root + " is not a folder");
+  if (access(root.c_str(), R_OK | X_OK) != 0) return Usage("--root " + root + ": " + std::strerror(errno));
   if (tlsCert.empty() != tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
   wiki::CTlsContext tls;
   if (!tlsCert.empty()) {
     std::string error;
-    if (!tls.Load(tlsCert, tlsKey, error)) return Usage(("cannot load the TLS certificate: " + error).c_str());
+    if (!tls.Load(tlsCert, tlsKey, error)) return Usage("cannot load the TLS certificate: " + error);
     g_pTls = &tls;
   }
 

@@ -9,6 +9,7 @@
 #include <unicode/uchar.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
@@ -20,8 +21,22 @@ namespace {
 
 std::atomic<bool> g_bStopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+// Read once at installation: isatty is not safe inside a signal handler.
+bool g_bSayStopping = false;
 
-extern "C" void OnStopSignal(int) { g_bStopRequested.store(true); }
+// Clears the line (a progress bar, the terminal's "^C") and says the signal
+// was heard; the running download ends within moments.
+const char STOPPING_LINE[] = "\r\033[Kstopping\u2026\n";
+
+extern "C" void OnStopSignal(int) {
+  const bool first = !g_bStopRequested.exchange(true);
+  if (first && g_bSayStopping) {
+    const int saved = errno;
+    ssize_t ignored = write(STDERR_FILENO, STOPPING_LINE, sizeof STOPPING_LINE - 1);
+    (void)ignored;
+    errno = saved;
+  }
+}
 
 }  // namespace
 
@@ -59,6 +74,7 @@ void CloseLibrary(void* library) {
 }
 
 void InstallStopHandlers() {
+  g_bSayStopping = StderrIsTerminal();
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnStopSignal;

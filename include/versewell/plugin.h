@@ -22,7 +22,11 @@
 //   plus a line in the plug-in's trace log; nothing is thrown to the host
 //   except allocation failures.
 // Threads: one plug-in object must be driven by one host thread at a time;
-//   distinct objects may be used from different threads.
+//   distinct objects may be used from different threads at once, and the
+//   trace log's properties ("LogFolder", "TraceLevel", "ParentLogfilePath")
+//   and "CloseAndMergeLog" may be used on one thread while other objects
+//   search on others. Objects that share one cache folder may search at
+//   once.
 //
 // Virtual slot order is part of the contract and must not change.
 #ifndef VERSEWELL_PLUGIN_H

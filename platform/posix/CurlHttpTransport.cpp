@@ -93,6 +93,7 @@ struct CRequestHandle : CHandle {
   bool requestOut = false;    // the request head went out
   bool headSeen = false;      // some response status line arrived
   bool headComplete = false;  // the current head ended with its blank line
+  bool headRedirects = false;  // ... and it is a redirect that libcurl follows
   bool received = false;      // ReceiveResponse succeeded
   std::vector<std::string> head;  // lines of the current (finally: the final) head
   std::string body;
@@ -188,6 +189,21 @@ bool StartsWithNoCase(const char* text, const char* prefix) {
 
 // --- libcurl callbacks -------------------------------------------------------
 
+// libcurl follows 301, 302, 303, 307 and 308 when they carry a Location and
+// redirects are not disabled.
+bool IsFollowedRedirect(const CRequestHandle& r) {
+  if ((r.disabledFeatures & WINHTTP_DISABLE_REDIRECTS) != 0 || r.head.empty()) return false;
+  const std::string& status = r.head.front();
+  size_t sp = status.find(' ');
+  std::string code = sp == std::string::npos ? std::string() : status.substr(sp + 1, 3);
+  if (code != "301" && code != "302" && code != "303" && code != "307" && code != "308") return false;
+  for (size_t i = 1; i < r.head.size(); ++i) {
+    size_t colon = r.head[i].find(':');
+    if (colon != std::string::npos && EqualsNoCase(Trim(r.head[i].substr(0, colon)), "Location")) return true;
+  }
+  return false;
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   CRequestHandle& r = *static_cast<CRequestHandle*>(user);
   size_t n = size * count;
@@ -201,7 +217,10 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     r.headSeen = true;
   }
   if (line.empty()) {
-    if (!r.head.empty()) r.headComplete = true;
+    if (!r.head.empty()) {
+      r.headComplete = true;
+      r.headRedirects = IsFollowedRedirect(r);
+    }
     return n;
   }
   if (!r.headComplete) r.head.push_back(line);
@@ -452,6 +471,9 @@ class CCurlHttpTransport : public IHttpTransport {
     if (r->received) return true;
     Drive(*r, [r] { return r->headComplete && r->Buffered() > 0; });
     if (r->error == ERROR_WINHTTP_OPERATION_CANCELLED) return Fail(r->error);
+    // A redirect whose next hop failed (refused, too many, certificate,
+    // connection) is no final response: the call fails with that hop's code.
+    if (r->headComplete && r->headRedirects && r->done && r->error != 0) return Fail(r->error);
     if (!r->headComplete) {
       if (r->done && r->error != 0) return Fail(r->error);
       return Fail(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);

@@ -18,7 +18,11 @@
 //     dies in it, the cut-off last line is ignored by readers and removed by
 //     the next writer. A compacting rewrite goes to "<file>.tmp", is flushed
 //     to disk and renamed over the file, so the file is always either the
-//     old or the new complete text.
+//     old or the new complete text. A temporary file that a failed
+//     compaction could not remove goes at the next write of that file.
+//   - Faults: every call that reads, writes, locks, syncs, renames or
+//     removes goes through platform/posix/ProfileFileCalls.h, where tests
+//     inject failures.
 //   - Other processes: each read-modify-write holds an exclusive flock() on
 //     the file and each (re)parse a shared one. A writer that locked a file
 //     which a compaction has meanwhile replaced notices the changed inode
@@ -45,14 +49,20 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/ErrorText.h"
 #include "platform/NoDestructor.h"
 #include "platform/Path.h"
+#include "platform/posix/ProfileFileCalls.h"
 #include "platform/posix/ProfileImage.h"
 
 namespace platform {
 namespace {
+
+// Every call that reads, writes, locks, syncs, renames or removes goes
+// through the seam, so that tests can fail any one of them.
+IProfileFileCalls& Calls() { return CurrentProfileFileCalls(); }
 
 // Bytes before the end of the parsed part that are compared again before a
 // grown file is parsed only from there (a file rewritten in place by
@@ -110,7 +120,7 @@ class CFd {
 };
 
 bool LockFile(int fd, int operation) {
-  while (::flock(fd, operation) != 0)
+  while (Calls().Lock(fd, operation) != 0)
     if (errno != EINTR) return false;
   return true;
 }
@@ -119,7 +129,7 @@ bool ReadRange(int fd, uint64_t offset, uint64_t length, std::string& out) {
   out.resize(static_cast<size_t>(length));
   size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::pread(fd, &out[done], length - done, static_cast<off_t>(offset + done));
+    const ssize_t n = Calls().ReadAt(fd, &out[done], length - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -134,7 +144,7 @@ bool ReadRange(int fd, uint64_t offset, uint64_t length, std::string& out) {
 bool WriteRange(int fd, const std::string& bytes, uint64_t offset) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    const ssize_t n = Calls().WriteAt(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -289,6 +299,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
       SetLastError(ERROR_ACCESS_DENIED);
       return false;
     }
+    RemoveStaleTemp(path + ".tmp");
     CCachedFile& e = Entry(path);
     if (!Load(e, fd.Get(), st)) {
       SetLastError(ERROR_READ_FAULT);
@@ -313,7 +324,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
     }
 
     const uint64_t end = e.image.ValidEnd();
-    if (static_cast<uint64_t>(st.st_size) != end && ::ftruncate(fd.Get(), static_cast<off_t>(end)) != 0) {
+    if (static_cast<uint64_t>(st.st_size) != end && Calls().Truncate(fd.Get(), static_cast<off_t>(end)) != 0) {
       SetLastError(ErrorFromErrno(errno));
       e.known = false;
       return false;
@@ -327,7 +338,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
     if (!WriteRange(fd.Get(), record, end)) {
       const DWORD error = ErrorFromErrno(errno);
       // Leave no part of the record behind.
-      if (::ftruncate(fd.Get(), static_cast<off_t>(end)) != 0) { /* the reader skips a cut-off line anyway */ }
+      if (Calls().Truncate(fd.Get(), static_cast<off_t>(end)) != 0) { /* the reader skips a cut-off line anyway */ }
       e.known = false;
       SetLastError(error);
       return false;
@@ -410,7 +421,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
       return nullptr;
     }
     CCachedFile& e = Entry(path);
-    CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    CFd fd(Calls().Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
     if (fd.Get() < 0 || !LockFile(fd.Get(), LOCK_SH) || ::fstat(fd.Get(), &st) != 0) {
       SetLastError(ErrorFromErrno(errno));
       return nullptr;
@@ -422,7 +433,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
   // sure the locked file is still the one at `path`.
   bool OpenLocked(const std::string& path, CFd& fd, struct stat& st) {
     for (int attempt = 0; attempt < MAX_REOPEN_ATTEMPTS; ++attempt) {
-      fd.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+      fd.Reset(Calls().Open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
       if (fd.Get() < 0 || !LockFile(fd.Get(), LOCK_EX) || ::fstat(fd.Get(), &st) != 0) {
         SetLastError(ErrorFromErrno(errno));
         fd.Reset();
@@ -444,17 +455,19 @@ class CPosixPrivateProfile : public IPrivateProfile {
     struct stat written {};
     bool ok;
     {
-      CFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+      CFd out(Calls().Open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
       ok = out.Get() >= 0 && ::fchmod(out.Get(), st.st_mode & 07777) == 0 && WriteRange(out.Get(), bytes, 0) &&
-           ::fsync(out.Get()) == 0 && ::fstat(out.Get(), &written) == 0;
+           Calls().Sync(out.Get()) == 0 && ::fstat(out.Get(), &written) == 0;
       if (!ok) SetLastError(ErrorFromErrno(errno));
     }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && Calls().Rename(temp.c_str(), path.c_str()) != 0) {
       SetLastError(ErrorFromErrno(errno));
       ok = false;
     }
     if (!ok) {
-      ::unlink(temp.c_str());
+      // A temporary file that cannot be removed now is removed by the next
+      // write that holds the file's lock.
+      if (Calls().Unlink(temp.c_str()) != 0 && errno != ENOENT) m_staleTemps.insert(temp);
       return false;
     }
     SyncDirectoryOf(path);
@@ -466,15 +479,25 @@ class CPosixPrivateProfile : public IPrivateProfile {
     return true;
   }
 
+  // Under the file's exclusive lock no compaction of it is under way, so a
+  // temporary file left by an earlier failed one can go.
+  void RemoveStaleTemp(const std::string& temp) {
+    if (m_staleTemps.empty()) return;
+    auto it = m_staleTemps.find(temp);
+    if (it == m_staleTemps.end()) return;
+    if (Calls().Unlink(temp.c_str()) == 0 || errno == ENOENT) m_staleTemps.erase(it);
+  }
+
   static void SyncDirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    CFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (d.Get() >= 0) ::fsync(d.Get());
+    CFd d(Calls().Open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (d.Get() >= 0) Calls().Sync(d.Get());
   }
 
   std::mutex m_mutex;
   std::unordered_map<std::string, std::unique_ptr<CCachedFile>> m_files;
+  std::unordered_set<std::string> m_staleTemps;  // temporary files a failed compaction could not remove
   uint64_t m_useCounter = 0;
 
  public:

@@ -23,6 +23,7 @@ import pty
 import struct
 import termios
 import unicodedata
+import re
 import resource
 import urllib.parse
 import time
@@ -759,6 +760,12 @@ class SetupTest(CliTestCase):
                            env=clean_env({"HOME": self.home}))
         self.assertEqual(r.returncode, 2)
         self.assertOneErrorLine(r, "plug-in library not found", missing)
+        r = subprocess.run([ARGS.cli, "--plugin", missing, "--json", "artist", "Quillfeather"], capture_output=True,
+                           env=clean_env({"HOME": self.home}))
+        self.assertEqual(r.returncode, 2)
+        error = self.json_of(r)["error"]
+        self.assertEqual(error["kind"], "usage")
+        self.assertIn(missing, error["message"])
 
     def test_a_file_that_is_no_plugin_exits_2(self):
         fake = os.path.join(self.tmp, "libfake.so")
@@ -809,6 +816,221 @@ class SetupTest(CliTestCase):
         r = self.run_cli("-v", "artist", "Quillfeather")
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn("versewell: host ignore list: %s added 1 times, removed 1 times" % SITE, r.stderr.decode())
+
+
+class LogOptionsTest(CliTestCase):
+    def trace_files(self, logs):
+        return [n for n in os.listdir(logs) if n.startswith("Versewell_")]
+
+    def test_log_dir_alone_keeps_downloads_and_log_prints_utf8(self):
+        logs = os.path.join(self.tmp, "logs")
+        r = self.run_cli("--log-dir", logs, "artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        merged = [n for n in os.listdir(logs) if os.path.isfile(os.path.join(logs, n))]
+        self.assertEqual(len(merged), 1, merged)  # the default parent log; the trace file is merged and gone
+        path = os.path.join(logs, merged[0])
+        with open(path, "rb") as f:
+            self.assertTrue(f.read(2) == b"\xff\xfe")
+        r = self.run_cli("log", path, proxy=False)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertNotIn(b"\r", r.stdout)
+        self.assertFalse(r.stdout.startswith(b"\xef\xbb\xbf"))
+        text = r.stdout.decode("utf-8")
+        self.assertRegex(text, r"(?m)^\d\d:\d\d:\d\d\.\d\d\d [0-9A-F]+ DBG: Download: " +
+                         SITE.replace(".", r"\.") + r"/index\.php\?title=Category:Artists_Q&from=Quillfeather$")
+
+    def test_trace_level_names_numbers_and_the_need_for_a_log_dir(self):
+        for level, downloads_logged in [("warning", False), ("ERROR", False), ("40", True), ("verbose", True)]:
+            with self.subTest(level=level):
+                logs = os.path.join(self.tmp, "logs-" + level)
+                parent = os.path.join(self.tmp, "parent-%s.log" % level)
+                with open(parent, "wb") as f:
+                    f.write("\ufeffhost line\r\n".encode("utf-16-le"))
+                r = self.run_cli("--log-dir", logs, "--trace-level", level, "--parent-log", parent,
+                                 "lyrics", SITE + "/wiki/Quillfeather:Salt_Road")
+                self.assertEqual(r.returncode, 0, r.stderr)
+                text = self.run_cli("log", parent, proxy=False).stdout.decode("utf-8")
+                self.assertTrue(text.startswith("host line\n"), text)
+                self.assertEqual("Download: " in text, downloads_logged, text)
+        for args in [["--trace-level", "Debug"], ["--trace-level", "loud", "--log-dir", self.tmp]]:
+            with self.subTest(args=args):
+                r = self.run_cli(*args, "artist", "Quillfeather", proxy=False)
+                self.assertEqual(r.returncode, 2)
+                self.assertOneErrorLine(r, "--trace-level")
+        r = self.run_cli("--trace-level", "Debug", "artist", "Quillfeather", proxy=False)
+        self.assertOneErrorLine(r, "needs --log-dir")
+
+    def test_log_of_a_missing_file_names_it(self):
+        missing = os.path.join(self.tmp, "no-such.log")
+        r = self.run_cli("log", missing, proxy=False)
+        self.assertEqual(r.returncode, 1)
+        self.assertOneErrorLine(r, missing, "No such file or directory")
+
+    def test_a_failed_merge_is_reported_and_keeps_the_trace_file(self):
+        logs = os.path.join(self.tmp, "logs")
+        parent = os.path.join(self.tmp, "missing", "host.log")
+        r = self.run_cli("--log-dir", logs, "--parent-log", parent, "artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertOneErrorLine(r, "cannot merge the trace log into " + parent, "No such file or directory", logs)
+        kept = self.trace_files(logs)
+        self.assertEqual(len(kept), 1, os.listdir(logs))
+        text = self.run_cli("log", os.path.join(logs, kept[0]), proxy=False).stdout.decode("utf-8")
+        self.assertIn("Download: " + SITE, text)
+
+    def test_a_parent_log_that_is_not_utf16_is_reported_before_merging(self):
+        logs = os.path.join(self.tmp, "logs")
+        parent = os.path.join(self.tmp, "host.log")
+        with open(parent, "wb") as f:
+            f.write(b"plain ANSI host log\r\n")
+        r = self.run_cli("--log-dir", logs, "--parent-log", parent, "artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertOneErrorLine(r, parent, "not UTF-16")
+        with open(parent, "rb") as f:
+            data = f.read()
+        self.assertTrue(data.startswith(b"plain ANSI host log\r\n"))
+        self.assertIn("Download: ".encode("utf-16-le"), data)
+        self.assertEqual(self.trace_files(logs), [])
+
+
+class CacheCommandsTest(CliTestCase):
+    def test_cache_path_follows_xdg_home_and_the_option(self):
+        r = self.run_cli("cache", "path", proxy=False)
+        self.assertEqual((r.returncode, r.stdout.decode()), (0, os.path.join(self.xdg, "versewell") + "\n"))
+        r = self.run_cli("cache", "path", proxy=False, env={"XDG_CACHE_HOME": ""})
+        self.assertEqual(r.stdout.decode(), os.path.join(self.home, ".cache", "versewell") + "\n")
+        r = self.run_cli("--cache-dir", "/some/where", "cache", "path", proxy=False)
+        self.assertEqual(r.stdout.decode(), "/some/where\n")
+
+    def test_cache_clear_deletes_the_cache(self):
+        cache = os.path.join(self.xdg, "versewell")
+        r = self.run_cli("artist", "Sorrel Lane (UK)")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(any(files for _, _, files in os.walk(cache)))
+        r = self.run_cli("cache", "clear", proxy=False)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, b"")
+        self.assertFalse(os.path.exists(cache))
+        r = self.run_cli("cache", "clear", proxy=False)
+        self.assertEqual(r.returncode, 0, "clearing a missing cache is no error")
+
+    def test_an_unusable_cache_folder_disables_the_cache(self):
+        blocker = os.path.join(self.tmp, "a-file")
+        with open(blocker, "w") as f:
+            f.write("x")
+        r = self.run_cli("--cache-dir", os.path.join(blocker, "cache"), "artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode(), SITE + "/wiki/Quillfeather\n")
+        self.assertOneErrorLine(r, "cache disabled: ", os.path.join(blocker, "cache"), "Not a directory")
+
+    def test_no_cache_with_cache_dir_is_a_usage_error(self):
+        r = self.run_cli("--no-cache", "--cache-dir", self.tmp, "artist", "Quillfeather", proxy=False)
+        self.assertEqual(r.returncode, 2)
+        self.assertOneErrorLine(r, "--no-cache", "--cache-dir")
+
+
+class ProxyReportTest(CliTestCase):
+    def test_verbose_names_the_proxy_and_where_it_came_from(self):
+        env_proxy = "http://" + self.server.proxy
+        r = self.run_cli("-v", "artist", "Quillfeather", proxy=False, env={"http_proxy": env_proxy})
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("versewell: proxy: %s (from the environment: http_proxy)\n" % env_proxy, r.stderr.decode())
+        r = self.run_cli("-v", "artist", "Quillfeather", env={"http_proxy": "http://127.0.0.1:9"})
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("versewell: proxy: %s (from --proxy)\n" % self.server.proxy, r.stderr.decode())
+        r = self.run_cli("-v", "--proxy", "127.0.0.1:%d" % free_port(), "artist", "Quillfeather", proxy=False,
+                         env={"no_proxy": "*"})
+        self.assertIn("(from --proxy)", r.stderr.decode())
+
+    def test_help_documents_the_environment_proxy(self):
+        text = self.run_cli("--help", proxy=False).stdout.decode()
+        self.assertIn("http_proxy", text)
+        self.assertIn("no_proxy", text)
+
+
+class GeneratedDocumentsTest(CliTestCase):
+    def help_options(self):
+        found = set()
+        commands = [[]] + [[c] for c in ["artist", "songs", "lyrics", "log", "cache", "completion", "fetch-all"]]
+        for command in commands:
+            text = self.run_cli(*command, "--help", proxy=False).stdout.decode()
+            found.update(re.findall(r"(?<![\w-])(--[a-z][a-z-]*|-[a-zA-Z])(?=[ ,\n])", text.split("Examples:")[0]))
+        return found
+
+    def test_every_help_option_is_in_the_man_page(self):
+        built = os.path.join(os.path.dirname(ARGS.cli), "versewell.1")
+        self.assertTrue(os.path.exists(built), "the build writes versewell.1 beside the program")
+        with open(built, encoding="utf-8") as f:
+            man = f.read().replace("\\-", "-")
+        self.assertEqual(man, self.run_cli("--man-page", proxy=False).stdout.decode().replace("\\-", "-"))
+        options = self.help_options()
+        self.assertTrue({"--proxy", "--template", "--out", "-q", "--no-progress", "--log-dir"} <= options, options)
+        for option in options:
+            self.assertIn("\\fB%s\\fR" % option, man)
+        if shutil.which("man"):
+            r = subprocess.run(["man", "-l", built], capture_output=True, env=clean_env({"MANPAGER": "cat",
+                                                                                       "PAGER": "cat"}))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn(b"fetch-all", r.stdout.replace(b"\xe2\x80\x90", b"-"))
+
+    def complete(self, script, *words):
+        line = " ".join(words)
+        program = script + "\nCOMP_WORDS=(%s); COMP_CWORD=%d; _versewell; printf '%%s\\n' \"${COMPREPLY[@]}\"\n" % (
+            line, len(words) - 1)
+        r = subprocess.run(["bash", "--norc", "-c", program], capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return r.stdout.split()
+
+    def test_bash_completion_offers_commands_options_and_choices(self):
+        r = self.run_cli("completion", "bash", proxy=False)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        script = r.stdout.decode()
+        self.assertEqual(subprocess.run(["bash", "-n"], input=script.encode()).returncode, 0)
+        self.assertIn("fetch-all", self.complete(script, "versewell", "fe"))
+        self.assertEqual(self.complete(script, "versewell", "fetch-all", "--te"), ["--template"])
+        self.assertEqual(sorted(self.complete(script, "versewell", "cache", "")),
+                         sorted(self.complete(script, "versewell", "cache", "-")) + ["clear", "path"])
+        self.assertEqual(self.complete(script, "versewell", "completion", "z"), ["zsh"])
+        self.assertIn("--no-progress", self.complete(script, "versewell", "fetch-all", "--no-p"))
+        for shell, check in [("zsh", ["zsh", "-n"]), ("fish", ["fish", "--no-execute"])]:
+            r = self.run_cli("completion", shell, proxy=False)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn(b"--template" if shell == "zsh" else b"-l template", r.stdout)
+            if shutil.which(check[0]):
+                self.assertEqual(subprocess.run(check, input=r.stdout).returncode, 0, shell)
+        r = self.run_cli("completion", "tcsh", proxy=False)
+        self.assertEqual(r.returncode, 2)
+        self.assertOneErrorLine(r, "tcsh")
+
+
+class WikiServerProgramTest(unittest.TestCase):
+    def test_help_and_errors_that_name_the_path(self):
+        r = subprocess.run([ARGS.wiki, "--help"], capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("--root DIR", r.stdout)
+        missing = "/nonexistent/versewell-wiki-root"
+        r = subprocess.run([ARGS.wiki, "--root", missing], capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("versewell-wiki: --root %s: No such file or directory" % missing, r.stderr)
+        r = subprocess.run([ARGS.wiki, "--port", "http"], capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn('"http"', r.stderr)
+
+    def test_without_root_it_serves_the_sample(self):
+        p = subprocess.Popen([ARGS.wiki, "--port", "0"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                             env=clean_env({}))
+        try:
+            line = p.stdout.readline().strip()
+            self.assertTrue(line.startswith("listening on 127.0.0.1:"), line)
+            with tempfile.TemporaryDirectory() as home:
+                r = subprocess.run([ARGS.cli, "--plugin", ARGS.plugin, "--no-cache", "--proxy",
+                                    line[len("listening on "):], "artist", "Quillfeather"],
+                                   capture_output=True, timeout=120, env=clean_env({"HOME": home}))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(r.stdout.decode(), SITE + "/wiki/Quillfeather\n")
+        finally:
+            p.send_signal(signal.SIGTERM)
+            self.assertEqual(p.wait(timeout=30), 0)
+            p.stdout.close()
 
 
 def main():

@@ -279,3 +279,40 @@ TEST(TraceLog, WriterSpinLockAloneKeepsLinesWhole) {
   for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, shape)) << ToUtf8(line);
   EXPECT_EQ(writer.dwOwnerThread.load(), 0u);
 }
+
+TEST(TraceLog, ReopenedWithinTheSameSecondReusesTheNameAndReplacesTheFile) {
+  CFakeClock clock;
+  ScopedFakeClock scopedClock(clock);
+  clock.SetLocalTime(2024, 1, 31, 12, 0, 0, 100);
+  CTempDir dir;
+  const std::wstring pid = Hex(platform::GetCurrentProcessId());
+  const std::wstring tid = Hex(platform::GetCurrentThreadId());
+  g_TraceLog.Close();
+  g_TraceLog.Open(dir.WPath().c_str(), L"S", TRACE_ERROR);
+  g_TraceLog.Log(TRACE_ERROR, L"first");
+  const std::wstring first = g_TraceLog.GetTraceFilePath().GetString();
+  EXPECT_EQ(first, dir.WPath() + L"/S_20240131_120000_" + pid + L".txt");
+  g_TraceLog.Close();
+
+  // Closed without a merge and opened again in the same second: same name,
+  // and the new file replaces the old one.
+  clock.SetLocalTime(2024, 1, 31, 12, 0, 0, 900);
+  g_TraceLog.Open(dir.WPath().c_str(), L"S", TRACE_ERROR);
+  g_TraceLog.Log(TRACE_ERROR, L"second");
+  EXPECT_EQ(g_TraceLog.GetTraceFilePath(), CString(first.c_str()));
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"S_20240131_120000_" + ToUtf8(pid) + ".txt"});
+  EXPECT_EQ(DecodeUtf16Le(ReadFileBytes(ToUtf8(first))), L"\xFEFF" L"12:00:00.900 " + tid + L" ERR: second\r\n");
+
+  // Merged, reopened and merged again within that second: both blocks land
+  // in the one parent log of that second, under one byte-order mark.
+  g_TraceLog.CloseAndMerge();
+  g_TraceLog.Open(dir.WPath().c_str(), L"S", TRACE_ERROR);
+  g_TraceLog.Log(TRACE_ERROR, L"third");
+  g_TraceLog.CloseAndMerge();
+  const std::string parent = "20240131_120000_" + ToUtf8(pid) + ".txt";
+  EXPECT_EQ(dir.List(), std::vector<std::string>{parent});
+  const std::wstring name = L"S_20240131_120000_" + pid + L".txt";
+  EXPECT_EQ(DecodeUtf16Le(ReadFileBytes(dir.File(parent))),
+            L"\xFEFF\r\n" + name + L"\r\n12:00:00.900 " + tid + L" ERR: second\r\n\r\n" + name + L"\r\n12:00:00.900 " +
+                tid + L" ERR: third\r\n");
+}

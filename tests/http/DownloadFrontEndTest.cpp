@@ -263,6 +263,26 @@ TEST_F(DownloadFrontEndTest, UnparsableProxyFailsWithAClearLineAndNeverGoesDirec
   EXPECT_EQ(requestsBefore, s_server->Requests().size());
 }
 
+TEST_F(DownloadFrontEndTest, FailedHopsOfARedirectAreNamedInTheFailureLine) {
+  // The redirect itself is no response of its own: the line names the code
+  // of the hop that failed, not the redirect's status.
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"https%3A%2F%2Fwrong-host.example%2F_test%2Fempty", L"A security error occurred"},
+      {L"https%3A%2F%2F" + SITE + L"%2F_test%2Fredirect-to%3Furl%3Dhttp%253A%252F%252F" + SITE + L"%252F",
+       L"The HTTP redirect request failed."},
+  };
+  for (const auto& c : cases) {
+    CTraceCapture trace;
+    CString page;
+    const std::wstring url = SITE + L"/_test/redirect-to?url=" + c.first;
+    EXPECT_EQ(0, plugin.Download(url, page));
+    EXPECT_EQ(1, trace.Count(L"Download fails: " + url + L", Proxy: " + s_server->WProxy() +
+                                 L", Response: , Error:" + c.second,
+                             20))
+        << (trace.Messages().empty() ? L"" : trace.Messages().back());
+  }
+}
+
 TEST_F(DownloadFrontEndTest, RedirectToHttpsIsFollowedThroughTheProxyTunnel) {
   CString page;
   ASSERT_EQ(1, plugin.Download(SITE + L"/_test/redirect-to?url=https%3A%2F%2F" + SITE + L"%2F_test%2Futf8", page));
@@ -385,4 +405,59 @@ TEST(UrlHelpers, GetHostFailureIsTracedAndGivesAnEmptyName) {
   ASSERT_EQ(2u, messages.size());
   EXPECT_EQ(0u, messages[0].find(L"UrlGetHost: InternetCrackUrl  GetLastError():12006, "));
   EXPECT_EQ(0u, messages[1].find(L"UrlGetHost: InternetCrackUrl  GetLastError():12005, "));
+}
+
+namespace {
+
+// A host that writes its ignore object but answers "HostIgnore" with 0.
+class CZeroAnswerHost : public CTestHost {
+ public:
+  BOOL GetHostValue(const CString& name, void* value) override {
+    if (name == L"HostIgnore") {
+      *static_cast<CHostIgnore**>(value) = ignore;
+      return 0;
+    }
+    return CTestHost::GetHostValue(name, value);
+  }
+};
+
+}  // namespace
+
+TEST_F(DownloadFrontEndTest, IgnoreObjectWrittenWithAZeroAnswerIsNotUsed) {
+  CTraceCapture trace;
+  CZeroAnswerHost zeroHost;
+  zeroHost.proxy = s_server->WProxy().c_str();
+  zeroHost.ignore = &ignore;
+  plugin.SetHostCallback(&zeroHost);
+  CString page;
+  ASSERT_EQ(1, plugin.Download(SITE + L"/_test/empty", page));
+  EXPECT_TRUE(ignore.calls.empty());
+  // The download itself is untouched: counted, traced once, no host-name line.
+  EXPECT_EQ(trace.Messages(), std::vector<std::wstring>{L"Download: lyrics.wiki.example/_test/empty"});
+  EXPECT_EQ(1u, plugin.Counter());
+  EXPECT_EQ(1u, plugin.Successes());
+}
+
+TEST_F(DownloadFrontEndTest, HostNameFailureInsideDownloadIsTracedAndTheIgnoreListGetsAnEmptyName) {
+  CTraceCapture trace;
+  CFakeHttpTransport fake;
+  fake.response.chunks = {"page"};
+  ScopedHttpTransport scope(fake);
+  CString page;
+  // The url carries "://" after its first slash, so no scheme is put in
+  // front of it and the host-name split fails.
+  const int result = plugin.Download(SITE + L"/x://y", page);
+  EXPECT_EQ((std::vector<std::wstring>{L"add::1", L"remove:"}), ignore.calls);
+  std::vector<std::wstring> messages;
+  for (const std::wstring& m : trace.Messages())
+    if (!m.empty()) messages.push_back(m);  // the system text carries its own line end
+  ASSERT_EQ(3u, messages.size());
+  EXPECT_EQ(0u, messages[0].find(L"UrlGetHost: InternetCrackUrl  GetLastError():12006, "));
+  EXPECT_EQ(messages[1], L"Download: lyrics.wiki.example/x://y");
+  EXPECT_EQ(0u, messages[2].find(L"UrlGetHost: InternetCrackUrl  GetLastError():12006, "));
+  EXPECT_EQ(1, trace.Count(L"Download: lyrics.wiki.example/x://y", 40));
+  // The failed split touches only the ignore list: the download runs.
+  EXPECT_EQ(1, result);
+  EXPECT_EQ(page, L"page");
+  EXPECT_EQ(1u, plugin.Counter());
 }

@@ -11,8 +11,10 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "support/TempDir.h"
+#include "support/TestCertificates.h"
 #include "support/WikiServer.h"
 
 namespace {
@@ -28,18 +30,22 @@ size_t Append(char* data, size_t size, size_t n, void* user) {
   return size * n;
 }
 
-// Fetches `url` through the server as a proxy, like the plug-in does.
-Fetched FetchVia(const CWikiServer& server, const std::string& url) {
+// Fetches `url` through the server as a proxy, like the plug-in does (or
+// directly, with `direct`), trusting the test authority for https.
+Fetched FetchVia(const CWikiServer& server, const std::string& url, bool direct = false) {
   Fetched f;
   CURL* h = curl_easy_init();
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_PROXY, server.Proxy().c_str());
+  curl_easy_setopt(h, CURLOPT_PROXY, direct ? "" : server.Proxy().c_str());
+  if (url.compare(0, 6, "https:") == 0)
+    curl_easy_setopt(h, CURLOPT_CAINFO, STestCertificates::Get().strCaFile.c_str());
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Append);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &f.body);
   f.ok = curl_easy_perform(h) == CURLE_OK;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &f.status);
+  if (f.status == 0) curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &f.status);
   curl_easy_cleanup(h);
   return f;
 }
@@ -153,6 +159,31 @@ TEST_F(WikiServerTest, BadServerModesFrameBodiesAsAnnounced) {
   EXPECT_EQ(10u, dropped.body.size());
   EXPECT_EQ(404, FetchVia(server, "http://x/_test/status/404").status);
   EXPECT_EQ(std::string("before\0after", 12), FetchVia(server, "http://x/_test/nul").body);
+}
+
+TEST_F(WikiServerTest, HttpsIsServedInPlaceWithACertificateOnly) {
+  CWikiServer plain(dir.Path());
+  Fetched refused = FetchVia(plain, "https://lyrics.wiki.example/wiki/Quillfeather");
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(400, refused.status);  // CONNECT without a certificate, as before
+  EXPECT_FALSE(FetchVia(plain, "https://127.0.0.1:" + std::to_string(plain.Port()) + "/_test/empty", true).ok);
+  EXPECT_EQ(200, FetchVia(plain, "http://lyrics.wiki.example/_test/empty").status);
+
+  SWikiServerOptions options;
+  options.root = dir.Path();
+  options.tlsCert = STestCertificates::Get().strServerCert;
+  options.tlsKey = STestCertificates::Get().strServerKey;
+  CWikiServer secure(options);
+  Fetched tunnelled = FetchVia(secure, "https://lyrics.wiki.example/wiki/Quillfeather");
+  EXPECT_TRUE(tunnelled.ok);
+  EXPECT_EQ("<html>artist page</html>", tunnelled.body);
+  Fetched direct = FetchVia(secure, "https://127.0.0.1:" + std::to_string(secure.Port()) + "/wiki/Quillfeather", true);
+  EXPECT_TRUE(direct.ok);
+  EXPECT_EQ("<html>artist page</html>", direct.body);
+  EXPECT_EQ(200, FetchVia(secure, "http://lyrics.wiki.example/_test/empty").status);  // plain HTTP stays
+  EXPECT_EQ((std::vector<std::string>{"CONNECT lyrics.wiki.example:443", "GET /wiki/Quillfeather (tls)",
+                                      "GET /wiki/Quillfeather (tls)", "GET http://lyrics.wiki.example/_test/empty"}),
+            secure.Requests());
 }
 
 }  // namespace

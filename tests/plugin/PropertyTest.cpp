@@ -35,11 +35,13 @@ TEST(Properties, UnknownMisspelledOrNullReadsAreRefused) {
   auto p = NewPlugin();
   int32_t v = 5;
   EXPECT_EQ(p->GetProperty(L"AlbumsIterationConstant", &v), 0);
+  EXPECT_EQ(p->GetProperty(L"TitlesIterationConstant", &v), 0);  // the correct spelling is not the name
   EXPECT_EQ(p->GetProperty(L"sourcename", &v), 0);
   EXPECT_EQ(p->GetProperty(L"LogFolder", &v), 0);
   EXPECT_EQ(p->GetProperty(L"SourceName", nullptr), 0);
   EXPECT_EQ(v, 5);
   EXPECT_EQ(capture.Count(L"CCommonDllInterface::Property not found: AlbumsIterationConstant", TRACE_ERROR), 1);
+  EXPECT_EQ(capture.Count(L"CCommonDllInterface::Property not found: TitlesIterationConstant", TRACE_ERROR), 1);
   EXPECT_EQ(capture.Count(L"CCommonDllInterface::Property not found: sourcename", TRACE_ERROR), 1);
   EXPECT_EQ(capture.Count(L"CCommonDllInterface::Property not found: LogFolder", TRACE_ERROR), 1);
   EXPECT_EQ(capture.Count(L"CCommonDllInterface::Property not found: SourceName", TRACE_ERROR), 1);

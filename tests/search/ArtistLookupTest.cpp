@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "search/SearchWikiFixture.h"
+#include "support/FakeHttpTransport.h"
 
 namespace {
 const wchar_t Q_INDEX_FROM_QUILLFEATHER[] = L"/index.php?title=Category:Artists_Q&from=Quillfeather";
@@ -194,4 +195,35 @@ TEST_F(SearchWiki, HostileIndexPageIsReadWithoutRegexBlowUp) {
   EXPECT_EQ(plugin.FindArtistUrl(L"Hostile Index", url), 0);
   EXPECT_EQ(Statistic(L"StatisticSuccessfulDownloads"), 2u);
   EXPECT_FALSE(trace.Contains(L"String too complex"));
+}
+
+TEST_F(SearchWiki, IndexPageThatDownloadsEmptyGivesNothingAndTheMatcherSaysWhy) {
+  UseCache();
+  CFakeHttpTransport emptyPages;  // 200 OK with no body, for every request
+  ScopedHttpTransport scope(emptyPages);
+  CString url;
+  const size_t earlier = trace.Messages().size();  // the cache folder setting
+  EXPECT_EQ(plugin.FindArtistUrl(L"Quillfeather", url), 0);
+  EXPECT_TRUE(url.IsEmpty());
+  EXPECT_EQ(Downloads(), 2u);
+  EXPECT_EQ(Statistic(L"StatisticSuccessfulDownloads"), 2u);
+  EXPECT_EQ(CachedTitles(L"Quillfeather"), 0u);
+  // Each pass: the download, the entry pattern refusing the empty text and
+  // the loop finding the matcher not initialised; the first pass also looks
+  // for the "previous 200" link in it, so the second pass reads the same page.
+  const std::wstring download = L"Download: " + Site(Q_INDEX_FROM_QUILLFEATHER);
+  const std::vector<std::wstring> expected = {
+      download,
+      L"Input string is empty",
+      L"NOT initialized (string to match is empty)",
+      L"Input string is empty",
+      download,
+      L"Input string is empty",
+      L"NOT initialized (string to match is empty)",
+  };
+  const std::vector<std::wstring> all = trace.Messages();
+  EXPECT_EQ(std::vector<std::wstring>(all.begin() + static_cast<long>(earlier), all.end()), expected);
+  EXPECT_EQ(trace.Count(L"Input string is empty", 20), 3);
+  EXPECT_EQ(trace.Count(L"NOT initialized (string to match is empty)", 10), 2);
+  EXPECT_EQ(trace.Count(download, 40), 2);
 }

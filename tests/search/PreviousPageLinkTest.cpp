@@ -83,3 +83,53 @@ TEST(PreviousPageLink, ManyUnclosedOpeningsStayLinear) {
   EXPECT_EQ(begin, 0u);
   EXPECT_EQ(end, page.size());
 }
+
+TEST(PreviousPageLink, RealLinkAfterAHostileStretchOfUnclosedLinksIsFound) {
+  // List items whose links are never closed: either the tag lacks its '>'
+  // (quotes balanced) or the quote itself is left open. Each "<li>" ends
+  // whatever start was pending.
+  auto unclosedTags = [](int items) {
+    std::wstring text;
+    for (int i = 0; i < items; ++i) text += L"<li><a href=\"/wiki/Junk_" + std::to_wstring(i % 10) + L"\" title=x ";
+    return text;
+  };
+  auto unclosedQuotes = [](int items) {
+    std::wstring text;
+    for (int i = 0; i < items; ++i) text += L"<li><a href=\"/wiki/Junk_" + std::to_wstring(i % 10) + L" title=x ";
+    return text;
+  };
+  const std::wstring real =
+      L"</ul>\n<div class=\"pages\">(<a href=\"/index.php?title=Category:Artists_Q&amp;until=Quill+Anchors\" "
+      L"title=\"Category:Artists_Q\">previous 200</a>)</div>";
+  const std::wstring realLink = L"/index.php?title=Category:Artists_Q&amp;until=Quill+Anchors";
+
+  // Short enough for the regex over the whole text to agree.
+  for (const std::wstring& page : {unclosedTags(40) + real, unclosedQuotes(40) + real, unclosedQuotes(41) + real}) {
+    std::wstring fromRegex, link;
+    ASSERT_TRUE(RegexPreviousPageLink(page, fromRegex));
+    ASSERT_TRUE(FindPreviousPageLink(page, link));
+    EXPECT_EQ(link, fromRegex);
+    EXPECT_EQ(link, realLink);
+  }
+  // Without the quoted attribute in between, the open quotes pair with each
+  // other and with the link's own, and the pattern itself matches from an
+  // earlier opening whose link runs over the "<li>" that follows it.
+  const std::wstring swallowed = unclosedQuotes(3) + L"(<a href=\"/real\">previous 200</a>)";
+  std::wstring link, fromRegex;
+  ASSERT_TRUE(RegexPreviousPageLink(swallowed, fromRegex));
+  ASSERT_TRUE(FindPreviousPageLink(swallowed, link));
+  EXPECT_EQ(link, fromRegex);
+  EXPECT_EQ(link, L"/wiki/Junk_1 title=x <li><a href=");
+
+  // Long (millions of characters), where a search that restarts at every
+  // opening would take quadratic time.
+  for (const std::wstring& page : {unclosedTags(200000) + real, unclosedQuotes(200000) + real}) {
+    link.clear();
+    ASSERT_TRUE(FindPreviousPageLink(page, link));
+    EXPECT_EQ(link, realLink);
+    size_t begin = 0, end = 0;
+    ASSERT_TRUE(LocatePreviousPageLink(page, begin, end));
+    EXPECT_EQ(page.substr(begin, 9), L"<a href=\"");
+    EXPECT_EQ(page.substr(end), L")</div>");
+  }
+}

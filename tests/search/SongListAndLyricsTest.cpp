@@ -1,5 +1,6 @@
 // FindArtistSongList and GetLyrics end to end against the loopback wiki.
 #include "search/SearchWikiFixture.h"
+#include "support/FakeHttpTransport.h"
 
 namespace {
 
@@ -137,4 +138,32 @@ TEST_F(SearchWiki, StatisticsCountEveryDownloadOfAFullSearch) {
   EXPECT_EQ(DownloadedUrls().size(), 4u);
   unsigned time = 0;
   EXPECT_EQ(plugin.GetProperty(L"StatisticTotalDownloadTime", &time), 1);
+}
+
+TEST_F(SearchWiki, ArtistPageThatDownloadsEmptyEmptiesTheListAndSaysWhy) {
+  UseCache();
+  // The artist's address comes from the cache, so the one download is the
+  // artist page, which arrives as an empty text.
+  ASSERT_TRUE(plugin.Cache()->WriteArtistUrl(L"Quillfeather", Site(L"/wiki/Quillfeather").c_str()));
+  CFakeHttpTransport emptyPages;
+  ScopedHttpTransport scope(emptyPages);
+  std::list<SongListEntry> songs = {Filler()};
+  const size_t earlier = trace.Messages().size();  // the cache folder setting
+  EXPECT_EQ(plugin.FindArtistSongList(L"Quillfeather", songs), 0);
+  EXPECT_TRUE(songs.empty());
+  EXPECT_EQ(Downloads(), 1u);
+  const std::vector<std::wstring> expected = {
+      L"ArtistUrl found in local cache. Quillfeather, " + Site(L"/wiki/Quillfeather"),
+      L"Download: " + Site(L"/wiki/Quillfeather"),
+      L"Input string is empty",
+      L"NOT initialized (string to match is empty)",
+      L"FindArtistSongList():Can not find any Lyrics for: Quillfeather",
+  };
+  const std::vector<std::wstring> all = trace.Messages();
+  EXPECT_EQ(std::vector<std::wstring>(all.begin() + static_cast<long>(earlier), all.end()), expected);
+  EXPECT_EQ(trace.Count(expected[0], 30), 1);
+  EXPECT_EQ(trace.Count(expected[1], 40), 1);
+  EXPECT_EQ(trace.Count(expected[2], 20), 1);
+  EXPECT_EQ(trace.Count(expected[3], 10), 1);
+  EXPECT_EQ(trace.Count(expected[4], 20), 1);
 }

@@ -13,6 +13,10 @@ void CFailingFileIo::FailOpenOf(const std::wstring& pathPart, DWORD error) {
 platform::FileHandle CFailingFileIo::OpenFile(const std::wstring& path, DWORD access, DWORD share,
                                               DWORD disposition) {
   ++openCalls;
+  if (plan != nullptr && plan->Next(EFileCall::OPEN) != CFaultPlan::EVerdict::PASS) {
+    platform::SetLastError(platform::ERROR_ACCESS_DENIED);
+    return platform::INVALID_FILE_HANDLE;
+  }
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_failOpenPart.empty() && path.find(m_failOpenPart) != std::wstring::npos) {
@@ -33,6 +37,15 @@ bool CFailingFileIo::ReadFile(platform::FileHandle file, void* buffer, DWORD siz
 }
 
 bool CFailingFileIo::WriteFile(platform::FileHandle file, const void* data, DWORD size, DWORD* written) {
+  const CFaultPlan::EVerdict verdict = plan != nullptr ? plan->Next(EFileCall::WRITE) : CFaultPlan::EVerdict::PASS;
+  if (verdict != CFaultPlan::EVerdict::PASS) {
+    DWORD done = 0;
+    if (verdict == CFaultPlan::EVerdict::CUT_SHORT && CutShortSize(size) > 0)
+      SystemFileIo().WriteFile(file, data, CutShortSize(size), &done);
+    if (written != nullptr) *written = done;
+    platform::SetLastError(errorCode);
+    return false;
+  }
   long long budget = writeBudget.load();
   if (budget >= 0) {
     DWORD allowed = budget < static_cast<long long>(size) ? static_cast<DWORD>(budget) : size;
@@ -59,7 +72,13 @@ bool CFailingFileIo::GetFileSize(platform::FileHandle file, uint64_t* size) {
   return SystemFileIo().GetFileSize(file, size);
 }
 
-bool CFailingFileIo::FlushFileBuffers(platform::FileHandle file) { return SystemFileIo().FlushFileBuffers(file); }
+bool CFailingFileIo::FlushFileBuffers(platform::FileHandle file) {
+  if (plan != nullptr && plan->Next(EFileCall::FLUSH) != CFaultPlan::EVerdict::PASS) {
+    platform::SetLastError(errorCode);
+    return false;
+  }
+  return SystemFileIo().FlushFileBuffers(file);
+}
 
 bool CFailingFileIo::CloseFile(platform::FileHandle file) {
   bool ok = SystemFileIo().CloseFile(file);

@@ -1,6 +1,8 @@
 // A file layer for tests that fails chosen operations of the framework file
 // classes with a chosen Windows error and passes everything else to the real
-// one. Install with ScopedFileIo. Single-threaded set-up only.
+// one. With a fault plan (support/FaultPlan.h) it also fails the k-th open,
+// write or flush, or cuts the k-th write short. Install with ScopedFileIo.
+// Single-threaded set-up only.
 #ifndef VERSEWELL_TESTS_SUPPORT_FAILING_FILE_IO_H
 #define VERSEWELL_TESTS_SUPPORT_FAILING_FILE_IO_H
 
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "platform/FileIo.h"
+#include "support/FaultPlan.h"
 
 class CFailingFileIo : public platform::IFileIo {
  public:
@@ -21,6 +24,7 @@ class CFailingFileIo : public platform::IFileIo {
   std::atomic<bool> failClose{false};
   std::atomic<DWORD> errorCode{112};  // ERROR_DISK_FULL
   std::atomic<int> openCalls{0};
+  CFaultPlan* plan = nullptr;  // not owned; null: no planned faults
 
   platform::FileHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) override;
   bool ReadFile(platform::FileHandle file, void* buffer, DWORD size, DWORD* read) override;

@@ -1,5 +1,7 @@
 // A file system for tests that fails chosen operations with a chosen Windows
-// error code and passes everything else to the real one. Install with
+// error code and passes everything else to the real one. With a fault plan
+// (support/FaultPlan.h) it also fails the k-th file creation (an open),
+// write or deletion, or cuts the k-th write short. Install with
 // ScopedFileSystem. Single-threaded set-up only.
 #ifndef VERSEWELL_TESTS_SUPPORT_FAILING_FILE_SYSTEM_H
 #define VERSEWELL_TESTS_SUPPORT_FAILING_FILE_SYSTEM_H
@@ -7,6 +9,7 @@
 #include <atomic>
 
 #include "platform/FileSystem.h"
+#include "support/FaultPlan.h"
 
 class CFailingFileSystem : public platform::IFileSystem {
  public:
@@ -16,6 +19,7 @@ class CFailingFileSystem : public platform::IFileSystem {
   std::atomic<bool> failCreateDirectory{false};
   std::atomic<DWORD> errorCode{5};  // ERROR_ACCESS_DENIED
   std::atomic<int> createFileCalls{0};
+  CFaultPlan* plan = nullptr;  // not owned; null: no planned faults
 
   platform::FileHandle CreateFileAlways(const std::wstring& path) override;
   bool WriteFile(platform::FileHandle file, const void* data, DWORD size, DWORD* written) override;

@@ -1,0 +1,93 @@
+#include "cli/CacheFolder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "cli/HostPlatform.h"
+
+namespace cli {
+namespace fs = std::filesystem;
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+std::string DefaultCacheFolder() {
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  // The XDG base directory rules ignore relative values.
+  if (xdg != nullptr && xdg[0] == '/') return (fs::path(xdg) / "versewell").string();
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return (fs::path(home) / ".cache" / "versewell").string();
+  return std::string();
+}
+
+bool PrepareCacheFolder(const std::string& folder, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) {
+    error = "cannot create " + folder + ": " + ec.message();
+    return false;
+  }
+  const std::string probe = (fs::path(folder) / (".versewell-write-test-" + std::to_string(hostplatform::ProcessId()))).string();
+  errno = 0;
+  std::FILE* file = std::fopen(probe.c_str(), "wb");
+  int failure = file == nullptr ? errno : 0;
+  if (file != nullptr && std::fclose(file) != 0) failure = errno;
+  fs::remove(probe, ec);
+  if (file == nullptr || failure != 0) {
+    error = "cannot write into " + folder + ": " + std::error_code(failure != 0 ? failure : EIO, std::generic_category()).message();
+    return false;
+  }
+  return true;
+}
+
+bool ClearCacheFolder(const std::string& folder, size_t& removed, size_t& kept, std::string& error) {
+  removed = kept = 0;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(folder, ec))) return true;
+  if (!fs::is_directory(fs::symlink_status(folder, ec))) {
+    error = folder + " is not a folder; nothing was deleted";
+    return false;
+  }
+  std::vector<fs::path> folders = {folder};
+  fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec);
+  if (ec) {
+    error = "cannot read " + folder + ": " + ec.message();
+    return false;
+  }
+  for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (ec) {
+      error = "cannot read " + folder + ": " + ec.message();
+      return false;
+    }
+    const fs::path path = it->path();
+    fs::file_status status = it->symlink_status(ec);
+    if (fs::is_directory(status)) {
+      folders.push_back(path);
+      continue;
+    }
+    const std::string name = path.filename().string();
+    if (fs::is_regular_file(status) && (EndsWith(name, ".ARTISTCACHE") || EndsWith(name, ".ARTISTCACHE.tmp"))) {
+      if (!fs::remove(path, ec) || ec) {
+        error = "cannot delete " + path.string() + ": " + ec.message();
+        return false;
+      }
+      ++removed;
+    } else {
+      ++kept;
+    }
+  }
+  // Deepest first: a folder is removed only once it is empty.
+  for (auto folderIt = folders.rbegin(); folderIt != folders.rend(); ++folderIt)
+    if (fs::is_empty(*folderIt, ec) && !ec) fs::remove(*folderIt, ec);
+  return true;
+}
+
+}  // namespace cli

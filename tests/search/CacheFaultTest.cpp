@@ -1,0 +1,168 @@
+// Fault loops over the artist cache on the posix INI module: a run of cache
+// writes that appends, replaces and compacts, once without faults to count
+// the module's file calls, then once for every k up to that count with the
+// k-th open, lock, write, flush (fsync) or rename failing, once or from then
+// on, or the k-th write cut short.
+//
+// After every write the file, read by a parser of this test's own, holds
+// either the entries before the write or those after it, and a write
+// reported done is never lost; every failed write is one trace line; and
+// once a later write succeeds no temporary file is left.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "diag/TraceLevels.h"
+#include "search/LocalCache.h"
+#include "support/FailingProfileFileCalls.h"
+#include "support/TempDir.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+typedef std::map<std::wstring, std::wstring> CEntries;
+
+// The sections and "ArtistUrl" values of a cache file this test wrote
+// (plain names, no escapes); a last line without its line break is ignored,
+// as is a section without the key.
+CEntries ParseCacheFile(const std::string& path) {
+  CEntries entries;
+  if (!FileExists(path)) return entries;
+  const std::string bytes = ReadFileBytes(path);
+  if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return entries;
+  const std::wstring text = DecodeUtf16Le(bytes.substr(2, (bytes.size() - 2) & ~size_t(1)));
+  std::wstring section;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find(L"\r\n", start);
+    if (end == std::wstring::npos) break;
+    const std::wstring line = text.substr(start, end - start);
+    start = end + 2;
+    if (line.size() >= 2 && line.front() == L'[' && line.back() == L']')
+      section = line.substr(1, line.size() - 2);
+    else if (line.compare(0, 10, L"ArtistUrl=") == 0 && !section.empty())
+      entries[section] = line.substr(10);
+  }
+  return entries;
+}
+
+class CacheFaults : public ::testing::Test {
+ protected:
+  static const int WRITES = 60;
+
+  // Ten names written six times each with long addresses: the file passes
+  // the compaction size while replaced values outnumber live ones.
+  static std::wstring Name(int i) { return L"Artist " + std::to_wstring(i % 10); }
+  static std::wstring Url(int i) {
+    return L"lyrics.wiki.example/wiki/Artist_" + std::to_wstring(i % 10) + L"_take_" + std::to_wstring(i) + L"/" +
+           std::wstring(200, L'x');
+  }
+
+  // One run of the scenario; returns false when something failed fatally.
+  void RunWrites() {
+    CTempDir dir;
+    CTraceCapture trace(TRACE_DEBUG);
+    CLocalCache cache(CString(dir.WPath().c_str()), L"Src", L"id");
+    const std::string folder = dir.File("Src/id");
+    const std::string file = folder + "/A.ARTISTCACHE";
+    CEntries model;
+    int failures = 0;
+    for (int i = 0; i < WRITES; ++i) {
+      const CEntries before = model;
+      CEntries after = model;
+      after[Name(i)] = Url(i);
+      const std::wstring failLine = L"WriteArtistUrl to LocalCache fails for: " + Name(i);
+      const int failLinesBefore = trace.Count(failLine, TRACE_DEBUG);
+      const bool ok = cache.WriteArtistUrl(CString(Name(i).c_str()), CString(Url(i).c_str()));
+      const CEntries onDisk = ParseCacheFile(file);
+      if (ok) {
+        ASSERT_EQ(onDisk, after) << "write " << i << " reported done but not on disk";
+        model = after;
+      } else {
+        ++failures;
+        ASSERT_TRUE(onDisk == before || onDisk == after) << "write " << i << " left a mixed file";
+        EXPECT_EQ(trace.Count(failLine, TRACE_DEBUG), failLinesBefore + 1);
+        if (onDisk == after) model = after;
+      }
+    }
+    int failLines = 0;
+    for (const std::wstring& m : trace.Messages())
+      if (m.compare(0, 40, L"WriteArtistUrl to LocalCache fails for: ") == 0) ++failLines;
+    EXPECT_EQ(failLines, failures);
+
+    // Faults over: the next write succeeds, leaves no temporary file, and
+    // the module itself reads every entry as the file holds it.
+    plan.Stop();
+    calls.failTruncate = false;
+    calls.failUnlink = false;
+    // First a write that finds its value already there (it writes nothing
+    // and compacts nothing), then a new entry.
+    const int last = WRITES - 1;
+    if (model.count(Name(last)) != 0 && model[Name(last)] == Url(last)) {
+      ASSERT_TRUE(cache.WriteArtistUrl(CString(Name(last).c_str()), CString(Url(last).c_str())));
+      for (const std::string& name : CTempDirListing(folder)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    }
+    ASSERT_TRUE(cache.WriteArtistUrl(L"Artist final", L"lyrics.wiki.example/wiki/Artist_final"));
+    model[L"Artist final"] = L"lyrics.wiki.example/wiki/Artist_final";
+    EXPECT_EQ(ParseCacheFile(file), model);
+    for (const std::string& name : CTempDirListing(folder)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    for (const auto& entry : model) {
+      CString url;
+      EXPECT_TRUE(cache.ReadArtistUrl(CString(entry.first.c_str()), url, 0.0f)) << ToUtf8(entry.first);
+      EXPECT_EQ(url.Str(), entry.second);
+    }
+  }
+
+  static std::vector<std::string> CTempDirListing(const std::string& folder);
+
+  CFaultPlan plan;
+  CFailingProfileFileCalls calls{plan};
+  ScopedProfileFileCalls scoped{calls};
+};
+
+}  // namespace
+
+#include <dirent.h>
+
+std::vector<std::string> CacheFaults::CTempDirListing(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+TEST_F(CacheFaults, EveryFailedCallLeavesOldOrNewTextAndLosesNoCompletedEntry) {
+  for (EFileCall kind : {EFileCall::OPEN, EFileCall::LOCK, EFileCall::WRITE, EFileCall::FLUSH, EFileCall::RENAME}) {
+    SCOPED_TRACE(FileCallName(kind));
+    ForEveryFault(plan, kind, [&] { RunWrites(); });
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Two faults in one run: an append cut short whose rollback (truncate) also
+// fails, and a compaction whose rename and clean-up both fail.
+TEST_F(CacheFaults, SecondFaultInTheRecoveryStillLosesNothing) {
+  plan.Disarm();
+  RunWrites();
+  const int writes = plan.Calls(EFileCall::WRITE);
+  const int renames = plan.Calls(EFileCall::RENAME);
+  for (int k = 1; k <= writes; ++k) {
+    plan.Arm(EFileCall::WRITE, k, EFaultMode::SHORT_WRITE);
+    calls.failTruncate = true;
+    SCOPED_TRACE(plan.Describe() + ", every truncate failing");
+    RunWrites();
+    if (HasFatalFailure()) return;
+  }
+  ASSERT_GT(renames, 0);
+  for (int k = 1; k <= renames; ++k) {
+    plan.Arm(EFileCall::RENAME, k, EFaultMode::PERSISTENT);
+    calls.failUnlink = true;
+    SCOPED_TRACE(plan.Describe() + ", every unlink failing");
+    RunWrites();  // checks that the final, successful write leaves no temporary file
+    if (HasFatalFailure()) return;
+  }
+}
