@@ -35,6 +35,7 @@ add_library(versewell_testsupport STATIC
   tests/support/FailingFileIo.cpp
   tests/support/FakeHttpTransport.cpp
   tests/support/FailingFileSystem.cpp
+  tests/support/FaultPlan.cpp
   tests/support/TempDir.cpp
   tests/support/TraceCapture.cpp
   tests/support/win32/WikiServer.cpp)
