@@ -287,6 +287,10 @@ bool CHttpDownloaderBase::ReceiveResponse(bool acceptAnyStatus) {
     ok = WinHttpReceiveResponse(m_hRequest);
   } catch (...) {
     ok = false;
+    // The exception may have taken the transport's error with it (on
+    // Windows the unwinder resets the thread's last error): never report a
+    // failed call with code 0.
+    if (GetLastError() == 0) SetLastError(platform::ERROR_WINHTTP_INTERNAL_ERROR);
   }
   if (!ok) {
     m_nLastError = GetLastError();

@@ -1,14 +1,24 @@
 // Basic Windows-shaped types and constants shared by the system code and the
 // platform layer. Header-only; no platform headers are included.
+//
+// DWORD comes from the backend folder chosen in CMake (TypesBackend.h): it is
+// a 32-bit unsigned type everywhere, but on Windows it must be the very type
+// <windows.h> declares (unsigned long), or the two typedefs clash in a
+// backend file that includes both. The constants live in namespace platform
+// and are plain C++ names; a Windows backend file includes <windows.h> after
+// this header, through platform/win32/WinApi.h, which removes the macros of
+// the same names.
 #ifndef VERSEWELL_PLATFORM_TYPES_H
 #define VERSEWELL_PLATFORM_TYPES_H
 
 #include <cstdint>
 
+#include "TypesBackend.h"  // DWORD, from the backend folder chosen in CMake
+
 typedef int BOOL;
-typedef uint32_t DWORD;
 typedef uint16_t WORD;
 typedef uint32_t UINT;
+static_assert(sizeof(DWORD) == 4, "DWORD is 32 bits on every backend");
 
 namespace platform {
 

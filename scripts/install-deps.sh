@@ -16,6 +16,16 @@ PACKAGES=(
   flac vorbis-tools opus-tools lame
   python3 curl
 )
+# `install-deps.sh windows`: the Windows cross build and its test run instead
+# (mingw-w64 with the posix thread model, Wine for the x86_64 tests, the
+# GoogleTest sources to build with mingw).
+if [ "${1:-}" = windows ]; then
+  PACKAGES=(
+    cmake python3 libboost-regex1.81-dev
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    wine64 googletest
+  )
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

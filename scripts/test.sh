@@ -5,6 +5,12 @@
 #        scripts/test.sh release    (normal build only)
 #        scripts/test.sh asan       (sanitizer build only)
 #        scripts/test.sh tsan       (ThreadSanitizer: thread and plug-in tests)
+#        scripts/test.sh windows    (Windows builds only; part of "all")
+#
+# The windows stage builds versewell.dll for i686 (the shipped target) and
+# x86_64, checks the i686 DLL with objdump, and runs the x86_64 test suite
+# under wine64. The i686 build is never run: these machines cannot execute
+# 32-bit x86 code, natively or under Wine.
 #        scripts/test.sh fuzz       (fuzz targets only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,5 +62,28 @@ fuzz_stage() {
 }
 if [ "$which" = all ] || [ "$which" = fuzz ]; then
   fuzz_stage
+fi
+if [ "$which" = all ] || [ "$which" = windows ]; then
+  stage_start=$(date +%s)
+  ./scripts/install-deps.sh windows
+  # The Windows tests start the native wiki server; reuse the release one.
+  wiki=build/release/versewell-wiki
+  if [ ! -x "$wiki" ]; then
+    cmake -S . -B build/wiki-native -DVERSEWELL_BUILD_TESTS=OFF -DVERSEWELL_BUILD_CLI=OFF >/dev/null
+    cmake --build build/wiki-native -j"$jobs" --target versewell-wiki
+    wiki=build/wiki-native/versewell-wiki
+  fi
+  echo "=== windows i686: build the plug-in and check it"
+  cmake -S . -B build/windows-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DVERSEWELL_BUILD_TESTS=OFF >/dev/null
+  cmake --build build/windows-i686 -j"$jobs" --target versewell
+  ./scripts/check-windows-dll.sh i686 build/windows-i686/versewell.dll
+  echo "=== windows x86_64: build, then test under wine64"
+  cmake -S . -B build/windows-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DVERSEWELL_NATIVE_WIKI_SERVER="$PWD/$wiki" >/dev/null
+  cmake --build build/windows-x86_64 -j"$jobs"
+  ./scripts/check-windows-dll.sh x86_64 build/windows-x86_64/versewell.dll
+  (cd build/windows-x86_64 && ctest --output-on-failure -j"$jobs")
+  echo "=== windows: $(( $(date +%s) - stage_start )) s"
 fi
 echo "=== all tests passed"

@@ -1,7 +1,7 @@
 // posix backend of platform/CodePage.h.
 //
-// UTF-8 is converted by hand (it is the page code page and must be fast and
-// exact about invalid sequences); every other code page goes through an ICU
+// UTF-8 is converted by the shared codec (platform/Utf8Codec.h: it is the
+// page code page and must be fast and exact about invalid sequences); every other code page goes through an ICU
 // converter. The ANSI code pages come from the locale's charset (nl_langinfo),
 // looked up in the same table that names the converters.
 #include "platform/CodePage.h"
@@ -23,9 +23,13 @@
 
 #include "platform/ErrorText.h"
 #include "platform/NoDestructor.h"
+#include "platform/Utf8Codec.h"
 
 namespace platform {
 namespace {
+
+typedef Utf8Outcome Outcome;
+constexpr wchar_t kReplacement = 0xFFFD;
 
 // ---------------------------------------------------------------------------
 // The one table that maps Windows code page numbers onto converter names.
@@ -167,140 +171,6 @@ UINT ResolveCodePage(UINT codePage) {
   if (codePage == CP_ACP) return AnsiSource().GetACP();
   if (codePage == CP_THREAD_ACP) return AnsiSource().GetThreadACP();
   return codePage;
-}
-
-// ---------------------------------------------------------------------------
-// UTF-8 by hand.
-// ---------------------------------------------------------------------------
-enum class Outcome { kOk, kInvalid, kOverflow, kNoMemory, kBadCodePage };
-
-constexpr wchar_t kReplacement = 0xFFFD;
-
-// Decodes [p, end). With a null `out` only counts. Each maximal subpart of
-// an ill-formed sequence (Unicode 3.9, the W3C/WHATWG practice) becomes one
-// U+FFFD, or fails the call when `failOnInvalid`.
-Outcome DecodeUtf8(const unsigned char* p, const unsigned char* end, bool failOnInvalid, wchar_t* out, size_t capacity,
-                   size_t& produced) {
-  size_t n = 0;
-  auto emit = [&](uint32_t cp) -> bool {
-    if (out != nullptr) {
-      if (n >= capacity) return false;
-      out[n] = static_cast<wchar_t>(cp);
-    }
-    ++n;
-    return true;
-  };
-  while (p < end) {
-    // Runs of ASCII, eight bytes at a time: page text is mostly ASCII.
-    while (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      if ((word & 0x8080808080808080ull) != 0) break;
-      if (out != nullptr) {
-        if (capacity - n < 8) break;
-        for (int k = 0; k < 8; ++k) out[n + k] = static_cast<wchar_t>(p[k]);
-      }
-      n += 8;
-      p += 8;
-    }
-    if (p >= end) break;
-    unsigned b = *p;
-    if (b < 0x80) {
-      if (!emit(b)) return Outcome::kOverflow;
-      ++p;
-      continue;
-    }
-    int need;
-    unsigned lo = 0x80, hi = 0xBF;
-    uint32_t cp;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      cp = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      cp = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      if (failOnInvalid) return Outcome::kInvalid;
-      if (!emit(kReplacement)) return Outcome::kOverflow;
-      ++p;
-      continue;
-    }
-    const unsigned char* q = p + 1;
-    bool ok = true;
-    for (int i = 0; i < need; ++i) {
-      if (q == end || *q < lo || *q > hi) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (*q & 0x3Fu);
-      ++q;
-      lo = 0x80;
-      hi = 0xBF;
-    }
-    if (!ok) {
-      if (failOnInvalid) return Outcome::kInvalid;
-      cp = kReplacement;
-    }
-    if (!emit(cp)) return Outcome::kOverflow;
-    p = q;
-  }
-  produced = n;
-  return Outcome::kOk;
-}
-
-bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-// Encodes [p, end) of wide characters. A surrogate pair becomes its code
-// point; a lone surrogate or a value beyond U+10FFFF is invalid (U+FFFD, or a
-// failure when `failOnInvalid`).
-Outcome EncodeUtf8(const wchar_t* p, const wchar_t* end, bool failOnInvalid, char* out, size_t capacity,
-                   size_t& produced) {
-  size_t n = 0;
-  while (p < end) {
-    uint32_t u = static_cast<uint32_t>(*p++);
-    if (IsHighSurrogate(u) && p < end && IsLowSurrogate(static_cast<uint32_t>(*p))) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (static_cast<uint32_t>(*p++) - 0xDC00);
-    } else if ((u >= 0xD800 && u <= 0xDFFF) || u > 0x10FFFF) {
-      if (failOnInvalid) return Outcome::kInvalid;
-      u = kReplacement;
-    }
-    unsigned char bytes[4];
-    size_t len;
-    if (u < 0x80) {
-      bytes[0] = static_cast<unsigned char>(u);
-      len = 1;
-    } else if (u < 0x800) {
-      bytes[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
-      bytes[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-      len = 2;
-    } else if (u < 0x10000) {
-      bytes[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
-      bytes[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-      bytes[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-      len = 3;
-    } else {
-      bytes[0] = static_cast<unsigned char>(0xF0 | (u >> 18));
-      bytes[1] = static_cast<unsigned char>(0x80 | ((u >> 12) & 0x3F));
-      bytes[2] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-      bytes[3] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-      len = 4;
-    }
-    if (out != nullptr) {
-      if (capacity - n < len) return Outcome::kOverflow;
-      std::memcpy(out + n, bytes, len);
-    }
-    n += len;
-  }
-  produced = n;
-  return Outcome::kOk;
 }
 
 // ---------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "platform/RequestTarget.h"
 #include "platform/Types.h"
 
 namespace platform {
@@ -19,11 +20,6 @@ namespace platform {
 // (12156), before any head an HTTP/0.9 answer (12152).
 DWORD WinHttpErrorFromCurl(int curlCode, bool responseHeadSeen);
 
-// Percent-encodes what may not stand in a request target, as WinHTTP does
-// by default: blanks, controls, bytes >= 0x7F and " < > # [ ] { } | \ ^ `.
-// An existing %XX escape is kept as it is (never encoded twice); a '%' that
-// starts no escape becomes %25. Everything else, & = + ? / included, stays.
-std::string EncodeRequestTarget(const std::string& utf8);
 
 // True when `text` holds a CR, LF or NUL.
 bool HasLineBreakOrNul(const std::wstring& text);

@@ -6,10 +6,14 @@
 #include <cstring>
 #include <random>
 
+#include "platform/ProfileEscape.h"
+
 namespace platform {
 namespace {
 
-enum class Part { SECTION, KEY, VALUE };
+typedef ProfilePart Part;
+
+inline bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 inline uint32_t FoldChar(wchar_t wc) {
   const uint32_t c = static_cast<uint32_t>(wc);
@@ -91,23 +95,6 @@ bool FoldEqual(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLengt
   return true;
 }
 
-inline bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-bool NeedsEscape(Part part, wchar_t wc, size_t index, size_t length) {
-  const uint32_t c = static_cast<uint32_t>(wc);
-  if (c == 0 || c == '\\' || c == '\r' || c == '\n') return true;
-  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return true;
-  switch (part) {
-    case Part::SECTION:
-      return c == '[' || c == ']' || c == '=' || c == ';';
-    case Part::KEY:
-      return c == '[' || c == '=' || c == ';' || (IsBlank(wc) && (index == 0 || index + 1 == length));
-    case Part::VALUE:
-      return false;
-  }
-  return false;
-}
-
 void AppendUnit(std::string& out, uint32_t unit) {
   out += static_cast<char>(unit & 0xFF);
   out += static_cast<char>((unit >> 8) & 0xFF);
@@ -132,7 +119,7 @@ void AppendEscaped(std::string& out, Part part, const wchar_t* text, size_t leng
   static const char kHex[] = "0123456789ABCDEF";
   for (size_t k = 0; k < length; ++k) {
     const uint32_t c = static_cast<uint32_t>(text[k]);
-    if (!NeedsEscape(part, text[k], k, length)) {
+    if (!ProfileNeedsEscape(part, text[k], k, length)) {
       AppendChar(out, c);
       continue;
     }
@@ -140,39 +127,6 @@ void AppendEscaped(std::string& out, Part part, const wchar_t* text, size_t leng
     const bool wide = c > 0xFFFF;
     AppendUnit(out, wide ? 'U' : 'u');
     for (int shift = wide ? 28 : 12; shift >= 0; shift -= 4) AppendUnit(out, kHex[(c >> shift) & 0xF]);
-  }
-}
-
-int HexValue(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  return -1;
-}
-
-// Undoes AppendEscaped. A backslash that does not start a well-formed
-// escape, and an escaped 0 (which no name can hold), stay literal.
-void Unescape(const wchar_t* p, const wchar_t* end, std::wstring& out) {
-  out.clear();
-  while (p < end) {
-    if (*p == L'\\' && end - p >= 2 && (p[1] == L'u' || p[1] == L'U')) {
-      const int digits = p[1] == L'u' ? 4 : 8;
-      if (end - p >= 2 + digits) {
-        uint32_t c = 0;
-        int k = 0;
-        for (; k < digits; ++k) {
-          const int h = HexValue(p[2 + k]);
-          if (h < 0) break;
-          c = (c << 4) | static_cast<uint32_t>(h);
-        }
-        if (k == digits && c != 0) {
-          out += static_cast<wchar_t>(c);
-          p += 2 + digits;
-          continue;
-        }
-      }
-    }
-    out += *p++;
   }
 }
 
@@ -278,7 +232,7 @@ void CProfileImage::ParseLine(const wchar_t* p, const wchar_t* end) {
       m_current = NO_INDEX;  // not a header; keep its keys out of the last section
       return;
     }
-    Unescape(p + 1, close, m_scratchName);
+    ProfileUnescape(p + 1, close, m_scratchName);
     const uint64_t hash = HashName(m_scratchName.data(), m_scratchName.size());
     const uint32_t found = FindSection(m_scratchName.data(), m_scratchName.size(), hash);
     m_current = found != NO_INDEX ? found : AddSection(m_scratchName.data(), m_scratchName.size(), hash);
@@ -289,8 +243,8 @@ void CProfileImage::ParseLine(const wchar_t* p, const wchar_t* end) {
   if (eq == end || m_current == NO_INDEX) return;
   const wchar_t* keyEnd = eq;
   while (keyEnd > p && IsBlank(keyEnd[-1])) --keyEnd;
-  Unescape(p, keyEnd, m_scratchKey);
-  Unescape(eq + 1, end, m_scratchValue);
+  ProfileUnescape(p, keyEnd, m_scratchKey);
+  ProfileUnescape(eq + 1, end, m_scratchValue);
   SetKey(m_current, m_scratchKey.data(), m_scratchKey.size(), m_scratchValue.data(), m_scratchValue.size());
 }
 

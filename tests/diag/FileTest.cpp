@@ -129,7 +129,7 @@ TEST_F(FileTest, StdioLinesAreUtf16AndFileNameIsTheLastPathPart) {
   CStdioFile file(Path("w.txt").c_str(), CFile::modeCreate | CFile::modeReadWrite);
   EXPECT_EQ(file.GetFileName(), L"w.txt");
   EXPECT_EQ(file.GetFilePath(), CString(Path("w.txt")));
-  file.WriteString(L"ab\x1F3B5\ncd");
+  file.WriteString(L"ab\U0001F3B5\ncd");
   EXPECT_EQ(file.GetLength(), 14u);
   file.SeekToBegin();
   wchar_t buffer[3];
@@ -137,7 +137,7 @@ TEST_F(FileTest, StdioLinesAreUtf16AndFileNameIsTheLastPathPart) {
   EXPECT_EQ(std::wstring(buffer), L"ab");
   CString line;
   ASSERT_TRUE(file.ReadString(line));
-  EXPECT_EQ(line, L"\x1F3B5");
+  EXPECT_EQ(line, L"\U0001F3B5");
   ASSERT_TRUE(file.ReadString(line));
   EXPECT_EQ(line, L"cd");
   EXPECT_FALSE(file.ReadString(line));

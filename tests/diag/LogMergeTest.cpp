@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Path.h"
 #include "diag/TraceLog.h"
 #include "platform/File.h"
 #include "support/FailingFileIo.h"
@@ -27,7 +28,7 @@ std::string Utf16(const std::wstring& text) {
 
 std::string BaseName(const std::wstring& path) {
   std::string p = ToUtf8(path);
-  return p.substr(p.rfind('/') + 1);
+  return p.substr(p.rfind(static_cast<char>(platform::PATH_SEPARATOR)) + 1);
 }
 
 class LogMergeTest : public ::testing::Test {

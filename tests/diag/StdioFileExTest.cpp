@@ -262,7 +262,10 @@ std::vector<std::wstring> ReferenceReadLines(const std::string& bytes) {
     std::wstring wide;
     for (size_t i = 0; i < line.size(); ++i) {
       char16_t u = line[i];
-      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 && line[i + 1] <= 0xDFFF) {
+      // A pair becomes its code point where wchar_t is 4 bytes; a 2-byte
+      // wchar_t keeps the two units.
+      if (sizeof(wchar_t) == 4 && u >= 0xD800 && u <= 0xDBFF && i + 1 < line.size() && line[i + 1] >= 0xDC00 &&
+          line[i + 1] <= 0xDFFF) {
         wide += static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (line[++i] - 0xDC00));
       } else {
         wide += static_cast<wchar_t>(u);

@@ -11,6 +11,7 @@
 
 #include "diag/TraceLevels.h"
 #include "platform/ErrorText.h"
+#include "platform/Path.h"
 #include "platform/PrivateProfile.h"
 #include "plugin/Versewell.h"
 #include "search/LocalCache.h"
@@ -23,7 +24,11 @@ namespace {
 class LocalCacheTest : public ::testing::Test {
  protected:
   LocalCacheTest() : m_cache(CString(m_root.WPath()), L"Versewell", L"ID42") {}
-  std::wstring Dir() const { return m_root.WPath() + L"/Versewell/ID42/"; }
+  // Built with the platform's separator, as the cache builds its paths.
+  std::wstring Dir() const {
+    const std::wstring sep = platform::PATH_SEPARATOR_STRING;
+    return m_root.WPath() + sep + L"Versewell" + sep + L"ID42" + sep;
+  }
   std::string File(const std::string& name) const { return m_root.Path() + "/Versewell/ID42/" + name; }
   CString Read(const wchar_t* artist, float threshold = 1.0f) {
     CString url = L"unchanged";
@@ -103,7 +108,7 @@ TEST_F(LocalCacheTest, FilesAreNamedByLeadingCharacterUnderSourceNameAndId) {
 }
 
 TEST_F(LocalCacheTest, FolderWithoutTrailingSeparatorGetsOne) {
-  CLocalCache withSlash(CString(m_root.WPath() + L"/"), L"Versewell", L"ID42");
+  CLocalCache withSlash(CString(m_root.WPath() + platform::PATH_SEPARATOR_STRING), L"Versewell", L"ID42");
   CString a, b;
   ASSERT_TRUE(withSlash.GetCacheFileName(L"Abba", a));
   ASSERT_TRUE(m_cache.GetCacheFileName(L"Abba", b));
@@ -158,8 +163,15 @@ TEST_F(LocalCacheTest, MissingCacheFolderIsAnErrorWithTheSystemText) {
   CString url;
   EXPECT_FALSE(cache.WriteArtistUrl(L"Abba", L"/x"));
   EXPECT_FALSE(cache.ReadArtistUrl(L"Abba", url, 1.0f));
+  // The system's own text for code 3, whatever its wording (Wine says "Path
+  // not found." where Windows says "The system cannot find the path
+  // specified."); the contract is that the line carries that text.
+  std::wstring text = platform::FormatSystemMessage(3);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+  ASSERT_FALSE(text.empty());
   const std::wstring line = L"GetCacheFileName():Can not create directory: " + folder +
-                            L"/Versewell/,  GetLastError():3, The system cannot find the path specified.";
+                            platform::PATH_SEPARATOR_STRING + L"Versewell" + platform::PATH_SEPARATOR_STRING +
+                            L",  GetLastError():3, " + text;
   EXPECT_EQ(capture.Count(line + L"\r\n", TRACE_ERROR) + capture.Count(line, TRACE_ERROR), 2);
   EXPECT_FALSE(FileExists(ToUtf8(folder)));  // only the two levels below it are ever created
 }

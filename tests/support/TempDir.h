@@ -12,8 +12,9 @@ class CTempDir {
   ~CTempDir();
   const std::string& Path() const { return m_path; }
   std::wstring WPath() const;
-  // Full path of `name` inside the directory.
-  std::string File(const std::string& name) const { return m_path + "/" + name; }
+  // Full path of `name` inside the directory, joined with the platform's
+  // separator (the folder's own path uses it too).
+  std::string File(const std::string& name) const;
   // Names of the entries, sorted.
   std::vector<std::string> List() const;
 

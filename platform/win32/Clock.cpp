@@ -1,0 +1,54 @@
+// Windows backend of platform/Clock.h: GetLocalTime, GetTickCount and
+// QueryPerformanceCounter.
+#include <atomic>
+
+#include "platform/Clock.h"
+#include "platform/NoDestructor.h"
+#include "platform/win32/WinApi.h"
+
+namespace platform {
+namespace {
+
+class CWin32Clock : public IClock {
+ public:
+  void GetLocalTime(SYSTEMTIME& st) override {
+    ::SYSTEMTIME local;
+    ::GetLocalTime(&local);
+    st.wYear = local.wYear;
+    st.wMonth = local.wMonth;
+    st.wDayOfWeek = local.wDayOfWeek;
+    st.wDay = local.wDay;
+    st.wHour = local.wHour;
+    st.wMinute = local.wMinute;
+    st.wSecond = local.wSecond;
+    st.wMilliseconds = local.wMilliseconds;
+  }
+  DWORD GetTickCount() override { return ::GetTickCount(); }
+  uint64_t QueryPerformanceCounter() override {
+    LARGE_INTEGER value;
+    ::QueryPerformanceCounter(&value);
+    return static_cast<uint64_t>(value.QuadPart);
+  }
+};
+
+CWin32Clock& SystemClockInstance() {
+  static NoDestructor<CWin32Clock> s_instance;
+  return *s_instance.get();
+}
+
+std::atomic<IClock*> g_currentClock{nullptr};
+
+IClock& Current() {
+  IClock* c = g_currentClock.load(std::memory_order_acquire);
+  return c != nullptr ? *c : SystemClockInstance();
+}
+
+}  // namespace
+
+IClock& SystemClock() { return SystemClockInstance(); }
+IClock* SetClockForTesting(IClock* clock) { return g_currentClock.exchange(clock); }
+void GetLocalTime(SYSTEMTIME& time) { Current().GetLocalTime(time); }
+DWORD GetTickCount() { return Current().GetTickCount(); }
+uint64_t QueryPerformanceCounter() { return Current().QueryPerformanceCounter(); }
+
+}  // namespace platform

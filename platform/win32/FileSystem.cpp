@@ -1,0 +1,106 @@
+// Windows backend of platform/FileSystem.h: CreateFileW (GENERIC_WRITE,
+// FILE_SHARE_READ, CREATE_ALWAYS), WriteFile, CloseHandle, DeleteFileW,
+// GetFileAttributesW and CreateDirectoryW.
+//
+// Win32 behaviour that shaped this file: CREATE_ALWAYS over an existing file
+// succeeds but sets ERROR_ALREADY_EXISTS, so the caller's last error is
+// restored on success; WriteFile may write fewer bytes than asked (pipes),
+// so it is looped.
+#include <atomic>
+
+#include "platform/ErrorText.h"
+#include "platform/FileSystem.h"
+#include "platform/NoDestructor.h"
+#include "platform/win32/WinApi.h"
+
+namespace platform {
+namespace {
+
+bool IsOpen(FileHandle file) { return file != INVALID_FILE_HANDLE && file != 0; }
+
+class CWin32FileSystem : public IFileSystem {
+ public:
+  FileHandle CreateFileAlways(const std::wstring& path) override {
+    if (path.empty()) {
+      ::SetLastError(ERROR_PATH_NOT_FOUND);
+      return INVALID_FILE_HANDLE;
+    }
+    const DWORD saved = ::GetLastError();
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return INVALID_FILE_HANDLE;
+    ::SetLastError(saved);
+    return reinterpret_cast<FileHandle>(h);
+  }
+
+  bool WriteFile(FileHandle file, const void* data, DWORD size, DWORD* written) override {
+    if (written != nullptr) *written = 0;
+    if (!IsOpen(file)) {
+      ::SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    const char* p = static_cast<const char*>(data);
+    DWORD done = 0;
+    while (done < size) {
+      DWORD n = 0;
+      if (!::WriteFile(reinterpret_cast<HANDLE>(file), p + done, size - done, &n, nullptr) || n == 0) {
+        if (n == 0 && ::GetLastError() == 0) ::SetLastError(ERROR_WRITE_FAULT);
+        if (written != nullptr) *written = done;
+        return false;
+      }
+      done += n;
+    }
+    if (written != nullptr) *written = done;
+    return true;
+  }
+
+  bool CloseHandle(FileHandle file) override {
+    if (!IsOpen(file)) {
+      ::SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    return ::CloseHandle(reinterpret_cast<HANDLE>(file)) != FALSE;
+  }
+
+  bool DeleteFile(const std::wstring& path) override { return ::DeleteFileW(path.c_str()) != FALSE; }
+
+  bool PathFileExists(const std::wstring& path) override {
+    return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  bool CreateDirectory(const std::wstring& path) override {
+    if (path.empty()) {
+      ::SetLastError(ERROR_PATH_NOT_FOUND);
+      return false;
+    }
+    return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+  }
+};
+
+CWin32FileSystem& SystemFileSystemInstance() {
+  static NoDestructor<CWin32FileSystem> s_instance;
+  return *s_instance.get();
+}
+
+std::atomic<IFileSystem*> g_currentFileSystem{nullptr};
+
+IFileSystem& Current() {
+  IFileSystem* fs = g_currentFileSystem.load(std::memory_order_acquire);
+  return fs != nullptr ? *fs : SystemFileSystemInstance();
+}
+
+}  // namespace
+
+IFileSystem& SystemFileSystem() { return SystemFileSystemInstance(); }
+IFileSystem* SetFileSystemForTesting(IFileSystem* fs) { return g_currentFileSystem.exchange(fs); }
+
+FileHandle CreateFileAlways(const std::wstring& path) { return Current().CreateFileAlways(path); }
+bool WriteFile(FileHandle file, const void* data, DWORD size, DWORD* written) {
+  return Current().WriteFile(file, data, size, written);
+}
+bool CloseHandle(FileHandle file) { return Current().CloseHandle(file); }
+bool DeleteFile(const std::wstring& path) { return Current().DeleteFile(path); }
+bool PathFileExists(const std::wstring& path) { return Current().PathFileExists(path); }
+bool CreateDirectory(const std::wstring& path) { return Current().CreateDirectory(path); }
+
+}  // namespace platform

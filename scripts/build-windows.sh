@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds versewell.dll (and versewell.exe, when the CLI's Windows backend is
+# present) for 32-bit and 64-bit Windows with mingw-w64, and installs them:
+#   out-windows/i686/    bin/versewell.dll, include/versewell/   (the shipped target)
+#   out-windows/x86_64/  the same for 64-bit Windows
+# Installs the Debian packages it needs first (scripts/install-deps.sh windows).
+#
+# The i686 build is compiled, linked and inspected here, never run: these
+# machines cannot execute 32-bit x86 code, natively or under Wine. The x86_64
+# build of the same sources is the one whose tests run under wine64
+# (scripts/test.sh windows).
+#
+# A host that loads versewell.dll must be built with the same toolchain
+# (mingw-w64 g++, posix threads): the interface passes C++ classes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh windows
+
+jobs=$(nproc 2>/dev/null || echo 2)
+for arch in i686 x86_64; do
+  build=build/windows-$arch
+  echo "=== windows $arch: configure and build"
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$arch-w64-mingw32.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DVERSEWELL_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" -j"$jobs"
+  rm -rf "out-windows/$arch"
+  cmake --install "$build" --prefix "out-windows/$arch" >/dev/null
+  ./scripts/check-windows-dll.sh "$arch" "out-windows/$arch/bin/versewell.dll"
+done
+echo "=== windows builds installed in out-windows/"

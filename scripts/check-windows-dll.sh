@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Checks a built versewell.dll with objdump -p:
+#  - the PE format of its architecture (PE32 "pei-i386" for i686),
+#  - exactly one export, the undecorated GetDllInterface,
+#  - imports from system DLLs only (nothing from the mingw runtime DLLs such
+#    as libstdc++-6.dll, libgcc_s_*.dll or libwinpthread-1.dll),
+#  - a version resource with file and product version VERSION, while the
+#    plug-in's own information keeps "2.1.2000.0".
+# Usage: scripts/check-windows-dll.sh i686|x86_64 path/to/versewell.dll [VERSION]
+set -euo pipefail
+arch=$1 dll=$2 version=${3:-2.1.12805.600}
+case "$arch" in
+  i686) objdump=i686-w64-mingw32-objdump format=pei-i386 ;;
+  x86_64) objdump=x86_64-w64-mingw32-objdump format=pei-x86-64 ;;
+  *) echo "unknown architecture $arch" >&2; exit 2 ;;
+esac
+fail() { # The plug-in's own version stays what the plug-in reports.
+grep -aq '2\.1\.2000\.0' "$dll" || fail "the plug-in version 2.1.2000.0 is missing"
+echo "check-windows-dll: $dll: $*" >&2; exit 1; }
+dump=$("$objdump" -p "$dll")
+
+grep -q "file format $format\$" <<<"$dump" || fail "not $format"
+if [ "$arch" = i686 ]; then
+  grep -q "^Magic.*010b" <<<"$dump" || fail "optional header is not PE32 (magic 010b)"
+fi
+
+exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s+\[' | awk '{print $NF}')
+[ "$exports" = GetDllInterface ] || fail "exports are [$exports], expected exactly GetDllInterface"
+
+allowed='^(KERNEL32|WINHTTP|msvcrt|ADVAPI32|USER32|ntdll|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
+imports=$(grep -E '^\s+DLL Name:' <<<"$dump" | awk '{print $3}')
+[ -n "$imports" ] || fail "no imports found"
+while read -r name; do
+  grep -qiE "$allowed" <<<"$name" || fail "imports $name, which is not a system DLL"
+done <<<"$imports"
+
+# The resource: VS_FIXEDFILEINFO holds the version as two DWORD pairs
+# (major<<16|minor, build<<16|revision) for file and product version.
+IFS=. read -r v1 v2 v3 v4 <<<"$version"
+hex=$(printf '%04x%04x%04x%04x' "$v2" "$v1" "$v4" "$v3")
+le=$(sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\2\1\4\3\6\5\8\7/' <<<"$hex")
+section=$("$objdump" -s -j .rsrc "$dll" | awk 'NR>4 {for (i=2;i<=5;i++) printf "%s", $i}')
+count=$(grep -o "$le$le" <<<"$section" | wc -l || true)
+[ "$count" -ge 1 ] || fail "no version resource with file and product version $version"
+grep -q "bd04effe" <<<"$section" || fail "no VS_FIXEDFILEINFO signature"
+# The plug-in's own version stays what the plug-in reports.
+grep -aq '2\.1\.2000\.0' "$dll" || fail "the plug-in version 2.1.2000.0 is missing"
+echo "check-windows-dll: $dll: $format, one export GetDllInterface, imports $(tr '\n' ' ' <<<"$imports")version $version"

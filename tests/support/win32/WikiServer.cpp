@@ -1,0 +1,136 @@
+// CWikiServer for test programs that run under Wine: the server stays the
+// native Linux program. Wine can start a Linux executable with
+// CreateProcessW, but cannot hand its standard output to the test or signal
+// it, so tests/support/wiki-launcher.sh starts it, reports the port through
+// a file and stops it on request or when the test process ends.
+#include "support/WikiServer.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "support/TempDir.h"
+
+namespace {
+
+constexpr int START_TIMEOUT_MS = 10000;
+constexpr int STOP_TIMEOUT_MS = 5000;
+
+// The Linux path of a Windows path (Wine's own kernel32 export).
+std::string UnixPath(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':') return path;  // already a Linux path
+  typedef char*(__cdecl * UnixName)(const wchar_t*);
+  auto convert = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (convert == nullptr) throw std::runtime_error("CWikiServer: not running under Wine");
+  char* unix = convert(FromUtf8(path).c_str());
+  if (unix == nullptr) throw std::runtime_error("CWikiServer: no Linux path for " + path);
+  std::string result = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+// The Linux process id of this (Wine) process: /proc/self seen through Z:.
+std::string UnixProcessId() {
+  std::ifstream stat("Z:\\proc\\self\\stat");
+  std::string pid;
+  stat >> pid;
+  return pid;
+}
+
+std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
+
+}  // namespace
+
+std::string CWikiServer::ProgramPath() {
+#ifdef VERSEWELL_WIKI_SERVER
+  return VERSEWELL_WIKI_SERVER;
+#else
+  return "versewell-wiki";
+#endif
+}
+
+CWikiServer::CWikiServer(const std::string& root) {
+  SWikiServerOptions options;
+  options.root = root;
+  Start(options);
+}
+
+CWikiServer::CWikiServer(const SWikiServerOptions& options) { Start(options); }
+
+void CWikiServer::Start(const SWikiServerOptions& options) {
+  const std::string& root = options.root;
+  {
+    CTempDir state;  // a fresh name; the folder itself is kept until Stop
+    m_stateDir = state.Path() + "-wiki";
+  }
+  std::filesystem::create_directories(std::filesystem::u8path(m_stateDir + "/root"));
+  auto file = [this](const char* name) { return m_stateDir + "/" + name; };
+  std::string folder = root.empty() ? file("root") : root;
+  const std::string parent = UnixProcessId();
+  const std::string launcher = std::string(VERSEWELL_SOURCE_DIR) + "/tests/support/wiki-launcher.sh";
+  std::wstring command = FromUtf8("Z:\\bin\\sh " + Quote(launcher) + " " + Quote(ProgramPath()) + " " +
+                                  Quote(UnixPath(folder)) + " " + Quote(UnixPath(m_stateDir)) + " " + parent + " --log" +
+                                  (options.tlsCert.empty() ? std::string()
+                                                           : " --tls-cert " + Quote(UnixPath(options.tlsCert)) +
+                                                                 " --tls-key " + Quote(UnixPath(options.tlsKey))) +
+                                  (options.stallAccept ? " --stall-accept" : ""));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    Stop();
+    throw std::runtime_error("CWikiServer: cannot start the launcher");
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
+  while (!FileExists(file("port")) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  m_port = std::atoi(ReadFileBytes(file("port")).c_str());
+  if (m_port <= 0) {
+    const std::string err = ReadFileBytes(file("err"));
+    Stop();
+    throw std::runtime_error("CWikiServer: the server did not start: " + err);
+  }
+}
+
+CWikiServer::~CWikiServer() { Stop(); }
+
+void CWikiServer::Stop() {
+  if (m_stateDir.empty()) return;
+  auto file = [this](const char* name) { return m_stateDir + "/" + name; };
+  WriteFileBytes(file("stop"), "");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(STOP_TIMEOUT_MS);
+  while (FileExists(file("port")) && !FileExists(file("stopped")) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::error_code ec;
+  std::filesystem::remove_all(std::filesystem::u8path(m_stateDir), ec);  // a launcher still waiting sees it gone
+  m_stateDir.clear();
+}
+
+std::vector<std::string> CWikiServer::Requests() const {
+  std::vector<std::string> lines;
+  std::ifstream log(std::filesystem::u8path(m_stateDir + "/err"));  // the launcher sends --log output there
+  const std::string prefix = "versewell-wiki: ";
+  for (std::string line; std::getline(log, line);)
+    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
+  return lines;
+}
+
+std::string CWikiServer::Proxy() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+std::wstring CWikiServer::WProxy() const {
+  std::string p = Proxy();
+  return std::wstring(p.begin(), p.end());
+}
+
+std::string CWikiServer::Url(const std::string& path) const { return "http://" + Proxy() + path; }
