@@ -1,5 +1,6 @@
 // Fault loops over the artist cache on the posix INI module: a run of cache
-// writes that appends, replaces and compacts, once without faults to count
+// writes (one by one, and in queued pages written as batches) that
+// appends, replaces and compacts, once without faults to count
 // the module's file calls, then once for every k up to that count with the
 // k-th open, lock, write, flush (fsync) or rename failing, once or from then
 // on, or the k-th write cut short.
@@ -115,6 +116,63 @@ class CacheFaults : public ::testing::Test {
     }
   }
 
+  // The index lookup's way of writing: pages of queued titles, each page
+  // flushed as one batch. Titles repeat within a page with other addresses
+  // (the later one wins) and across pages, so that batches replace values
+  // and the file is compacted on the way. After every flush the file holds
+  // the entries before the page or after it, or, when the append could not
+  // be taken back either (`partialAllowed`), those after some first part of
+  // the page; a failed page gives one trace line per title.
+  void RunPages(bool partialAllowed) {
+    CTempDir dir;
+    CTraceCapture trace(TRACE_DEBUG);
+    CLocalCache cache(CString(dir.WPath().c_str()), L"Src", L"id");
+    const std::string folder = dir.File("Src/id");
+    const std::string file = folder + "/A.ARTISTCACHE";
+    CEntries model;
+    int failedTitles = 0;
+    for (int page = 0; page < PAGES; ++page) {
+      std::vector<CEntries> states(1, model);  // after each first part of the page
+      for (int t = 0; t < TITLES_PER_PAGE; ++t) {
+        const int i = page * TITLES_PER_PAGE + t;
+        ASSERT_TRUE(cache.QueueArtistUrl(CString(Name(i * 7 / 3).c_str()), CString(Url(i).c_str())));
+        states.push_back(states.back());
+        states.back()[Name(i * 7 / 3)] = Url(i);
+      }
+      const bool ok = cache.FlushArtistUrls();
+      const CEntries onDisk = ParseCacheFile(file);
+      if (ok) {
+        ASSERT_EQ(onDisk, states.back()) << "page " << page << " reported done but not on disk";
+      } else {
+        failedTitles += TITLES_PER_PAGE;
+        bool known = onDisk == states.front() || onDisk == states.back();
+        for (size_t k = 1; partialAllowed && !known && k < states.size(); ++k) known = onDisk == states[k];
+        ASSERT_TRUE(known) << "page " << page << " left a file that no first part of it explains";
+      }
+      model = onDisk;
+    }
+    int failLines = 0;
+    for (const std::wstring& m : trace.Messages())
+      if (m.compare(0, 40, L"WriteArtistUrl to LocalCache fails for: ") == 0) ++failLines;
+    EXPECT_EQ(failLines, failedTitles);
+
+    plan.Stop();
+    calls.failTruncate = false;
+    calls.failUnlink = false;
+    ASSERT_TRUE(cache.QueueArtistUrl(L"Artist final", L"lyrics.wiki.example/wiki/Artist_final"));
+    ASSERT_TRUE(cache.FlushArtistUrls());
+    model[L"Artist final"] = L"lyrics.wiki.example/wiki/Artist_final";
+    EXPECT_EQ(ParseCacheFile(file), model);
+    for (const std::string& name : CTempDirListing(folder)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    for (const auto& entry : model) {
+      CString url;
+      EXPECT_TRUE(cache.ReadArtistUrl(CString(entry.first.c_str()), url, 0.0f)) << ToUtf8(entry.first);
+      EXPECT_EQ(url.Str(), entry.second);
+    }
+  }
+  static const int PAGES = 8;
+  static const int TITLES_PER_PAGE = 9;
+
   static std::vector<std::string> CTempDirListing(const std::string& folder);
 
   CFaultPlan plan;
@@ -163,6 +221,31 @@ TEST_F(CacheFaults, SecondFaultInTheRecoveryStillLosesNothing) {
     calls.failUnlink = true;
     SCOPED_TRACE(plan.Describe() + ", every unlink failing");
     RunWrites();  // checks that the final, successful write leaves no temporary file
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(CacheFaults, EveryFailedCallInABatchLeavesThePageWholeOrAbsent) {
+  for (EFileCall kind : {EFileCall::OPEN, EFileCall::LOCK, EFileCall::WRITE, EFileCall::FLUSH, EFileCall::RENAME}) {
+    SCOPED_TRACE(FileCallName(kind));
+    ForEveryFault(plan, kind, [&] { RunPages(false); });
+    if (HasFatalFailure()) return;
+  }
+}
+
+// A batch's append cut short whose rollback fails too: what stands is the
+// page up to some title, never a torn or unparseable file, and the next
+// flush repairs the tail.
+TEST_F(CacheFaults, BatchCutShortWithoutRollbackKeepsAFirstPartOfThePage) {
+  plan.Disarm();
+  RunPages(false);
+  const int writes = plan.Calls(EFileCall::WRITE);
+  ASSERT_GT(writes, 0);
+  for (int k = 1; k <= writes; ++k) {
+    plan.Arm(EFileCall::WRITE, k, EFaultMode::SHORT_WRITE);
+    calls.failTruncate = true;
+    SCOPED_TRACE(plan.Describe() + ", every truncate failing");
+    RunPages(true);
     if (HasFatalFailure()) return;
   }
 }
