@@ -98,7 +98,7 @@ TEST_F(SearchWiki, FailingSecondDownloadKeepsTheFirstPageInTheCache) {
   ASSERT_EQ(DownloadedUrls().size(), 2u);
   ASSERT_GE(onDisk.size(), 2u);
   EXPECT_FALSE(onDisk.front());
-  EXPECT_TRUE(onDisk.back());
+  EXPECT_TRUE(onDisk.back()) << ::testing::PrintToString(onDisk);
   EXPECT_EQ(Cached(L"Pale Lanterns"), Site(L"/wiki/Pale_Lanterns"));
   EXPECT_EQ(Cached(L"Pilot Gig Crew"), Site(L"/wiki/Pilot_Gig_Crew"));
 }
