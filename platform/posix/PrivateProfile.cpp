@@ -19,10 +19,11 @@
 //     batch's records); if a process dies in it, the cut-off last line is
 //     ignored by readers and removed by the next writer, and the complete
 //     records before it stand as if the batch had been written one by one
-//     up to there. A failed append is truncated away again. A compacting rewrite goes to "<file>.tmp", is flushed
-//     to disk and renamed over the file, so the file is always either the
-//     old or the new complete text. A temporary file that a failed
-//     compaction could not remove goes at the next write of that file.
+//     up to there. A failed append is truncated away again. A compacting
+//     rewrite goes to "<file>.tmp", is flushed to disk and renamed over the
+//     file, so the file is always either the old or the new complete text.
+//     A temporary file that a failed compaction could not remove goes at
+//     the next write of that file.
 //   - Faults: every call that reads, writes, locks, syncs, renames or
 //     removes goes through platform/posix/ProfileFileCalls.h, where tests
 //     inject failures.
