@@ -8,6 +8,13 @@
 //     of characters copied, without the terminator.
 //   WritePrivateProfileString: creates the file if needed and sets the key,
 //     replacing an existing value. False (and the last error) on failure.
+//   WritePrivateProfileStrings: the writes of `count` entries to one file,
+//     in order (of two writes to one key the later wins), with the result
+//     of the one-by-one calls. Each entry's `written` tells its outcome; the
+//     result is true when every entry was written. The default makes the
+//     single calls; the posix backend takes the file's lock once and
+//     appends every record with one write, which either lands whole or is
+//     taken back, so a failure leaves the text before the batch.
 //   GetPrivateProfileSectionNames: fills `buffer` with the section names in
 //     file order, each terminated by 0, the list ended by an extra 0; returns
 //     the characters written without the final 0. When the list does not fit
@@ -24,9 +31,19 @@
 #ifndef VERSEWELL_PLATFORM_PRIVATE_PROFILE_H
 #define VERSEWELL_PLATFORM_PRIVATE_PROFILE_H
 
+#include <cstddef>
+
 #include "platform/Types.h"
 
 namespace platform {
+
+// One write of a batch (the texts are borrowed for the call).
+struct CProfileWrite {
+  const wchar_t* section = nullptr;
+  const wchar_t* key = nullptr;
+  const wchar_t* value = nullptr;
+  bool written = false;  // set by the call
+};
 
 class IPrivateProfile {
  public:
@@ -36,6 +53,14 @@ class IPrivateProfile {
   virtual bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
                                          const wchar_t* file) = 0;
   virtual DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) = 0;
+  virtual bool WritePrivateProfileStrings(CProfileWrite* entries, size_t count, const wchar_t* file) {
+    bool all = true;
+    for (size_t i = 0; i < count; ++i) {
+      entries[i].written = WritePrivateProfileString(entries[i].section, entries[i].key, entries[i].value, file);
+      all = all && entries[i].written;
+    }
+    return all;
+  }
 };
 
 // The backend's implementation.
@@ -49,6 +74,7 @@ DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const 
 bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
                                const wchar_t* file);
 DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file);
+bool WritePrivateProfileStrings(CProfileWrite* entries, size_t count, const wchar_t* file);
 
 }  // namespace platform
 

@@ -6,6 +6,9 @@
 // Every title is compared with the wanted name; the closest one strictly
 // below the host's threshold wins, an exact match ends the search at once,
 // and every other title seen on the way goes into the cache, in page order.
+// The titles of a page are queued and written as one batch per cache file
+// when the page is done: before the next download and on every way out.
+#include <new>
 #include <string>
 
 #include "diag/TraceLog.h"
@@ -25,6 +28,29 @@ const wchar_t INDEX_ENTRY_PATTERN[] = L"<li>[^<]*<a href=\"([^\"]+)\" title=\"([
 const wchar_t MAX_MATCH_DIFFERENCE[] = L"MaxMatchDifference";
 const wchar_t DIGIT_LEADING_CHAR = L'0';
 const int INDEX_PASSES = 2;
+
+// Writes the titles queued in the cache when the lookup leaves, whichever
+// way it leaves.
+class CQueuedWritesFlush {
+ public:
+  explicit CQueuedWritesFlush(CLocalCache* cache) : m_pCache(cache) {}
+  ~CQueuedWritesFlush() {
+    if (m_pCache == nullptr) return;
+    try {
+      m_pCache->FlushArtistUrls();
+    } catch (const std::bad_alloc&) {
+      // Leaving by an exception already; the cache's destructor tries again.
+    }
+  }
+  CQueuedWritesFlush(const CQueuedWritesFlush&) = delete;
+  CQueuedWritesFlush& operator=(const CQueuedWritesFlush&) = delete;
+  void Flush() {
+    if (m_pCache != nullptr) m_pCache->FlushArtistUrls();
+  }
+
+ private:
+  CLocalCache* m_pCache;
+};
 
 }  // namespace
 
@@ -56,8 +82,10 @@ BOOL CVersewell::FindArtistUrlUnguarded(const CString& artist, CString& artistUr
   // title is close enough.
   bool found = false;
   bool exactMatch = false;
+  CQueuedWritesFlush flush(m_pArtistCache);
   for (int pass = 0; pass < INDEX_PASSES; ++pass) {
     path.Replace(L' ', L'+');
+    flush.Flush();  // the first page's titles are on disk before the second download
     CString page;
     if (!Download(m_strSiteHost + path, page)) return 0;
 
@@ -81,7 +109,7 @@ BOOL CVersewell::FindArtistUrlUnguarded(const CString& artist, CString& artistUr
           break;
         }
       }
-      if (m_pArtistCache != nullptr) m_pArtistCache->WriteArtistUrl(CString(title), url);
+      if (m_pArtistCache != nullptr) m_pArtistCache->QueueArtistUrl(CString(title), url);
     }
     if (exactMatch) break;
 

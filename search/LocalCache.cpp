@@ -1,5 +1,6 @@
 #include "search/LocalCache.h"
 
+#include <new>
 #include <vector>
 
 #include "diag/TraceLevels.h"
@@ -18,6 +19,11 @@ const DWORD URL_CAPACITY = 500;
 const DWORD SECTION_NAMES_CAPACITY = 4096;
 // Past this the list cannot be held; the names read so far are used.
 const DWORD SECTION_NAMES_CAPACITY_LIMIT = 1u << 30;
+// A queue holding this many characters of names and addresses is written
+// at once: enough to spread the cost of a locked file write over thousands
+// of titles, small beside the page they come from.
+const size_t QUEUE_FLUSH_CHARS = 1u << 20;
+const wchar_t WRITE_FAILS[] = L"WriteArtistUrl to LocalCache fails for: ";
 
 // Makes sure the directory `path` exists. On failure `error` receives the
 // code of the failed creation. A directory that another thread or process
@@ -53,20 +59,36 @@ DWORD ReadUrl(const CString& file, const wchar_t* section, CString& url) {
 CLocalCache::CLocalCache(const CString& cacheFolder, const CString& sourceName, const CString& sourceId)
     : m_strCacheFolder(AppendBackslash(cacheFolder)), m_strSourceName(sourceName), m_strSourceId(sourceId) {}
 
-CLocalCache::~CLocalCache() = default;
+CLocalCache::~CLocalCache() {
+  try {
+    FlushArtistUrls();
+  } catch (const std::bad_alloc&) {
+    // Out of memory while destroying: the queued titles are lost as they
+    // would be in a crash; the files stay whole.
+  }
+}
 
 bool CLocalCache::GetCacheFileName(const CString& artist, CString& path) {
-  DWORD error = platform::ERROR_SUCCESS;
+  return CacheFileName(artist, path, false);
+}
+
+bool CLocalCache::CacheFileName(const CString& artist, CString& path, bool trustDirectories) {
   path = m_strCacheFolder + m_strSourceName + platform::PATH_SEPARATOR;
-  bool ok = EnsureDirectory(path, error);
-  if (ok) {
+  if (trustDirectories && m_bQueueDirectoriesReady.load(std::memory_order_relaxed)) {
     path += m_strSourceId + platform::PATH_SEPARATOR;
-    ok = EnsureDirectory(path, error);
-  }
-  if (!ok) {
-    g_TraceLog.LogLastError(TRACE_ERROR, (L"GetCacheFileName():Can not create directory: " + path + L", ").GetString(),
-                            error);
-    return false;
+  } else {
+    DWORD error = platform::ERROR_SUCCESS;
+    bool ok = EnsureDirectory(path, error);
+    if (ok) {
+      path += m_strSourceId + platform::PATH_SEPARATOR;
+      ok = EnsureDirectory(path, error);
+    }
+    if (!ok) {
+      g_TraceLog.LogLastError(TRACE_ERROR,
+                              (L"GetCacheFileName():Can not create directory: " + path + L", ").GetString(), error);
+      return false;
+    }
+    if (trustDirectories) m_bQueueDirectoriesReady.store(true, std::memory_order_relaxed);
   }
   wchar_t leading = 0;
   if (!GetLeadingChar(artist.GetString(), leading, DIGIT_FILE_CHAR, false)) {
@@ -124,10 +146,68 @@ bool CLocalCache::WriteArtistUrl(const CString& artist, const CString& url) {
                                                   path.GetString());
   }
   if (!written) {
-    g_TraceLog.Log(TRACE_DEBUG, (L"WriteArtistUrl to LocalCache fails for: " + artist).GetString());
+    g_TraceLog.Log(TRACE_DEBUG, (WRITE_FAILS + artist).GetString());
     return false;
   }
   return true;
+}
+
+bool CLocalCache::QueueArtistUrl(const CString& artist, const CString& url) {
+  CString path;
+  if (!CacheFileName(artist, path, true)) return false;
+  bool full;
+  {
+    CSingleLock lock(m_cs);
+    size_t file = 0;
+    while (file < m_queueFiles.size() && m_queueFiles[file] != path.Str()) ++file;
+    if (file == m_queueFiles.size()) m_queueFiles.push_back(path.Str());
+    m_queue.push_back(CQueuedWrite{file, artist.Str(), url.Str()});
+    m_nQueuedChars += artist.Str().size() + url.Str().size();
+    full = m_nQueuedChars >= QUEUE_FLUSH_CHARS;
+  }
+  if (full) FlushArtistUrls();
+  return true;
+}
+
+bool CLocalCache::FlushArtistUrls() {
+  std::vector<CQueuedWrite> queue;
+  std::vector<bool> written;
+  {
+    CSingleLock lock(m_cs);
+    m_bQueueDirectoriesReady.store(false, std::memory_order_relaxed);
+    if (m_queue.empty()) return true;
+    queue.swap(m_queue);
+    std::vector<std::wstring> files;
+    files.swap(m_queueFiles);
+    m_nQueuedChars = 0;
+    // One batch per file, each in queue order; a file holds at most a few
+    // dozen distinct ones, so the entries are gathered per file.
+    written.assign(queue.size(), false);
+    std::vector<platform::CProfileWrite> batch;
+    std::vector<size_t> origin;
+    for (size_t file = 0; file < files.size(); ++file) {
+      batch.clear();
+      origin.clear();
+      for (size_t i = 0; i < queue.size(); ++i) {
+        if (queue[i].file != file) continue;
+        platform::CProfileWrite w;
+        w.section = queue[i].artist.c_str();
+        w.key = ARTIST_URL_KEY;
+        w.value = queue[i].url.c_str();
+        batch.push_back(w);
+        origin.push_back(i);
+      }
+      platform::WritePrivateProfileStrings(batch.data(), batch.size(), files[file].c_str());
+      for (size_t k = 0; k < batch.size(); ++k) written[origin[k]] = batch[k].written;
+    }
+  }
+  bool all = true;
+  for (size_t i = 0; i < queue.size(); ++i) {
+    if (written[i]) continue;
+    all = false;
+    g_TraceLog.Log(TRACE_DEBUG, (WRITE_FAILS + CString(queue[i].artist)).GetString());
+  }
+  return all;
 }
 
 size_t CLocalCache::ReadSectionNameList(const CString& path, DWORD firstCapacity) {

@@ -13,6 +13,16 @@
 // list in place and stops scoring a name as soon as it cannot beat the
 // best so far; the choice is the same as scoring every name in full.
 //
+// Batches: the index lookup writes every title of a page. Instead of one
+// locked append per title it queues them (QueueArtistUrl) and writes the
+// queue with FlushArtistUrls: per cache file one batch write, which the INI
+// layer appends under one lock. The outcome equals the one-by-one writes
+// in queue order; the per-title log lines are the same, the "fails" lines
+// of a batch coming at the flush, in queue order. The directory levels are
+// checked once per queue rather than per title. A queue that grows past a
+// bound is flushed by itself, so a page cannot make it hold more than
+// that. The destructor flushes what is left.
+//
 // Ownership: created by the property "LocalCacheFolder" and owned by the
 //   plug-in object, which destroys it with itself.
 // Failure: reads and writes return false and log (never while m_cs is held);
@@ -23,6 +33,7 @@
 #ifndef VERSEWELL_SEARCH_LOCAL_CACHE_H
 #define VERSEWELL_SEARCH_LOCAL_CACHE_H
 
+#include <atomic>
 #include <list>
 #include <string>
 #include <vector>
@@ -50,6 +61,12 @@ class CLocalCache {
   // Direct hit, else the closest section strictly below `threshold`.
   bool ReadArtistUrl(const CString& artist, CString& url, float threshold);
   bool WriteArtistUrl(const CString& artist, const CString& url);
+  // Queues the write of WriteArtistUrl; false (and the same log line as
+  // WriteArtistUrl) when the name has no cache file.
+  bool QueueArtistUrl(const CString& artist, const CString& url);
+  // Writes the queued entries; false when any of them failed (each failure
+  // logged as by WriteArtistUrl).
+  bool FlushArtistUrls();
   // Every section name of `path`, in file order.
   void ReadSectionNames(const CString& path, std::list<std::wstring>& names);
 
@@ -57,6 +74,15 @@ class CLocalCache {
   // The section names of `path` as a list of 0-terminated names in
   // m_sectionNames; returns the characters used. Caller holds m_cs.
   size_t ReadSectionNameList(const CString& path, DWORD firstCapacity);
+  // GetCacheFileName that, with `trustDirectories`, skips the directory
+  // checks once they have succeeded for the current queue.
+  bool CacheFileName(const CString& artist, CString& path, bool trustDirectories);
+
+  struct CQueuedWrite {
+    size_t file;  // into m_queueFiles
+    std::wstring artist;
+    std::wstring url;
+  };
 
   CString m_strCacheFolder;
   CString m_strSourceName;
@@ -66,6 +92,14 @@ class CLocalCache {
   // the capacity that held the last list.
   std::vector<wchar_t> m_sectionNames;
   DWORD m_nSectionNamesCapacity = 0;
+  // Guarded by m_cs: the queued writes, the distinct files they go to, and
+  // the characters they hold.
+  std::vector<CQueuedWrite> m_queue;
+  std::vector<std::wstring> m_queueFiles;
+  size_t m_nQueuedChars = 0;
+  // True once the directory levels exist for the current queue (read and
+  // set outside m_cs, by the one thread that drives the lookup).
+  std::atomic<bool> m_bQueueDirectoriesReady{false};
 };
 
 #endif  // VERSEWELL_SEARCH_LOCAL_CACHE_H

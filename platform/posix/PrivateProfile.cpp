@@ -9,17 +9,21 @@
 //
 // Writing appends one record ("[section]" and "key=value") with a single
 // write at the end of the file instead of rewriting it, so a write costs the
-// same however large the file is. A write that would not change the value
-// writes nothing. When replaced values outnumber the live ones the file is
+// same however large the file is; a batch appends all its records with one
+// write under one lock. A write that would not change the value writes
+// nothing. When replaced values outnumber the live ones the file is
 // rewritten compactly.
 //
 // Safety:
-//   - Crashes: an append is one write of a few hundred bytes; if a process
-//     dies in it, the cut-off last line is ignored by readers and removed by
-//     the next writer. A compacting rewrite goes to "<file>.tmp", is flushed
-//     to disk and renamed over the file, so the file is always either the
-//     old or the new complete text. A temporary file that a failed
-//     compaction could not remove goes at the next write of that file.
+//   - Crashes: an append is one write (of a few hundred bytes, or a
+//     batch's records); if a process dies in it, the cut-off last line is
+//     ignored by readers and removed by the next writer, and the complete
+//     records before it stand as if the batch had been written one by one
+//     up to there. A failed append is truncated away again. A compacting
+//     rewrite goes to "<file>.tmp", is flushed to disk and renamed over the
+//     file, so the file is always either the old or the new complete text.
+//     A temporary file that a failed compaction could not remove goes at
+//     the next write of that file.
 //   - Faults: every call that reads, writes, locks, syncs, renames or
 //     removes goes through platform/posix/ProfileFileCalls.h, where tests
 //     inject failures.
@@ -283,12 +287,28 @@ class CPosixPrivateProfile : public IPrivateProfile {
 
   bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
                                  const wchar_t* file) override {
+    CProfileWrite entry;
+    entry.section = section;
+    entry.key = key;
+    entry.value = value;
+    return WritePrivateProfileStrings(&entry, 1, file);
+  }
+
+  // One lock, one load and one append for the whole batch. Each record is
+  // parsed into the image as it is formatted, so that a later entry sees
+  // the sections and values of the earlier ones (spelling, unchanged
+  // values); if the append fails the image is dropped and read again.
+  bool WritePrivateProfileStrings(CProfileWrite* entries, size_t count, const wchar_t* file) override {
     // Deleting a key or a section (a null value or key) is not offered.
-    if (section == nullptr || key == nullptr || value == nullptr || file == nullptr || *file == L'\0') {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return false;
+    size_t valid = 0;
+    for (size_t i = 0; i < count; ++i) {
+      CProfileWrite& w = entries[i];
+      w.written = false;
+      if (w.section != nullptr && w.key != nullptr && w.value != nullptr) ++valid;
     }
-    const size_t sectionLength = std::wcslen(section), keyLength = std::wcslen(key), valueLength = std::wcslen(value);
+    if (file == nullptr || *file == L'\0' || valid < count) SetLastError(ERROR_INVALID_PARAMETER);
+    if (file == nullptr || *file == L'\0') return false;
+    if (valid == 0) return count == 0;
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::string path = ToNativePath(file);
 
@@ -306,46 +326,67 @@ class CPosixPrivateProfile : public IPrivateProfile {
       return false;
     }
 
-    const uint32_t s = e.image.FindSection(section, sectionLength);
-    if (s != CProfileImage::NO_INDEX) {
-      const std::wstring* current = e.image.FindValue(s, key, keyLength);
-      if (current != nullptr && current->size() == valueLength && current->compare(0, valueLength, value) == 0)
-        return true;  // already so: nothing to write
+    const bool rewrite = e.image.GetEncoding() == CProfileImage::Encoding::UTF8;
+    const uint64_t end = e.image.ValidEnd();
+    std::string records;
+    bool changed = false;
+    for (size_t i = 0; i < count; ++i) {
+      const CProfileWrite& w = entries[i];
+      if (w.section == nullptr || w.key == nullptr || w.value == nullptr) continue;
+      const size_t sectionLength = std::wcslen(w.section), keyLength = std::wcslen(w.key),
+                   valueLength = std::wcslen(w.value);
+      const uint32_t s = e.image.FindSection(w.section, sectionLength);
+      if (s != CProfileImage::NO_INDEX) {
+        const std::wstring* current = e.image.FindValue(s, w.key, keyLength);
+        if (current != nullptr && current->size() == valueLength && current->compare(0, valueLength, w.value) == 0)
+          continue;  // already so: nothing to write
+      }
+      changed = true;
+      if (rewrite) {
+        // Not our encoding: the whole file is rewritten in it below rather
+        // than mixing two.
+        e.image.SetValue(w.section, sectionLength, w.key, keyLength, w.value, valueLength);
+        continue;
+      }
+      // An existing section is written under the spelling it already has.
+      const wchar_t* name = w.section;
+      size_t nameLength = sectionLength;
+      if (s != CProfileImage::NO_INDEX) name = e.image.SectionName(s, nameLength);
+      const uint64_t at = end + records.size();
+      std::string record =
+          CProfileImage::FormatRecord(name, nameLength, w.key, keyLength, w.value, valueLength, at == 0);
+      if (at == 0) record = WithNewGeneration(record);
+      e.image.Parse(record.data(), record.size(), at);
+      records += record;
     }
+    if (!changed) return MarkWritten(entries, count);
 
-    if (e.image.GetEncoding() == CProfileImage::Encoding::UTF8) {
-      // Not our encoding: rewrite the whole file in it rather than mix two.
-      e.image.SetValue(section, sectionLength, key, keyLength, value, valueLength);
+    if (rewrite) {
       if (!Compact(e, path, st)) {
         e.known = false;
         return false;
       }
-      return true;
+      return MarkWritten(entries, count);
     }
 
-    const uint64_t end = e.image.ValidEnd();
     if (static_cast<uint64_t>(st.st_size) != end && Calls().Truncate(fd.Get(), static_cast<off_t>(end)) != 0) {
       SetLastError(ErrorFromErrno(errno));
       e.known = false;
       return false;
     }
-    // An existing section is written under the spelling it already has.
-    const wchar_t* name = section;
-    size_t nameLength = sectionLength;
-    if (s != CProfileImage::NO_INDEX) name = e.image.SectionName(s, nameLength);
-    std::string record = CProfileImage::FormatRecord(name, nameLength, key, keyLength, value, valueLength, end == 0);
-    if (end == 0) record = WithNewGeneration(record);
-    if (!WriteRange(fd.Get(), record, end)) {
+    if (!WriteRange(fd.Get(), records, end)) {
       const DWORD error = ErrorFromErrno(errno);
-      // Leave no part of the record behind.
+      // Leave no part of the batch behind.
       if (Calls().Truncate(fd.Get(), static_cast<off_t>(end)) != 0) { /* the reader skips a cut-off line anyway */ }
       e.known = false;
       SetLastError(error);
       return false;
     }
-    e.image.Parse(record.data(), record.size(), end);
-    if (end == 0) e.generation = GenerationOf(record);
-    e.tailCheck = (e.tailCheck + record);
+    if (end == 0) e.generation = GenerationOf(records);
+    if (records.size() >= TAIL_CHECK_BYTES)
+      e.tailCheck.assign(records, records.size() - TAIL_CHECK_BYTES, TAIL_CHECK_BYTES);
+    else
+      e.tailCheck += records;
     if (e.tailCheck.size() > TAIL_CHECK_BYTES) e.tailCheck.erase(0, e.tailCheck.size() - TAIL_CHECK_BYTES);
     struct stat after {};
     if (::fstat(fd.Get(), &after) == 0) {
@@ -356,14 +397,25 @@ class CPosixPrivateProfile : public IPrivateProfile {
     }
 
     if (e.known && after.st_size > COMPACT_MIN_BYTES && e.image.SupersededCount() > e.image.LiveCount()) {
-      // The record is safely written; a failed compaction only leaves the
+      // The records are safely written; a failed compaction only leaves the
       // file longer than it needs to be.
       if (!Compact(e, path, after)) e.known = false;
     }
-    return true;
+    return MarkWritten(entries, count);
   }
 
  private:
+  // Marks every well-formed entry written; true when all were.
+  static bool MarkWritten(CProfileWrite* entries, size_t count) {
+    bool all = true;
+    for (size_t i = 0; i < count; ++i) {
+      CProfileWrite& w = entries[i];
+      w.written = w.section != nullptr && w.key != nullptr && w.value != nullptr;
+      all = all && w.written;
+    }
+    return all;
+  }
+
   CCachedFile& Entry(const std::string& path) {
     auto it = m_files.find(path);
     if (it == m_files.end()) {
@@ -542,6 +594,9 @@ bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const
 }
 DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) {
   return Current().GetPrivateProfileSectionNames(buffer, size, file);
+}
+bool WritePrivateProfileStrings(CProfileWrite* entries, size_t count, const wchar_t* file) {
+  return Current().WritePrivateProfileStrings(entries, count, file);
 }
 
 }  // namespace platform

@@ -513,3 +513,100 @@ TEST_F(PrivateProfileTest, RewriteWithTheSameInodeSizeAndTimeIsStillSeen) {
   ASSERT_EQ(after.st_size, before.st_size);
   EXPECT_EQ(ReadValue(file, L"Abba"), L"/abba2");
 }
+
+// A batch must give what the same writes made one by one give: the same
+// section list (order and first spelling), the same values (the later of
+// two writes to one key wins, also within a batch), names and values that
+// look like INI syntax kept apart, unchanged values skipped, and a
+// malformed entry failing alone.
+TEST_F(PrivateProfileTest, BatchAgreesWithTheSameWritesMadeOneByOne) {
+  const std::wstring batched = FilePath("A.ini"), single = FilePath("B.ini");
+  const std::wstring alphabet = L"aAbB \u00F6\u00D6[]=;\\u\r\n\U0001F3B8x";
+  std::mt19937 rng(2024);
+  auto randomText = [&](int maxLength) {
+    std::wstring t;
+    for (int k = static_cast<int>(rng() % (maxLength + 1)); k > 0; --k) t += alphabet[rng() % alphabet.size()];
+    return t;
+  };
+  std::vector<std::wstring> names;
+  for (int k = 0; k < 60; ++k) names.push_back(randomText(3) + std::to_wstring(k) + L"#" + randomText(4));
+  names.push_back(L"X]\r\n[Abba]\r\nArtistUrl=/evil");
+  names.push_back(L"Abba");
+  names.push_back(L"ABBA");  // the same section as "Abba", spelt otherwise
+  const std::wstring pad(30, L'p');
+  for (int round = 0; round < 40; ++round) {
+    std::vector<std::wstring> sections, keys, values;
+    const int size = static_cast<int>(rng() % 40);
+    for (int k = 0; k < size; ++k) {
+      sections.push_back(names[rng() % names.size()]);
+      keys.push_back(rng() % 4 == 0 ? L"Other" : L"ArtistUrl");
+      values.push_back(rng() % 3 == 0 ? L"/same" : L"/" + randomText(6) + pad);
+    }
+    std::vector<platform::CProfileWrite> batch(sections.size());
+    for (size_t k = 0; k < batch.size(); ++k) {
+      batch[k].section = sections[k].c_str();
+      batch[k].key = keys[k].c_str();
+      batch[k].value = values[k].c_str();
+      ASSERT_TRUE(Write(single, sections[k], values[k], keys[k].c_str()));
+    }
+    ASSERT_TRUE(platform::WritePrivateProfileStrings(batch.data(), batch.size(), batched.c_str()));
+    for (const platform::CProfileWrite& w : batch) EXPECT_TRUE(w.written);
+  }
+  const std::vector<std::wstring> order = SectionNames(single);
+  ASSERT_EQ(SectionNames(batched), order);
+  for (const std::wstring& name : order) {
+    EXPECT_EQ(ReadValue(batched, name), ReadValue(single, name));
+    EXPECT_EQ(ReadValue(batched, name, L"Other"), ReadValue(single, name, L"Other"));
+  }
+  const ParsedFile a = ParseStrict(Bytes("A.ini"), false), b = ParseStrict(Bytes("B.ini"), false);
+  ASSERT_TRUE(a.ok) << a.error;
+  EXPECT_EQ(a.order, b.order);
+  EXPECT_EQ(a.values, b.values);
+
+  // A batch of values already stored writes nothing.
+  const std::string before = Bytes("A.ini");
+  platform::CProfileWrite again;
+  again.section = L"abba";
+  again.key = L"ArtistUrl";
+  const std::wstring stored = ReadValue(batched, L"Abba");
+  again.value = stored.c_str();
+  ASSERT_TRUE(platform::WritePrivateProfileStrings(&again, 1, batched.c_str()));
+  EXPECT_EQ(Bytes("A.ini"), before);
+
+  // A malformed entry fails alone; the others are written.
+  platform::CProfileWrite mixed[3];
+  mixed[0].section = L"First";
+  mixed[0].key = L"ArtistUrl";
+  mixed[0].value = L"/1";
+  mixed[1].section = L"Broken";
+  mixed[1].key = L"ArtistUrl";
+  mixed[2].section = L"Last";
+  mixed[2].key = L"ArtistUrl";
+  mixed[2].value = L"/3";
+  EXPECT_FALSE(platform::WritePrivateProfileStrings(mixed, 3, batched.c_str()));
+  EXPECT_TRUE(mixed[0].written);
+  EXPECT_FALSE(mixed[1].written);
+  EXPECT_TRUE(mixed[2].written);
+  EXPECT_EQ(ReadValue(batched, L"First"), L"/1");
+  EXPECT_EQ(ReadValue(batched, L"Broken"), L"<none>");
+  EXPECT_EQ(ReadValue(batched, L"Last"), L"/3");
+}
+
+TEST_F(PrivateProfileTest, BatchIntoAForeignUtf8FileRewritesItOnceInOurEncoding) {
+  const std::wstring file = FilePath();
+  WriteFileBytes(m_dir.File("A.ini"), "[Bj\xC3\xB6rk]\nArtistUrl=/bjork\n");
+  platform::CProfileWrite batch[3];
+  const wchar_t* sections[3] = {L"Cher", L"BJ\u00D6RK", L"Cher"};
+  const wchar_t* values[3] = {L"/cher1", L"/bjork2", L"/cher2"};
+  for (int k = 0; k < 3; ++k) {
+    batch[k].section = sections[k];
+    batch[k].key = L"ArtistUrl";
+    batch[k].value = values[k];
+  }
+  ASSERT_TRUE(platform::WritePrivateProfileStrings(batch, 3, file.c_str()));
+  const ParsedFile parsed = ParseStrict(Bytes(), false);
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.order, (std::vector<std::wstring>{L"Bj\u00F6rk", L"Cher"}));
+  EXPECT_EQ(parsed.values.at(L"Bj\u00F6rk").at(L"ArtistUrl"), L"/bjork2");
+  EXPECT_EQ(parsed.values.at(L"Cher").at(L"ArtistUrl"), L"/cher2");
+}

@@ -2,6 +2,7 @@
 // loopback wiki through its proxy path and fills its artist cache.
 #include <filesystem>
 
+#include "platform/PrivateProfile.h"
 #include "search/SearchWikiFixture.h"
 #include "support/FakeHttpTransport.h"
 
@@ -72,6 +73,34 @@ TEST_F(SearchWiki, FailingSecondDownloadLeavesCandidateButFails) {
   EXPECT_EQ(urls[1], Site(L"/wiki/Index_That_Went_Missing"));
   EXPECT_TRUE(trace.Contains(L"Download fails: " + urls[1]));
   EXPECT_EQ(Statistic(L"StatisticSuccessfulDownloads"), 1u);
+}
+
+// The first page's titles are written before the second download, so a
+// failing one loses none of them.
+TEST_F(SearchWiki, FailingSecondDownloadKeepsTheFirstPageInTheCache) {
+  UseCache();
+  host.hasMaxDiff = true;
+  host.maxDiff = 10.0f;
+  // Whether the page's last title is on disk, at every counted stop query
+  // (the last one is asked before the second download).
+  CString file;
+  ASSERT_TRUE(plugin.Cache()->GetCacheFileName(L"Pilot Gig Crew", file));
+  std::vector<bool> onDisk;
+  host.isUncountedQuery = [&] {
+    if (platform::IsStopQueryBeingAskedForTesting()) return true;
+    wchar_t buffer[200];
+    onDisk.push_back(platform::GetPrivateProfileString(L"Pilot Gig Crew", L"ArtistUrl", L"", buffer, 200,
+                                                       file.GetString()) != 0);
+    return false;
+  };
+  CString url;
+  EXPECT_EQ(plugin.FindArtistUrl(L"Pale  Lanterns", url), 0);
+  ASSERT_EQ(DownloadedUrls().size(), 2u);
+  ASSERT_GE(onDisk.size(), 2u);
+  EXPECT_FALSE(onDisk.front());
+  EXPECT_TRUE(onDisk.back()) << ::testing::PrintToString(onDisk);
+  EXPECT_EQ(Cached(L"Pale Lanterns"), Site(L"/wiki/Pale_Lanterns"));
+  EXPECT_EQ(Cached(L"Pilot Gig Crew"), Site(L"/wiki/Pilot_Gig_Crew"));
 }
 
 TEST_F(SearchWiki, CacheHitNeedsNoDownloadAndLogsAtInfoLevel) {

@@ -1,5 +1,6 @@
 // Fault loops over the artist cache on the posix INI module: a run of cache
-// writes that appends, replaces and compacts, once without faults to count
+// writes (one by one, and in queued pages written as batches) that
+// appends, replaces and compacts, once without faults to count
 // the module's file calls, then once for every k up to that count with the
 // k-th open, lock, write, flush (fsync) or rename failing, once or from then
 // on, or the k-th write cut short.
@@ -60,13 +61,39 @@ class CacheFaults : public ::testing::Test {
            std::wstring(200, L'x');
   }
 
+  // What one run writes into: a fresh cache folder, its log and the file.
+  struct CRun {
+    CTempDir dir;
+    CTraceCapture trace{TRACE_DEBUG};
+    CLocalCache cache{CString(dir.WPath().c_str()), L"Src", L"id"};
+    std::string folder = dir.File("Src/id");
+    std::string file = folder + "/A.ARTISTCACHE";
+  };
+
+  static int FailLines(const CTraceCapture& trace) {
+    int failLines = 0;
+    for (const std::wstring& m : trace.Messages())
+      if (m.compare(0, 40, L"WriteArtistUrl to LocalCache fails for: ") == 0) ++failLines;
+    return failLines;
+  }
+
+  // After the faults: once the last entry is added, the file holds `model`
+  // and no temporary file, and the module reads every entry as the file
+  // holds it.
+  void CheckFinal(CLocalCache& cache, const std::string& folder, const std::string& file, CEntries& model) {
+    model[L"Artist final"] = L"lyrics.wiki.example/wiki/Artist_final";
+    EXPECT_EQ(ParseCacheFile(file), model);
+    for (const std::string& name : CTempDirListing(folder)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    for (const auto& entry : model) {
+      CString url;
+      EXPECT_TRUE(cache.ReadArtistUrl(CString(entry.first.c_str()), url, 0.0f)) << ToUtf8(entry.first);
+      EXPECT_EQ(url.Str(), entry.second);
+    }
+  }
+
   // One run of the scenario; returns false when something failed fatally.
   void RunWrites() {
-    CTempDir dir;
-    CTraceCapture trace(TRACE_DEBUG);
-    CLocalCache cache(CString(dir.WPath().c_str()), L"Src", L"id");
-    const std::string folder = dir.File("Src/id");
-    const std::string file = folder + "/A.ARTISTCACHE";
+    CRun run;
     CEntries model;
     int failures = 0;
     for (int i = 0; i < WRITES; ++i) {
@@ -74,23 +101,20 @@ class CacheFaults : public ::testing::Test {
       CEntries after = model;
       after[Name(i)] = Url(i);
       const std::wstring failLine = L"WriteArtistUrl to LocalCache fails for: " + Name(i);
-      const int failLinesBefore = trace.Count(failLine, TRACE_DEBUG);
-      const bool ok = cache.WriteArtistUrl(CString(Name(i).c_str()), CString(Url(i).c_str()));
-      const CEntries onDisk = ParseCacheFile(file);
+      const int failLinesBefore = run.trace.Count(failLine, TRACE_DEBUG);
+      const bool ok = run.cache.WriteArtistUrl(CString(Name(i).c_str()), CString(Url(i).c_str()));
+      const CEntries onDisk = ParseCacheFile(run.file);
       if (ok) {
         ASSERT_EQ(onDisk, after) << "write " << i << " reported done but not on disk";
         model = after;
       } else {
         ++failures;
         ASSERT_TRUE(onDisk == before || onDisk == after) << "write " << i << " left a mixed file";
-        EXPECT_EQ(trace.Count(failLine, TRACE_DEBUG), failLinesBefore + 1);
+        EXPECT_EQ(run.trace.Count(failLine, TRACE_DEBUG), failLinesBefore + 1);
         if (onDisk == after) model = after;
       }
     }
-    int failLines = 0;
-    for (const std::wstring& m : trace.Messages())
-      if (m.compare(0, 40, L"WriteArtistUrl to LocalCache fails for: ") == 0) ++failLines;
-    EXPECT_EQ(failLines, failures);
+    EXPECT_EQ(FailLines(run.trace), failures);
 
     // Faults over: the next write succeeds, leaves no temporary file, and
     // the module itself reads every entry as the file holds it.
@@ -101,19 +125,55 @@ class CacheFaults : public ::testing::Test {
     // and compacts nothing), then a new entry.
     const int last = WRITES - 1;
     if (model.count(Name(last)) != 0 && model[Name(last)] == Url(last)) {
-      ASSERT_TRUE(cache.WriteArtistUrl(CString(Name(last).c_str()), CString(Url(last).c_str())));
-      for (const std::string& name : CTempDirListing(folder)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+      ASSERT_TRUE(run.cache.WriteArtistUrl(CString(Name(last).c_str()), CString(Url(last).c_str())));
+      for (const std::string& name : CTempDirListing(run.folder)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
     }
-    ASSERT_TRUE(cache.WriteArtistUrl(L"Artist final", L"lyrics.wiki.example/wiki/Artist_final"));
-    model[L"Artist final"] = L"lyrics.wiki.example/wiki/Artist_final";
-    EXPECT_EQ(ParseCacheFile(file), model);
-    for (const std::string& name : CTempDirListing(folder)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
-    for (const auto& entry : model) {
-      CString url;
-      EXPECT_TRUE(cache.ReadArtistUrl(CString(entry.first.c_str()), url, 0.0f)) << ToUtf8(entry.first);
-      EXPECT_EQ(url.Str(), entry.second);
-    }
+    ASSERT_TRUE(run.cache.WriteArtistUrl(L"Artist final", L"lyrics.wiki.example/wiki/Artist_final"));
+    CheckFinal(run.cache, run.folder, run.file, model);
   }
+
+  // The index lookup's way of writing: pages of queued titles, each page
+  // flushed as one batch. Titles repeat within a page with other addresses
+  // (the later one wins) and across pages, so that batches replace values
+  // and the file is compacted on the way. After every flush the file holds
+  // the entries before the page or after it, or, when the append could not
+  // be taken back either (`partialAllowed`), those after some first part of
+  // the page; a failed page gives one trace line per title.
+  void RunPages(bool partialAllowed) {
+    CRun run;
+    CEntries model;
+    int failedTitles = 0;
+    for (int page = 0; page < PAGES; ++page) {
+      std::vector<CEntries> states(1, model);  // after each first part of the page
+      for (int t = 0; t < TITLES_PER_PAGE; ++t) {
+        const int i = page * TITLES_PER_PAGE + t;
+        ASSERT_TRUE(run.cache.QueueArtistUrl(CString(Name(i * 7 / 3).c_str()), CString(Url(i).c_str())));
+        states.push_back(states.back());
+        states.back()[Name(i * 7 / 3)] = Url(i);
+      }
+      const bool ok = run.cache.FlushArtistUrls();
+      const CEntries onDisk = ParseCacheFile(run.file);
+      if (ok) {
+        ASSERT_EQ(onDisk, states.back()) << "page " << page << " reported done but not on disk";
+      } else {
+        failedTitles += TITLES_PER_PAGE;
+        bool known = onDisk == states.front() || onDisk == states.back();
+        for (size_t k = 1; partialAllowed && !known && k < states.size(); ++k) known = onDisk == states[k];
+        ASSERT_TRUE(known) << "page " << page << " left a file that no first part of it explains";
+      }
+      model = onDisk;
+    }
+    EXPECT_EQ(FailLines(run.trace), failedTitles);
+
+    plan.Stop();
+    calls.failTruncate = false;
+    calls.failUnlink = false;
+    ASSERT_TRUE(run.cache.QueueArtistUrl(L"Artist final", L"lyrics.wiki.example/wiki/Artist_final"));
+    ASSERT_TRUE(run.cache.FlushArtistUrls());
+    CheckFinal(run.cache, run.folder, run.file, model);
+  }
+  static const int PAGES = 8;
+  static const int TITLES_PER_PAGE = 9;
 
   static std::vector<std::string> CTempDirListing(const std::string& folder);
 
@@ -163,6 +223,31 @@ TEST_F(CacheFaults, SecondFaultInTheRecoveryStillLosesNothing) {
     calls.failUnlink = true;
     SCOPED_TRACE(plan.Describe() + ", every unlink failing");
     RunWrites();  // checks that the final, successful write leaves no temporary file
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(CacheFaults, EveryFailedCallInABatchLeavesThePageWholeOrAbsent) {
+  for (EFileCall kind : {EFileCall::OPEN, EFileCall::LOCK, EFileCall::WRITE, EFileCall::FLUSH, EFileCall::RENAME}) {
+    SCOPED_TRACE(FileCallName(kind));
+    ForEveryFault(plan, kind, [&] { RunPages(false); });
+    if (HasFatalFailure()) return;
+  }
+}
+
+// A batch's append cut short whose rollback fails too: what stands is the
+// page up to some title, never a torn or unparseable file, and the next
+// flush repairs the tail.
+TEST_F(CacheFaults, BatchCutShortWithoutRollbackKeepsAFirstPartOfThePage) {
+  plan.Disarm();
+  RunPages(false);
+  const int writes = plan.Calls(EFileCall::WRITE);
+  ASSERT_GT(writes, 0);
+  for (int k = 1; k <= writes; ++k) {
+    plan.Arm(EFileCall::WRITE, k, EFaultMode::SHORT_WRITE);
+    calls.failTruncate = true;
+    SCOPED_TRACE(plan.Describe() + ", every truncate failing");
+    RunPages(true);
     if (HasFatalFailure()) return;
   }
 }

@@ -289,3 +289,58 @@ TEST(LocalCacheProperty, LocalCacheFolderMakesAWorkingCacheUnderNameAndId) {
   ASSERT_EQ(plugin.GetProperty(L"SourceId", &id), 1);
   EXPECT_TRUE(FileExists(root.Path() + "/" + ToUtf8(name.Str()) + "/" + ToUtf8(id.Str()) + "/A.ARTISTCACHE"));
 }
+
+// Queued pages written as batches leave each cache file as the same titles
+// written one by one would, with the same log lines: a name without a
+// cache file is reported when it is queued, failed writes at the flush, in
+// queue order.
+TEST_F(LocalCacheTest, QueuedTitlesGiveWhatOneByOneWritesGive) {
+  CLocalCache single(CString(m_root.WPath()), L"Versewell", L"Single");
+  const std::vector<std::wstring> titles = {
+      L"Abba", L"Cher", L"A]\r\n[Abba]\r\nArtistUrl=/evil", L"ABBA", L"2 Unlimited", L"Bj\u00F6rk",
+      L" Blank first", L"abba", L"Cher", L"A=b;c[d]", L"\u00D6zdemir", L"99 Luftballons"};
+  CTraceCapture capture(TRACE_DEBUG);
+  for (size_t k = 0; k < titles.size(); ++k) {
+    const std::wstring url = L"/url/" + std::to_wstring(k);
+    single.WriteArtistUrl(titles[k].c_str(), url.c_str());
+    m_cache.QueueArtistUrl(titles[k].c_str(), url.c_str());
+  }
+  EXPECT_EQ(capture.Count(L"GetCacheFileName():GetLeadingChar fails:  Blank first", TRACE_INFO), 2);
+  ASSERT_TRUE(m_cache.FlushArtistUrls());
+  for (const char* name : {"A.ARTISTCACHE", "B.ARTISTCACHE", "C.ARTISTCACHE", "#.ARTISTCACHE"}) {
+    SCOPED_TRACE(name);
+    std::list<std::wstring> queued, oneByOne;
+    m_cache.ReadSectionNames(CString(FromUtf8(File(name))), queued);
+    single.ReadSectionNames(CString(m_root.WPath() + L"/Versewell/Single/" + FromUtf8(name)), oneByOne);
+    EXPECT_FALSE(queued.empty());
+    EXPECT_EQ(queued, oneByOne);
+  }
+  for (const std::wstring& title : titles) {
+    CString a = L"<none>", b = L"<none>";
+    m_cache.ReadArtistUrl(title.c_str(), a, 0.0f);
+    single.ReadArtistUrl(title.c_str(), b, 0.0f);
+    EXPECT_EQ(a, b) << ToUtf8(title);
+  }
+  CString url;
+  ASSERT_TRUE(m_cache.ReadArtistUrl(L"Abba", url, 0.0f));
+  EXPECT_EQ(url, L"/url/7");  // the last of three writes to one section
+}
+
+TEST_F(LocalCacheTest, FailedBatchLogsEveryTitleInQueueOrder) {
+  CTraceCapture capture(TRACE_DEBUG);
+  CFailingWrites failing;
+  platform::IPrivateProfile* previous = platform::SetPrivateProfileForTesting(&failing);
+  m_cache.QueueArtistUrl(L"Zappa", L"/z");
+  m_cache.QueueArtistUrl(L" Bad", L"/bad");
+  m_cache.QueueArtistUrl(L"Abba", L"/a");
+  m_cache.QueueArtistUrl(L"Zappa", L"/z2");
+  const bool flushed = m_cache.FlushArtistUrls();
+  platform::SetPrivateProfileForTesting(previous);
+  EXPECT_FALSE(flushed);
+  const std::vector<std::wstring> expected = {
+      L"GetCacheFileName():GetLeadingChar fails:  Bad", L"WriteArtistUrl to LocalCache fails for: Zappa",
+      L"WriteArtistUrl to LocalCache fails for: Abba", L"WriteArtistUrl to LocalCache fails for: Zappa"};
+  EXPECT_EQ(capture.Messages(), expected);
+  EXPECT_EQ(Read(L"Abba"), L"<none>");
+  EXPECT_TRUE(m_cache.FlushArtistUrls());  // nothing left queued
+}
