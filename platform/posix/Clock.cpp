@@ -1,7 +1,6 @@
 // posix backend of platform/Clock.h.
 #include "platform/Clock.h"
 
-#include <atomic>
 
 #include "platform/NoDestructor.h"
 #include <ctime>
@@ -43,19 +42,9 @@ CPosixClock& SystemClockInstance() {
   static NoDestructor<CPosixClock> s_instance;
   return *s_instance.get();
 }
-std::atomic<IClock*> g_currentClock{nullptr};
-
-IClock& Current() {
-  IClock* c = g_currentClock.load(std::memory_order_acquire);
-  return c != nullptr ? *c : SystemClockInstance();
-}
 
 }  // namespace
 
 IClock& SystemClock() { return SystemClockInstance(); }
-IClock* SetClockForTesting(IClock* clock) { return g_currentClock.exchange(clock); }
-void GetLocalTime(SYSTEMTIME& time) { Current().GetLocalTime(time); }
-DWORD GetTickCount() { return Current().GetTickCount(); }
-uint64_t QueryPerformanceCounter() { return Current().QueryPerformanceCounter(); }
 
 }  // namespace platform

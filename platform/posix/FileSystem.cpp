@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 
 #include "platform/NoDestructor.h"
 #include <cerrno>
@@ -87,24 +86,9 @@ CPosixFileSystem& SystemFileSystemInstance() {
   static NoDestructor<CPosixFileSystem> s_instance;
   return *s_instance.get();
 }
-std::atomic<IFileSystem*> g_currentFileSystem{nullptr};
-
-IFileSystem& Current() {
-  IFileSystem* fs = g_currentFileSystem.load(std::memory_order_acquire);
-  return fs != nullptr ? *fs : SystemFileSystemInstance();
-}
 
 }  // namespace
 
 IFileSystem& SystemFileSystem() { return SystemFileSystemInstance(); }
-IFileSystem* SetFileSystemForTesting(IFileSystem* fs) { return g_currentFileSystem.exchange(fs); }
-FileHandle CreateFileAlways(const std::wstring& path) { return Current().CreateFileAlways(path); }
-bool WriteFile(FileHandle file, const void* data, DWORD size, DWORD* written) {
-  return Current().WriteFile(file, data, size, written);
-}
-bool CloseHandle(FileHandle file) { return Current().CloseHandle(file); }
-bool DeleteFile(const std::wstring& path) { return Current().DeleteFile(path); }
-bool PathFileExists(const std::wstring& path) { return Current().PathFileExists(path); }
-bool CreateDirectory(const std::wstring& path) { return Current().CreateDirectory(path); }
 
 }  // namespace platform

@@ -572,31 +572,9 @@ CPosixPrivateProfile& SystemInstance() {
 struct CImageReleaser {
   ~CImageReleaser() { SystemInstance().DropImages(); }
 } g_imageReleaser;
-std::atomic<IPrivateProfile*> g_currentProfile{nullptr};
-
-IPrivateProfile& Current() {
-  IPrivateProfile* p = g_currentProfile.load(std::memory_order_acquire);
-  return p != nullptr ? *p : SystemInstance();
-}
 
 }  // namespace
 
 IPrivateProfile& SystemPrivateProfile() { return SystemInstance(); }
-IPrivateProfile* SetPrivateProfileForTesting(IPrivateProfile* profile) { return g_currentProfile.exchange(profile); }
-
-DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                              wchar_t* buffer, DWORD size, const wchar_t* file) {
-  return Current().GetPrivateProfileString(section, key, defaultValue, buffer, size, file);
-}
-bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
-                               const wchar_t* file) {
-  return Current().WritePrivateProfileString(section, key, value, file);
-}
-DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) {
-  return Current().GetPrivateProfileSectionNames(buffer, size, file);
-}
-bool WritePrivateProfileStrings(CProfileWrite* entries, size_t count, const wchar_t* file) {
-  return Current().WritePrivateProfileStrings(entries, count, file);
-}
 
 }  // namespace platform

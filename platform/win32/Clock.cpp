@@ -1,6 +1,5 @@
 // Windows backend of platform/Clock.h: GetLocalTime, GetTickCount and
 // QueryPerformanceCounter.
-#include <atomic>
 
 #include "platform/Clock.h"
 #include "platform/NoDestructor.h"
@@ -36,19 +35,8 @@ CWin32Clock& SystemClockInstance() {
   return *s_instance.get();
 }
 
-std::atomic<IClock*> g_currentClock{nullptr};
-
-IClock& Current() {
-  IClock* c = g_currentClock.load(std::memory_order_acquire);
-  return c != nullptr ? *c : SystemClockInstance();
-}
-
 }  // namespace
 
 IClock& SystemClock() { return SystemClockInstance(); }
-IClock* SetClockForTesting(IClock* clock) { return g_currentClock.exchange(clock); }
-void GetLocalTime(SYSTEMTIME& time) { Current().GetLocalTime(time); }
-DWORD GetTickCount() { return Current().GetTickCount(); }
-uint64_t QueryPerformanceCounter() { return Current().QueryPerformanceCounter(); }
 
 }  // namespace platform

@@ -6,7 +6,6 @@
 // succeeds but sets ERROR_ALREADY_EXISTS, so the caller's last error is
 // restored on success; WriteFile may write fewer bytes than asked (pipes),
 // so it is looped.
-#include <atomic>
 
 #include "platform/ErrorText.h"
 #include "platform/FileSystem.h"
@@ -82,25 +81,8 @@ CWin32FileSystem& SystemFileSystemInstance() {
   return *s_instance.get();
 }
 
-std::atomic<IFileSystem*> g_currentFileSystem{nullptr};
-
-IFileSystem& Current() {
-  IFileSystem* fs = g_currentFileSystem.load(std::memory_order_acquire);
-  return fs != nullptr ? *fs : SystemFileSystemInstance();
-}
-
 }  // namespace
 
 IFileSystem& SystemFileSystem() { return SystemFileSystemInstance(); }
-IFileSystem* SetFileSystemForTesting(IFileSystem* fs) { return g_currentFileSystem.exchange(fs); }
-
-FileHandle CreateFileAlways(const std::wstring& path) { return Current().CreateFileAlways(path); }
-bool WriteFile(FileHandle file, const void* data, DWORD size, DWORD* written) {
-  return Current().WriteFile(file, data, size, written);
-}
-bool CloseHandle(FileHandle file) { return Current().CloseHandle(file); }
-bool DeleteFile(const std::wstring& path) { return Current().DeleteFile(path); }
-bool PathFileExists(const std::wstring& path) { return Current().PathFileExists(path); }
-bool CreateDirectory(const std::wstring& path) { return Current().CreateDirectory(path); }
 
 }  // namespace platform

@@ -18,7 +18,6 @@
 //    the caller's buffer happens after unescaping.
 // Threads: Kernel32 serialises access to
 // one file; several processes may use one file.
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -166,28 +165,8 @@ CKernel32Profile& Instance() {
   return *s_instance.get();
 }
 
-std::atomic<IPrivateProfile*> g_current{nullptr};
-
-IPrivateProfile& Current() {
-  IPrivateProfile* p = g_current.load(std::memory_order_acquire);
-  return p != nullptr ? *p : Instance();
-}
-
 }  // namespace
 
 IPrivateProfile& SystemPrivateProfile() { return Instance(); }
-IPrivateProfile* SetPrivateProfileForTesting(IPrivateProfile* profile) { return g_current.exchange(profile); }
-
-DWORD GetPrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                              wchar_t* buffer, DWORD size, const wchar_t* file) {
-  return Current().GetPrivateProfileString(section, key, defaultValue, buffer, size, file);
-}
-bool WritePrivateProfileString(const wchar_t* section, const wchar_t* key, const wchar_t* value,
-                               const wchar_t* file) {
-  return Current().WritePrivateProfileString(section, key, value, file);
-}
-DWORD GetPrivateProfileSectionNames(wchar_t* buffer, DWORD size, const wchar_t* file) {
-  return Current().GetPrivateProfileSectionNames(buffer, size, file);
-}
 
 }  // namespace platform
