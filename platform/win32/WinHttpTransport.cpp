@@ -59,6 +59,25 @@ DWORD MapError(DWORD code) {
     case WSAEHOSTUNREACH: return ERROR_WINHTTP_CANNOT_CONNECT;
     case WSAECONNRESET:
     case WSAECONNABORTED: return ERROR_WINHTTP_CONNECTION_ERROR;
+    // The certificate family: the contract has one code for every failed
+    // verification. Windows gives the detailed 12xxx codes; Wine may hand
+    // back the CryptoAPI or SSPI status instead.
+    case 12037:  // ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
+    case 12038:  // ERROR_WINHTTP_SECURE_CERT_CN_INVALID
+    case 12045:  // ERROR_WINHTTP_SECURE_INVALID_CA
+    case 12057:  // ERROR_WINHTTP_SECURE_CERT_REV_FAILED
+    case 12157:  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
+    case 12169:  // ERROR_WINHTTP_SECURE_INVALID_CERT
+    case 12170:  // ERROR_WINHTTP_SECURE_CERT_REVOKED
+    case 12179:  // ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE
+    case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
+    case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
+    case static_cast<DWORD>(CERT_E_EXPIRED):
+    case static_cast<DWORD>(CERT_E_CHAINING):
+    case static_cast<DWORD>(SEC_E_UNTRUSTED_ROOT):
+    case static_cast<DWORD>(SEC_E_WRONG_PRINCIPAL):
+    case static_cast<DWORD>(SEC_E_CERT_EXPIRED):
+    case static_cast<DWORD>(TRUST_E_CERT_SIGNATURE): return ERROR_WINHTTP_SECURE_FAILURE;
     default: return code;
   }
 }
