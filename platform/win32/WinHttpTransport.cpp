@@ -10,6 +10,19 @@
 //    is set explicitly) and at most the tuning's number of hops;
 //  - the tuning's connect, send and receive time-outs apply to every
 //    request (WinHttpSetTimeouts with 0 would mean "no limit" for some);
+//    the receive limit covers the wait for the response head as well
+//    (WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, which Wine otherwise leaves
+//    unlimited), and a body that trickles below the tuning's rate ends
+//    with 12002 (WinHTTP has no such guard);
+//  - a named proxy text is read by the shared rules (platform/ProxyText.h):
+//    a bare host is port 80, an unparseable text fails the session (87)
+//    and never goes direct;
+//  - certificate failures, as 12xxx detail codes or CryptoAPI/SSPI status
+//    codes, all become ERROR_WINHTTP_SECURE_FAILURE;
+//  - the stop query is asked before every call that waits and a "stop"
+//    ends the request for good (12017). A synchronous WinHTTP call that is
+//    already waiting is not interrupted: the contract's 0.5 s while
+//    waiting is not met yet;
 //  - Wine reports some socket failures with their raw Winsock codes
 //    (10060 timed out, 10061 refused, 10054 reset): these are mapped onto
 //    the WinHTTP codes Windows gives (12002, 12029, 12030);
@@ -36,6 +49,7 @@
 #include "platform/HttpTransport.h"
 #include "platform/NoDestructor.h"
 #include "platform/Path.h"
+#include "platform/ProxyText.h"
 #include "platform/RequestTarget.h"
 #include "platform/win32/WinApi.h"
 #include <winhttp.h>
@@ -97,8 +111,12 @@ bool Refuse(DWORD code) {
 struct CBodyCount {
   bool responded = false;  // ReceiveResponse succeeded
   bool lengthKnown = false;
+  bool cancelled = false;  // the stop query said stop: every later wait fails
   uint64_t length = 0;
   uint64_t received = 0;
+  // The trickle guard's window: bytes received since windowStartMs.
+  uint64_t windowStartMs = 0;
+  uint64_t windowBytes = 0;
 };
 
 class CWinHttpTransport : public IHttpTransport {
@@ -106,6 +124,49 @@ class CWinHttpTransport : public IHttpTransport {
   CBodyCount* Count(HINTERNET request) {
     auto it = m_counts.find(request);
     return it != m_counts.end() ? &it->second : nullptr;
+  }
+
+  // Asks the calling thread's stop query before a call that waits; once it
+  // said stop, the request stays ended (12017) until it is closed.
+  // WinHTTP's synchronous calls cannot be interrupted from the calling
+  // thread, so a call that is already waiting is not ended by a stop.
+  bool StopRequested(HINTERNET request) {
+    bool stop = false;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      const CBodyCount* count = Count(request);
+      stop = count != nullptr && count->cancelled;
+    }
+    if (!stop && IsStopQueryAnsweringStop()) {
+      stop = true;
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (CBodyCount* count = Count(request)) count->cancelled = true;
+    }
+    if (stop) ::SetLastError(ERROR_WINHTTP_OPERATION_CANCELLED);
+    return stop;
+  }
+
+  // The trickle guard, checked as body bytes arrive: fewer than the
+  // tuning's rate over its window ends the body with ERROR_WINHTTP_TIMEOUT.
+  // WinHTTP has no such guard; a server that sends nothing at all is left
+  // to the receive time-out.
+  bool Trickling(HINTERNET request, DWORD bytes) {
+    const HttpTransportTuning tuning = GetHttpTransportTuning();
+    const uint64_t now = ::GetTickCount64();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    CBodyCount* count = Count(request);
+    if (count == nullptr || tuning.lowSpeedSeconds == 0) return false;
+    count->windowBytes += bytes;
+    const uint64_t windowMs = static_cast<uint64_t>(tuning.lowSpeedSeconds) * 1000;
+    if (now - count->windowStartMs < windowMs) return false;
+    const uint64_t wanted = static_cast<uint64_t>(tuning.lowSpeedBytesPerSecond) * tuning.lowSpeedSeconds;
+    if (count->windowBytes < wanted) {
+      ::SetLastError(ERROR_WINHTTP_TIMEOUT);
+      return true;
+    }
+    count->windowStartMs = now;
+    count->windowBytes = 0;
+    return false;
   }
 
   // The NUL-separated raw head from WinHTTP's CR LF form.
@@ -147,8 +208,25 @@ class CWinHttpTransport : public IHttpTransport {
     if (accessType != WINHTTP_ACCESS_TYPE_DEFAULT_PROXY && accessType != WINHTTP_ACCESS_TYPE_NO_PROXY &&
         accessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY)
       return Refuse(ERROR_INVALID_PARAMETER), nullptr;
-    const wchar_t* proxy = accessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY ? proxyName : WINHTTP_NO_PROXY_NAME;
-    return Checked(::WinHttpOpen(agent, accessType, proxy, WINHTTP_NO_PROXY_BYPASS, 0));
+    // A named proxy is read by the shared rules (platform/ProxyText.h), so
+    // every backend takes the same texts: a bare host is port 80, and a text
+    // that cannot be parsed fails the session (Wine's WinHTTP would take
+    // "host:notaport" and carry on). WinHTTP then gets "host:port".
+    std::wstring proxy;
+    if (accessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+      // Host names and addresses are ASCII; anything else is refused.
+      std::string text;
+      for (const wchar_t* p = proxyName; *p != L'\0'; ++p) {
+        if (*p > 0x7F) return Refuse(ERROR_INVALID_PARAMETER), nullptr;
+        text += static_cast<char>(*p);
+      }
+      std::string url;
+      if (!ParseNamedProxy(text, url)) return Refuse(ERROR_INVALID_PARAMETER), nullptr;
+      url.erase(0, std::strlen("http://"));
+      proxy.assign(url.begin(), url.end());
+    }
+    return Checked(::WinHttpOpen(agent, accessType, proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(),
+                                 WINHTTP_NO_PROXY_BYPASS, 0));
   }
 
   HINTERNET Connect(HINTERNET session, const wchar_t* serverName, INTERNET_PORT port) override {
@@ -190,6 +268,11 @@ class CWinHttpTransport : public IHttpTransport {
     ::WinHttpSetOption(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &hops, sizeof hops);
     ::WinHttpSetTimeouts(request, 0, static_cast<int>(tuning.connectTimeoutMs),
                          static_cast<int>(tuning.sendTimeoutMs), static_cast<int>(tuning.receiveTimeoutMs));
+    // The wait for the response head has its own limit in WinHTTP
+    // (WinHttpSetTimeouts leaves it alone); the contract has one receive
+    // limit for head and body.
+    DWORD headLimit = tuning.receiveTimeoutMs;
+    ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headLimit, sizeof headLimit);
     return request;
   }
 
@@ -201,6 +284,8 @@ class CWinHttpTransport : public IHttpTransport {
     // server hold the host's thread forever.
     const HttpTransportTuning tuning = GetHttpTransportTuning();
     auto pick = [](int asked, DWORD fallback) { return asked > 0 ? asked : static_cast<int>(fallback); };
+    DWORD headLimit = static_cast<DWORD>(pick(receiveTimeout, tuning.receiveTimeoutMs));
+    ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headLimit, sizeof headLimit);
     return Checked(::WinHttpSetTimeouts(request, resolveTimeout > 0 ? resolveTimeout : 0,
                                         pick(connectTimeout, tuning.connectTimeoutMs),
                                         pick(sendTimeout, tuning.sendTimeoutMs),
@@ -230,12 +315,14 @@ class CWinHttpTransport : public IHttpTransport {
       if (text.size() >= 2 && text.compare(text.size() - 2, 2, L"\r\n") == 0) text.resize(text.size() - 2);
       if (HasBreak(text.data(), text.size())) return Refuse(ERROR_WINHTTP_INVALID_HEADER);
     }
+    if (StopRequested(request)) return false;
     return Checked(::WinHttpSendRequest(request, headers != nullptr ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
                                         headers != nullptr ? headersLength : 0, const_cast<void*>(optional),
                                         optionalLength, totalLength, context)) != FALSE;
   }
 
   bool ReceiveResponse(HINTERNET request) override {
+    if (StopRequested(request)) return false;
     if (!Checked(::WinHttpReceiveResponse(request, nullptr))) return false;
     DWORD length = 0;
     DWORD size = sizeof length;
@@ -247,6 +334,8 @@ class CWinHttpTransport : public IHttpTransport {
       count->lengthKnown = known;
       count->length = length;
       count->received = 0;
+      count->windowStartMs = ::GetTickCount64();
+      count->windowBytes = 0;
     }
     return true;
   }
@@ -267,6 +356,7 @@ class CWinHttpTransport : public IHttpTransport {
       const CBodyCount* count = Count(request);
       if (count != nullptr && !count->responded) return Refuse(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
     }
+    if (StopRequested(request)) return false;
     if (!Checked(::WinHttpQueryDataAvailable(request, available))) return false;
     if (*available == 0) {
       std::lock_guard<std::mutex> lock(m_mutex);
@@ -279,10 +369,13 @@ class CWinHttpTransport : public IHttpTransport {
 
   bool ReadData(HINTERNET request, void* buffer, DWORD toRead, DWORD* read) override {
     if (read == nullptr || (buffer == nullptr && toRead > 0)) return Refuse(ERROR_INVALID_PARAMETER);
+    if (StopRequested(request)) return false;
     if (!Checked(::WinHttpReadData(request, buffer, toRead, read))) return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (CBodyCount* count = Count(request)) count->received += *read;
-    return true;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (CBodyCount* count = Count(request)) count->received += *read;
+    }
+    return *read == 0 || !Trickling(request, *read);
   }
 
   bool CloseHandle(HINTERNET handle) override {
