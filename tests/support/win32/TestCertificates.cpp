@@ -46,11 +46,7 @@ const STestCertificates& STestCertificates::Get() {
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   if (!FileExists(folder.File("done"))) throw std::runtime_error("STestCertificates: " + script + " failed");
-  s_certificates.strCaFile = folder.File("ca.pem");
-  s_certificates.strServerCert = folder.File("server.pem");
-  s_certificates.strServerKey = folder.File("server.key");
-  s_certificates.strWrongHostCert = folder.File("wrong-host.pem");
-  s_certificates.strWrongHostKey = folder.File("wrong-host.key");
+  s_certificates = InFolder(folder.Path());
   s_folder = &folder;
   return s_certificates;
 }
