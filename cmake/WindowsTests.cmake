@@ -75,9 +75,10 @@ vw_add_test(http_tests tests/http/HttpTransportTest.cpp tests/http/HttpDownloade
   tests/http/DownloadFrontEndTest.cpp)
 # Open gaps of the WinHTTP backend under Wine, left out here only (the tests
 # stay as they are; see platform/win32/WinHttpTransport.cpp):
-#  - redirects are still followed by Wine's WinHTTP, which sends a request
-#    redirected to https through a named proxy as "GET https://..." in the
-#    clear instead of through CONNECT, and follows file:/ftp: targets;
+#  - Wine's WinHTTP sends an https request through a named proxy as
+#    "GET https://..." in the clear instead of through CONNECT, even for a
+#    request opened with WINHTTP_FLAG_SECURE (the backend follows redirects
+#    by hand, so the policy and the hop limit hold; the tunnel does not);
 #  - the direct HTTPS request to the loopback server fails verification
 #    although the test authority is in the user's ROOT store;
 #  - the stop query is asked before every waiting call, not while one
