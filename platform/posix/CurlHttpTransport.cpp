@@ -34,7 +34,7 @@
 #include "platform/NoDestructor.h"
 #include "platform/Path.h"
 #include "platform/posix/CurlErrorMap.h"
-#include "platform/posix/ProxyText.h"
+#include "platform/ProxyText.h"
 
 namespace platform {
 namespace {

@@ -4,11 +4,6 @@
 // the read loop, time-outs and the stop query. Only the seam is used, so
 // the same tests hold for every backend (posix-only rules live in
 // tests/platform/posix/).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +15,7 @@
 #include "platform/ErrorText.h"
 #include "platform/HttpTransport.h"
 #include "platform/HttpTransportTesting.h"
+#include "support/RefusingPort.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
 #include "support/WikiServer.h"
@@ -168,34 +164,6 @@ std::string Echo(CExchange& x) {
   EXPECT_TRUE(x.Run()) << x.error;
   return x.body;
 }
-
-// A loopback port that refuses connections for as long as this object
-// lives: the socket stays bound but never listens, so no other process can
-// take the port between choosing it and connecting to it.
-class CRefusingPort {
- public:
-  CRefusingPort() {
-    m_fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      ADD_FAILURE() << "cannot bind a loopback socket";
-    m_port = ntohs(a.sin_port);
-  }
-  ~CRefusingPort() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  CRefusingPort(const CRefusingPort&) = delete;
-  CRefusingPort& operator=(const CRefusingPort&) = delete;
-  int Port() const { return m_port; }
-
- private:
-  int m_fd = -1;
-  int m_port = 0;
-};
 
 }  // namespace
 

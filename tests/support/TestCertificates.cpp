@@ -50,11 +50,7 @@ const STestCertificates& STestCertificates::Get() {
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     throw std::runtime_error("STestCertificates: " + ScriptPath() + " failed");
-  s_certificates.strCaFile = folder.File("ca.pem");
-  s_certificates.strServerCert = folder.File("server.pem");
-  s_certificates.strServerKey = folder.File("server.key");
-  s_certificates.strWrongHostCert = folder.File("wrong-host.pem");
-  s_certificates.strWrongHostKey = folder.File("wrong-host.key");
+  s_certificates = InFolder(folder.Path());
   s_folder = &folder;
   return s_certificates;
 }

@@ -17,6 +17,16 @@ struct STestCertificates {
   std::string strWrongHostKey;
 
   static const STestCertificates& Get();
+  // The file names make-test-certs.sh writes into `folder`.
+  static STestCertificates InFolder(const std::string& folder) {
+    STestCertificates c;
+    c.strCaFile = folder + "/ca.pem";
+    c.strServerCert = folder + "/server.pem";
+    c.strServerKey = folder + "/server.key";
+    c.strWrongHostCert = folder + "/wrong-host.pem";
+    c.strWrongHostKey = folder + "/wrong-host.key";
+    return c;
+  }
 };
 
 #endif  // VERSEWELL_TESTS_SUPPORT_TEST_CERTIFICATES_H

@@ -10,7 +10,7 @@
 #include "platform/ErrorText.h"
 #include "platform/HttpTransport.h"
 #include "platform/posix/CurlErrorMap.h"
-#include "platform/posix/ProxyText.h"
+#include "platform/ProxyText.h"
 
 using namespace platform;
 

@@ -16,25 +16,12 @@
 #include <thread>
 
 #include "support/TempDir.h"
+#include "support/win32/WineHost.h"
 
 namespace {
 
 constexpr int START_TIMEOUT_MS = 10000;
 constexpr int STOP_TIMEOUT_MS = 5000;
-
-// The Linux path of a Windows path (Wine's own kernel32 export).
-std::string UnixPath(const std::string& path) {
-  if (path.size() < 2 || path[1] != ':') return path;  // already a Linux path
-  typedef char*(__cdecl * UnixName)(const wchar_t*);
-  auto convert = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (convert == nullptr) throw std::runtime_error("CWikiServer: not running under Wine");
-  char* unix = convert(FromUtf8(path).c_str());
-  if (unix == nullptr) throw std::runtime_error("CWikiServer: no Linux path for " + path);
-  std::string result = unix;
-  HeapFree(GetProcessHeap(), 0, unix);
-  return result;
-}
 
 // The Linux process id of this (Wine) process: /proc/self seen through Z:.
 std::string UnixProcessId() {
@@ -47,6 +34,20 @@ std::string UnixProcessId() {
 std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
 
 }  // namespace
+
+// The Linux path of a Windows path (Wine's own kernel32 export).
+std::string WineUnixPath(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':') return path;  // already a Linux path
+  typedef char*(__cdecl * UnixName)(const wchar_t*);
+  auto convert = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (convert == nullptr) throw std::runtime_error("CWikiServer: not running under Wine");
+  char* unix = convert(FromUtf8(path).c_str());
+  if (unix == nullptr) throw std::runtime_error("CWikiServer: no Linux path for " + path);
+  std::string result = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
 
 std::string CWikiServer::ProgramPath() {
 #ifdef VERSEWELL_WIKI_SERVER
@@ -76,10 +77,10 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
   const std::string parent = UnixProcessId();
   const std::string launcher = std::string(VERSEWELL_SOURCE_DIR) + "/tests/support/wiki-launcher.sh";
   std::wstring command = FromUtf8("Z:\\bin\\sh " + Quote(launcher) + " " + Quote(ProgramPath()) + " " +
-                                  Quote(UnixPath(folder)) + " " + Quote(UnixPath(m_stateDir)) + " " + parent + " --log" +
+                                  Quote(WineUnixPath(folder)) + " " + Quote(WineUnixPath(m_stateDir)) + " " + parent + " --log" +
                                   (options.tlsCert.empty() ? std::string()
-                                                           : " --tls-cert " + Quote(UnixPath(options.tlsCert)) +
-                                                                 " --tls-key " + Quote(UnixPath(options.tlsKey))) +
+                                                           : " --tls-cert " + Quote(WineUnixPath(options.tlsCert)) +
+                                                                 " --tls-key " + Quote(WineUnixPath(options.tlsKey))) +
                                   (options.stallAccept ? " --stall-accept" : ""));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

@@ -1,4 +1,4 @@
-#include "platform/posix/ProxyText.h"
+#include "platform/ProxyText.h"
 
 #include <cctype>
 #include <vector>
