@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/HostPlatform.h"
 #include "cli/Commands.h"
 #include "cli/TextConvert.h"
 #include "cli/TitleMatch.h"
@@ -188,7 +189,7 @@ int CCommandLine::UsageError(const std::string& message) const {
     nlohmann::ordered_json error = {
         {"error", {{"kind", "usage"}, {"message", message}, {"url", nullptr}, {"cause", nullptr}}}};
     std::string text = error.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    hostplatform::WriteText(stdout, text);
   }
   return EXIT_USAGE;
 }
@@ -280,7 +281,7 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
       }
     }
     std::string text = HelpText(sub);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    hostplatform::WriteText(stdout, text);
     return EXIT_FOUND;
   }
 
@@ -291,11 +292,11 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     for (CLI::App* candidate : app.get_subcommands({}))
       if (candidate->parsed()) sub = candidate;
     std::string text = HelpText(sub);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    hostplatform::WriteText(stdout, text);
     return EXIT_FOUND;
   } catch (const CLI::CallForAllHelp&) {
     std::string text = HelpText(nullptr);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    hostplatform::WriteText(stdout, text);
     return EXIT_FOUND;
   } catch (const CLI::ExtrasError&) {
     // The first word that no option or command took.

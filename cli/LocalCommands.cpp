@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/HostPlatform.h"
 #include "cli/CacheFolder.h"
 #include "cli/Commands.h"
 #include "cli/HelpDocuments.h"
@@ -12,7 +13,7 @@ namespace cli {
 namespace {
 
 int Print(const std::string& text) {
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+  if (!hostplatform::WriteText(stdout, text) || std::fflush(stdout) != 0) {
     PrintError("cannot write to standard output");
     return EXIT_NOT_FOUND;
   }

@@ -12,7 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -144,6 +144,23 @@ std::string MakePrivateFolder(std::string& error) {
 size_t MaxFileNameBytes(const std::string& folder) {
   long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
   return limit > 0 && limit < 4096 ? static_cast<size_t>(limit) : 255;
+}
+
+std::string UserCacheFolder() {
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  // The XDG base directory rules ignore relative values.
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/versewell";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') {
+    std::string folder(home);
+    if (folder.back() != '/') folder += '/';
+    return folder + ".cache/versewell";
+  }
+  return std::string();
+}
+
+bool WriteText(std::FILE* stream, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
 }
 
 int CharacterColumns(char32_t c) {
