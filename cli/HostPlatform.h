@@ -78,6 +78,12 @@ std::string UserCacheFolder();
 // console code page; redirected output is the UTF-8 bytes unchanged.
 bool WriteText(std::FILE* stream, const std::string& text);
 
+// Replaces every letter of `text` by its simple lower-case form, the same
+// for every user: posix uses the C.UTF-8 locale (never the global one: the
+// plug-in runs in this process), Windows the invariant locale. False, with
+// `text` unchanged, when the platform has no such table.
+bool LowerCase(std::wstring& text);
+
 // Columns a terminal gives one character: 0 for combining marks and other
 // zero-width characters, 2 for East Asian wide and full-width characters
 // (CJK, Hangul, most emoji), 1 otherwise. Control characters count 0; the

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <locale>
 #include <system_error>
 #include <vector>
 
@@ -161,6 +162,21 @@ std::string UserCacheFolder() {
 
 bool WriteText(std::FILE* stream, const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
+bool LowerCase(std::wstring& text) {
+  static const std::locale* locale = []() -> const std::locale* {
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+      try {
+        return new std::locale(name);
+      } catch (const std::exception&) {
+      }
+    }
+    return nullptr;
+  }();
+  if (locale == nullptr) return false;
+  if (!text.empty()) std::use_facet<std::ctype<wchar_t>>(*locale).tolower(&text[0], &text[0] + text.size());
+  return true;
 }
 
 int CharacterColumns(char32_t c) {

@@ -235,6 +235,18 @@ bool WriteText(std::FILE* stream, const std::string& text) {
   return true;
 }
 
+bool LowerCase(std::wstring& text) {
+  if (text.empty()) return true;
+  // LCMAP_LOWERCASE maps one UTF-16 unit to one, so the length stays and
+  // surrogate pairs pass through whole.
+  std::wstring lower(text.size(), L'\0');
+  int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, text.data(), static_cast<int>(text.size()),
+                        &lower[0], static_cast<int>(lower.size()), nullptr, nullptr, 0);
+  if (n != static_cast<int>(text.size())) return false;
+  text.swap(lower);
+  return true;
+}
+
 int CharacterColumns(char32_t c) {
   if (c > 0x10FFFF) return 1;
   if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return 0;
