@@ -78,6 +78,10 @@ CCommandLine::CCommandLine()
   CLI::App& app = m_app;
   SOptions& options = m_options;
   app.footer(EXAMPLES);
+  // The same options on every platform: CLI11 would otherwise read "/x"
+  // arguments as options in a Windows build, and "/tmp/..." or "/help" are
+  // file names and text here. Subcommands inherit the setting.
+  app.allow_windows_style_options(false);
   app.require_subcommand(0, 1);
   app.fallthrough();
 
