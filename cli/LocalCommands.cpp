@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/HostPlatform.h"
 #include "cli/CacheFolder.h"
 #include "cli/Commands.h"
 #include "cli/HelpDocuments.h"
+#include "cli/HostPlatform.h"
 #include "cli/TraceLogText.h"
 
 namespace cli {
