@@ -113,6 +113,8 @@ bool EmbedIntoCopy(const std::string& copy, const std::string& lyrics, std::stri
 
 }  // namespace
 
+bool AudioTagsAvailable() { return true; }
+
 bool IsAudioFileName(const std::string& fileName) {
   size_t dot = fileName.rfind('.');
   if (dot == std::string::npos || dot == 0) return false;

@@ -31,6 +31,11 @@ struct SAudioTags {
 };
 
 // True for the extensions handled here (case-insensitive).
+// False in a build without a tag reader (the Windows build has no TagLib):
+// the `library` command is then refused as a usage error, and the functions
+// below report every file as unreadable.
+bool AudioTagsAvailable();
+
 bool IsAudioFileName(const std::string& fileName);
 
 SAudioTags ReadAudioTags(const std::string& path);

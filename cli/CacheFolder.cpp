@@ -20,12 +20,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 }  // namespace
 
 std::string DefaultCacheFolder() {
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  // The XDG base directory rules ignore relative values.
-  if (xdg != nullptr && xdg[0] == '/') return (fs::path(xdg) / "versewell").string();
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return (fs::path(home) / ".cache" / "versewell").string();
-  return std::string();
+  return hostplatform::UserCacheFolder();
 }
 
 bool PrepareCacheFolder(const std::string& folder, std::string& error) {

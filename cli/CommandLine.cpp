@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/HostPlatform.h"
 #include "cli/Commands.h"
 #include "cli/TextConvert.h"
 #include "cli/TitleMatch.h"
@@ -77,6 +78,10 @@ CCommandLine::CCommandLine()
   CLI::App& app = m_app;
   SOptions& options = m_options;
   app.footer(EXAMPLES);
+  // The same options on every platform: CLI11 would otherwise read "/x"
+  // arguments as options in a Windows build, and "/tmp/..." or "/help" are
+  // file names and text here. Subcommands inherit the setting.
+  app.allow_windows_style_options(false);
   app.require_subcommand(0, 1);
   app.fallthrough();
 
@@ -188,7 +193,7 @@ int CCommandLine::UsageError(const std::string& message) const {
     nlohmann::ordered_json error = {
         {"error", {{"kind", "usage"}, {"message", message}, {"url", nullptr}, {"cause", nullptr}}}};
     std::string text = error.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    hostplatform::WriteText(stdout, text);
   }
   return EXIT_USAGE;
 }
@@ -280,7 +285,7 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
       }
     }
     std::string text = HelpText(sub);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    hostplatform::WriteText(stdout, text);
     return EXIT_FOUND;
   }
 
@@ -291,11 +296,11 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     for (CLI::App* candidate : app.get_subcommands({}))
       if (candidate->parsed()) sub = candidate;
     std::string text = HelpText(sub);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    hostplatform::WriteText(stdout, text);
     return EXIT_FOUND;
   } catch (const CLI::CallForAllHelp&) {
     std::string text = HelpText(nullptr);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    hostplatform::WriteText(stdout, text);
     return EXIT_FOUND;
   } catch (const CLI::ExtrasError&) {
     // The first word that no option or command took.

@@ -20,7 +20,7 @@ namespace {
 
 void WriteStdout(const std::string& text, bool& failed) {
   if (text.empty()) return;
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) failed = true;
+  if (!hostplatform::WriteText(stdout, text)) failed = true;
 }
 
 // Song titles come from a page: keep control characters out of line output.
@@ -40,7 +40,7 @@ void PrintError(const std::string& message) {
   for (char& c : line)
     if (c == '\n' || c == '\r') c = ' ';
   line += '\n';
-  std::fputs(line.c_str(), stderr);
+  hostplatform::WriteText(stderr, line);
   std::fflush(stderr);
 }
 

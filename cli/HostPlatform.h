@@ -1,7 +1,8 @@
 // The few operating-system services the command-line host needs: loading the
 // plug-in library, finding the running program's own file, stop signals, the
 // terminal, and the process id. The CLI's other files stay portable; this
-// interface has one backend per platform (cli/posix/ now).
+// interface has one backend per platform (cli/posix/, cli/win32/), chosen in
+// CMake.
 //
 // Failure: functions report failure through their result (an empty string, a
 // null handle) and, where useful, a message in `error`; nothing throws except
@@ -13,6 +14,7 @@
 #define VERSEWELL_CLI_HOST_PLATFORM_H
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace hostplatform {
@@ -64,6 +66,23 @@ bool CanWrite(const std::string& path);
 // The longest file name (bytes) the file system holding `folder` accepts;
 // 255 when it cannot tell.
 size_t MaxFileNameBytes(const std::string& folder);
+
+// The user's default artist cache folder: $XDG_CACHE_HOME/versewell when
+// that variable holds an absolute path, else ~/.cache/versewell (posix);
+// %LOCALAPPDATA%\versewell (Windows). Empty when the environment gives none.
+std::string UserCacheFolder();
+
+// Writes UTF-8 text to `stream` (stdout or stderr) and reports whether all
+// of it was accepted. On a Windows console the text goes through the
+// console's wide-character API, so every character shows whatever the
+// console code page; redirected output is the UTF-8 bytes unchanged.
+bool WriteText(std::FILE* stream, const std::string& text);
+
+// Replaces every letter of `text` by its simple lower-case form, the same
+// for every user: posix uses the C.UTF-8 locale (never the global one: the
+// plug-in runs in this process), Windows the invariant locale. False, with
+// `text` unchanged, when the platform has no such table.
+bool LowerCase(std::wstring& text);
 
 // Columns a terminal gives one character: 0 for combining marks and other
 // zero-width characters, 2 for East Asian wide and full-width characters

@@ -1,5 +1,6 @@
 #include "cli/LibraryCommandLine.h"
 
+#include "cli/AudioTags.h"
 #include "cli/OutputTemplate.h"
 #include "cli/SearchPool.h"
 
@@ -64,7 +65,10 @@ bool TakeLibraryCommand(const SLibraryCommandLine& state, SOptions& options, std
   if (state.pLibrary != nullptr && state.pLibrary->parsed()) {
     options.eCommand = ECommand::Library;
     options.vecArgs = {state.strLibraryDir};
-    if (state.strLibraryDir.empty()) error = "library needs a music folder";
+    if (!AudioTagsAvailable())
+      error = "library is not available in this build (it has no audio tag reader); use batch instead";
+    else if (state.strLibraryDir.empty())
+      error = "library needs a music folder";
     return true;
   }
   return false;

@@ -6,13 +6,14 @@
 #include "cli/CacheFolder.h"
 #include "cli/Commands.h"
 #include "cli/HelpDocuments.h"
+#include "cli/HostPlatform.h"
 #include "cli/TraceLogText.h"
 
 namespace cli {
 namespace {
 
 int Print(const std::string& text) {
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+  if (!hostplatform::WriteText(stdout, text) || std::fflush(stdout) != 0) {
     PrintError("cannot write to standard output");
     return EXIT_NOT_FOUND;
   }

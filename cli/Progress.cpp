@@ -80,7 +80,7 @@ void CProgress::Update(size_t done, size_t total, const std::string& title) {
     out = "\r" + line;
     if (m_nDrawnColumns > width) out += std::string(m_nDrawnColumns - width, ' ');
   }
-  std::fputs(out.c_str(), stderr);
+  hostplatform::WriteText(stderr, out);
   std::fflush(stderr);
   m_nDrawnColumns = width > 0 ? width : 1;
 }
@@ -90,7 +90,7 @@ void CProgress::Finish() {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (m_nDrawnColumns == 0) return;
   std::string out = m_eStyle == EProgressStyle::Ansi ? "\r\033[K" : "\r" + std::string(m_nDrawnColumns, ' ') + "\r";
-  std::fputs(out.c_str(), stderr);
+  hostplatform::WriteText(stderr, out);
   std::fflush(stderr);
   m_nDrawnColumns = 0;
 }

@@ -1,7 +1,8 @@
 #include "cli/TextConvert.h"
 
+#include "cli/HostPlatform.h"
+
 #include <cstdio>
-#include <locale>
 
 namespace cli {
 namespace {
@@ -41,21 +42,6 @@ void AppendWide(std::wstring& out, char32_t c) {
     }
   }
   out += static_cast<wchar_t>(c);
-}
-
-const std::ctype<wchar_t>* Utf8Ctype() {
-  // A locale object of its own, never the global one: the plug-in runs in
-  // this process and its behaviour must not depend on the CLI's choices.
-  static const std::locale* locale = []() -> const std::locale* {
-    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      try {
-        return new std::locale(name);
-      } catch (const std::exception&) {
-      }
-    }
-    return nullptr;
-  }();
-  return locale != nullptr ? &std::use_facet<std::ctype<wchar_t>>(*locale) : nullptr;
 }
 
 bool IsWhite(wchar_t c) {
@@ -158,9 +144,7 @@ std::wstring TrimWide(const std::wstring& text) {
 
 std::wstring FoldCase(const std::wstring& text) {
   std::wstring out(text);
-  if (const std::ctype<wchar_t>* ct = Utf8Ctype()) {
-    ct->tolower(&out[0], &out[0] + out.size());
-  } else {
+  if (!hostplatform::LowerCase(out)) {
     for (wchar_t& c : out)
       if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
   }

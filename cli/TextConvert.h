@@ -26,8 +26,9 @@ std::string ToUnixLines(const std::string& text);
 // White space at both ends removed (ASCII and the Unicode white space set).
 std::wstring TrimWide(const std::wstring& text);
 
-// Simple case folding for comparing titles: every letter the C.UTF-8 locale
-// knows a lower-case form for, ASCII-only when that locale is unavailable.
+// Simple case folding for comparing titles: every letter the platform knows
+// a lower-case form for (hostplatform::LowerCase), ASCII-only when it knows
+// none.
 std::wstring FoldCase(const std::wstring& text);
 
 // Text from the user or a page, fit to be echoed in a message: control

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/HostPlatform.h"
 #include "cli/TextConvert.h"
 
 namespace cli {
@@ -146,7 +147,7 @@ bool PrintTraceFile(const std::string& path, std::string& error) {
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
     std::string text = decoder.Feed(buffer, n);
-    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) ok = false;
+    if (!text.empty() && !hostplatform::WriteText(stdout, text)) ok = false;
   }
   if (std::ferror(file)) {
     error = "cannot read " + path + ": " + std::error_code(errno, std::generic_category()).message();
@@ -155,7 +156,7 @@ bool PrintTraceFile(const std::string& path, std::string& error) {
   }
   std::fclose(file);
   std::string rest = decoder.Finish();
-  if (!rest.empty() && std::fwrite(rest.data(), 1, rest.size(), stdout) != rest.size()) ok = false;
+  if (!rest.empty() && !hostplatform::WriteText(stdout, rest)) ok = false;
   if (std::fflush(stdout) != 0 || !ok) {
     error = "cannot write to standard output";
     return false;

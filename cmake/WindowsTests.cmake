@@ -101,3 +101,43 @@ list(JOIN VW_WINHTTP_OPEN_GAPS ":" VW_WINHTTP_OPEN_GAPS_FILTER)
 set_tests_properties(http_tests PROPERTIES ENVIRONMENT
   "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-${VW_WINHTTP_OPEN_GAPS_FILTER}")
 vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp)
+
+# The CLI host, versewell.exe. Its unit tests run as the others do; the
+# end-to-end tests are the shared Python scripts, given a wrapper that starts
+# versewell.exe under wine64 as "the CLI" (cmake/wine-cli.sh.in), and the
+# native wiki server. Paths the scripts pass are Linux paths; Wine maps
+# them to its Z: drive, so the program reads and writes the same files.
+if(VERSEWELL_BUILD_CLI)
+  # OutputNamesTest is not built here yet: it makes its folders with mkdtemp,
+  # checks permission failures through geteuid and compares "/" path text.
+  vw_add_test(cli_unit_tests tests/cli/CliTextTest.cpp tests/cli/HostSetupTest.cpp tests/cli/LookupRulesTest.cpp)
+  target_link_libraries(cli_unit_tests PRIVATE versewell_cli_core)
+
+  configure_file(cmake/wine-cli.sh.in ${CMAKE_CURRENT_BINARY_DIR}/wine-cli.sh.gen @ONLY)
+  file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine INPUT ${CMAKE_CURRENT_BINARY_DIR}/wine-cli.sh.gen
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  # tests/cli/wine_cli_test.py runs the shared end-to-end script and lists
+  # the tests that cannot hold under Wine, each with its platform reason.
+  add_test(NAME cli_end_to_end_tests
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_cli_test.py
+      --cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
+      --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample --plugin $<TARGET_FILE:versewell>)
+  set_tests_properties(cli_end_to_end_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}"
+    FIXTURES_REQUIRED wine TIMEOUT 1800)
+
+  # Same bytes as the Linux program, given a native versewell and its plug-in.
+  set(VERSEWELL_NATIVE_CLI "" CACHE FILEPATH "A native (Linux) versewell for the parity test")
+  set(VERSEWELL_NATIVE_PLUGIN "" CACHE FILEPATH "The native libversewell.so that versewell loads")
+  if(EXISTS "${VERSEWELL_NATIVE_CLI}" AND EXISTS "${VERSEWELL_NATIVE_PLUGIN}")
+    add_test(NAME cli_parity_tests
+      COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_parity_test.py
+        --linux-cli ${VERSEWELL_NATIVE_CLI} --linux-plugin ${VERSEWELL_NATIVE_PLUGIN}
+        --windows-cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --windows-plugin $<TARGET_FILE:versewell>
+        --wiki ${VERSEWELL_NATIVE_WIKI_SERVER} --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample)
+    set_tests_properties(cli_parity_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}"
+      FIXTURES_REQUIRED wine TIMEOUT 600)
+  else()
+    message(STATUS "No VERSEWELL_NATIVE_CLI/VERSEWELL_NATIVE_PLUGIN: the Linux/Windows parity test is not added")
+  endif()
+endif()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds versewell.dll (and versewell.exe, when the CLI's Windows backend is
-# present) for 32-bit and 64-bit Windows with mingw-w64, and installs them:
-#   out-windows/i686/    bin/versewell.dll, include/versewell/   (the shipped target)
+# Builds versewell.dll and versewell.exe (the CLI, which loads the DLL beside
+# it) for 32-bit and 64-bit Windows with mingw-w64, and installs them:
+#   out-windows/i686/    bin/versewell.dll, bin/versewell.exe, include/versewell/
+#                        (the shipped target)
 #   out-windows/x86_64/  the same for 64-bit Windows
 # Installs the Debian packages it needs first (scripts/install-deps.sh windows).
 #
@@ -26,5 +27,6 @@ for arch in i686 x86_64; do
   rm -rf "out-windows/$arch"
   cmake --install "$build" --prefix "out-windows/$arch" >/dev/null
   ./scripts/check-windows-dll.sh "$arch" "out-windows/$arch/bin/versewell.dll"
+  ./scripts/check-windows-exe.sh "$arch" "out-windows/$arch/bin/versewell.exe"
 done
 echo "=== windows builds installed in out-windows/"

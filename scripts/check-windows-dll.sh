@@ -9,30 +9,15 @@
 # Usage: scripts/check-windows-dll.sh i686|x86_64 path/to/versewell.dll [VERSION]
 set -euo pipefail
 arch=$1 dll=$2 version=${3:-2.1.12805.600}
-case "$arch" in
-  i686) objdump=i686-w64-mingw32-objdump format=pei-i386 ;;
-  x86_64) objdump=x86_64-w64-mingw32-objdump format=pei-x86-64 ;;
-  *) echo "unknown architecture $arch" >&2; exit 2 ;;
-esac
-fail() { # The plug-in's own version stays what the plug-in reports.
-grep -aq '2\.1\.2000\.0' "$dll" || fail "the plug-in version 2.1.2000.0 is missing"
-echo "check-windows-dll: $dll: $*" >&2; exit 1; }
-dump=$("$objdump" -p "$dll")
-
-grep -q "file format $format\$" <<<"$dump" || fail "not $format"
-if [ "$arch" = i686 ]; then
-  grep -q "^Magic.*010b" <<<"$dump" || fail "optional header is not PE32 (magic 010b)"
-fi
+file=$dll tool=check-windows-dll
+# shellcheck source=windows-pe-checks.sh
+. "$(dirname "$0")/windows-pe-checks.sh"
+check_format
 
 exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s+\[' | awk '{print $NF}')
 [ "$exports" = GetDllInterface ] || fail "exports are [$exports], expected exactly GetDllInterface"
 
-allowed='^(KERNEL32|WINHTTP|msvcrt|ADVAPI32|USER32|ntdll|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
-imports=$(grep -E '^\s+DLL Name:' <<<"$dump" | awk '{print $3}')
-[ -n "$imports" ] || fail "no imports found"
-while read -r name; do
-  grep -qiE "$allowed" <<<"$name" || fail "imports $name, which is not a system DLL"
-done <<<"$imports"
+check_imports '^(KERNEL32|WINHTTP|msvcrt|ADVAPI32|USER32|ntdll|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
 
 # The resource: VS_FIXEDFILEINFO holds the version as two DWORD pairs
 # (major<<16|minor, build<<16|revision) for file and product version.

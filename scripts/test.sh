@@ -8,8 +8,9 @@
 #        scripts/test.sh windows    (Windows builds only; part of "all")
 #
 # The windows stage builds versewell.dll for i686 (the shipped target) and
-# x86_64, checks the i686 DLL with objdump, and runs the x86_64 test suite
-# under wine64. The i686 build is never run: these machines cannot execute
+# x86_64, and versewell.exe for both, checks them with objdump, and runs the
+# x86_64 test suite under wine64, the CLI's end-to-end tests against
+# versewell.exe included. The i686 build is never run: these machines cannot execute
 # 32-bit x86 code, natively or under Wine.
 #        scripts/test.sh fuzz       (fuzz targets only)
 set -euo pipefail
@@ -66,23 +67,28 @@ fi
 if [ "$which" = all ] || [ "$which" = windows ]; then
   stage_start=$(date +%s)
   ./scripts/install-deps.sh windows
-  # The Windows tests start the native wiki server; reuse the release one.
-  wiki=build/release/versewell-wiki
-  if [ ! -x "$wiki" ]; then
-    cmake -S . -B build/wiki-native -DVERSEWELL_BUILD_TESTS=OFF -DVERSEWELL_BUILD_CLI=OFF >/dev/null
-    cmake --build build/wiki-native -j"$jobs" --target versewell-wiki
-    wiki=build/wiki-native/versewell-wiki
+  # The Windows tests start the native wiki server, and the parity test
+  # compares versewell.exe with the native versewell: reuse the release
+  # build's programs, else build just those.
+  native=build/release
+  if [ ! -x "$native/versewell-wiki" ] || [ ! -x "$native/versewell" ] || [ ! -e "$native/libversewell.so" ]; then
+    native=build/wiki-native
+    cmake -S . -B "$native" -DVERSEWELL_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$native" -j"$jobs" --target versewell-wiki versewell_cli versewell
   fi
-  echo "=== windows i686: build the plug-in and check it"
+  echo "=== windows i686: build the plug-in and the CLI and check them"
   cmake -S . -B build/windows-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
     -DCMAKE_BUILD_TYPE=Release -DVERSEWELL_BUILD_TESTS=OFF >/dev/null
-  cmake --build build/windows-i686 -j"$jobs" --target versewell
+  cmake --build build/windows-i686 -j"$jobs" --target versewell versewell_cli
   ./scripts/check-windows-dll.sh i686 build/windows-i686/versewell.dll
+  ./scripts/check-windows-exe.sh i686 build/windows-i686/versewell.exe
   echo "=== windows x86_64: build, then test under wine64"
   cmake -S . -B build/windows-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DVERSEWELL_NATIVE_WIKI_SERVER="$PWD/$wiki" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DVERSEWELL_NATIVE_WIKI_SERVER="$PWD/$native/versewell-wiki" \
+    -DVERSEWELL_NATIVE_CLI="$PWD/$native/versewell" -DVERSEWELL_NATIVE_PLUGIN="$PWD/$native/libversewell.so" >/dev/null
   cmake --build build/windows-x86_64 -j"$jobs"
   ./scripts/check-windows-dll.sh x86_64 build/windows-x86_64/versewell.dll
+  ./scripts/check-windows-exe.sh x86_64 build/windows-x86_64/versewell.exe
   (cd build/windows-x86_64 && ctest --output-on-failure -j"$jobs")
   echo "=== windows: $(( $(date +%s) - stage_start )) s"
 fi

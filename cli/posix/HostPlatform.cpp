@@ -12,9 +12,10 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <locale>
 #include <system_error>
 #include <vector>
 
@@ -144,6 +145,38 @@ std::string MakePrivateFolder(std::string& error) {
 size_t MaxFileNameBytes(const std::string& folder) {
   long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
   return limit > 0 && limit < 4096 ? static_cast<size_t>(limit) : 255;
+}
+
+std::string UserCacheFolder() {
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  // The XDG base directory rules ignore relative values.
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/versewell";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') {
+    std::string folder(home);
+    if (folder.back() != '/') folder += '/';
+    return folder + ".cache/versewell";
+  }
+  return std::string();
+}
+
+bool WriteText(std::FILE* stream, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
+bool LowerCase(std::wstring& text) {
+  static const std::locale* locale = []() -> const std::locale* {
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+      try {
+        return new std::locale(name);
+      } catch (const std::exception&) {
+      }
+    }
+    return nullptr;
+  }();
+  if (locale == nullptr) return false;
+  if (!text.empty()) std::use_facet<std::ctype<wchar_t>>(*locale).tolower(&text[0], &text[0] + text.size());
+  return true;
 }
 
 int CharacterColumns(char32_t c) {

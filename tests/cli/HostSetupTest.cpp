@@ -3,8 +3,6 @@
 // documents generated from the option table.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,6 +11,7 @@
 #include "cli/CacheFolder.h"
 #include "cli/CommandLine.h"
 #include "cli/HelpDocuments.h"
+#include "cli/HostPlatform.h"
 #include "cli/PluginSetup.h"
 #include "cli/TraceLogText.h"
 
@@ -107,15 +106,15 @@ TEST(DescribeProxy, OptionThenNoProxyThenHttpProxyThenAllProxy) {
 }
 
 TEST(CacheFolder, ClearDeletesOnlyCacheFilesAndEmptiedFolders) {
-  char pattern[] = "/tmp/versewell-cache-XXXXXX";
-  const std::string root = mkdtemp(pattern);
+  std::string error;
+  const std::string root = hostplatform::MakePrivateFolder(error);
+  ASSERT_FALSE(root.empty()) << error;
   const std::string cache = root + "/cache";
   fs::create_directories(cache + "/Versewell/abc");
   std::ofstream(cache + "/Versewell/abc/Q.ARTISTCACHE") << "[x]";
   std::ofstream(cache + "/Versewell/abc/S.ARTISTCACHE.tmp") << "[x]";
   std::ofstream(cache + "/notes.txt") << "mine";
   size_t removed = 0, kept = 0;
-  std::string error;
   ASSERT_TRUE(ClearCacheFolder(cache, removed, kept, error)) << error;
   EXPECT_EQ(removed, 2u);
   EXPECT_EQ(kept, 1u);

@@ -1,4 +1,5 @@
 // versewell: the command-line host of the Versewell lyrics plug-in.
+// (The process entry point is per platform: cli/*/Entry.cpp.)
 //
 // Parses the command line (CCommandLine), loads the plug-in library through
 // the public host interface, and hands the work to CCommandRunner. Exit
@@ -14,6 +15,7 @@
 #include "cli/LocalCommands.h"
 #include "cli/Options.h"
 #include "cli/PluginLibrary.h"
+#include "cli/Program.h"
 
 namespace {
 
@@ -36,7 +38,9 @@ int Main(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace cli {
+
+int RunProgram(int argc, char** argv) {
   try {
     return Main(argc, argv);
   } catch (const std::bad_alloc&) {
@@ -46,3 +50,5 @@ int main(int argc, char** argv) {
   }
   return cli::EXIT_NOT_FOUND;
 }
+
+}  // namespace cli
