@@ -26,9 +26,6 @@ EXCLUDED = {
     "FetchAllTest.test_fetch_then_skip_then_force": SEPARATOR,
     "LogOptionsTest.test_a_failed_merge_is_reported_and_keeps_the_trace_file": SEPARATOR,
     "LogOptionsTest.test_a_parent_log_that_is_not_utf16_is_reported_before_merging": SEPARATOR,
-    "FetchAllTest.test_hostile_titles_never_write_outside_out":
-        "non-ASCII names in --out paths: mingw's std::filesystem reads narrow strings in the C runtime's "
-        "code page, not UTF-8 (msvcrt has no UTF-8 locale), so a UTF-8 name is mangled; open",
     "FetchAllTest.test_a_write_error_stops_the_run_and_names_the_destination":
         "the write error is made with RLIMIT_FSIZE and SIGXFSZ, which Windows has no counterpart of",
     "LyricsTest.test_ctrl_c_ends_a_back_off_and_removes_the_private_trace_folder":
