@@ -12,7 +12,6 @@ import argparse
 import importlib.util
 import json
 import os
-import select
 import shutil
 import signal
 import socket
@@ -30,10 +29,12 @@ import urllib.parse
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wiki_support  # noqa: E402
+from wiki_support import clean_env  # noqa: E402,F401 (the other scripts import it from here)
+
 ARGS = None
 SITE = "lyrics.wiki.example"
-PROXY_VARS = ["http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-              "no_proxy", "NO_PROXY"]
 
 
 def load_sample_data():
@@ -48,58 +49,11 @@ def load_sample_data():
 SAMPLE = load_sample_data()
 
 
-class WikiServer:
+class WikiServer(wiki_support.WikiServer):
+    """The wiki program given on the command line (--wiki) serving `root`."""
+
     def __init__(self, root, log=False):
-        # With log=True the server names every request on stderr (self.log),
-        # which tests read to know that a request has arrived.
-        self.process = subprocess.Popen([ARGS.wiki, "--root", root, "--port", "0"] + (["--log"] if log else []),
-                                        stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE if log else subprocess.DEVNULL, text=True,
-                                        env=clean_env({}))
-        self.log = self.process.stderr
-        line = self.process.stdout.readline().strip()
-        prefix = "listening on 127.0.0.1:"
-        if not line.startswith(prefix):
-            self.process.kill()
-            raise RuntimeError("wiki server did not start: %r" % line)
-        self.port = int(line[len(prefix):])
-        self.proxy = "127.0.0.1:%d" % self.port
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=30)
-        self.process.stdout.close()
-        if self.log is not None:
-            self.log.close()
-
-    def wait_for_request(self, fragment, timeout=60):
-        """Reads the request log until a request containing `fragment` arrived."""
-        deadline = time.monotonic() + timeout
-        pending = ""
-        fd = self.log.fileno()
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([fd], [], [], left)[0]:
-                return False
-            chunk = os.read(fd, 4096).decode("utf-8", "replace")
-            if not chunk:
-                return False
-            pending += chunk
-            if fragment in pending:
-                return True
-
-
-def clean_env(extra):
-    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARS}
-    if "ASAN_OPTIONS" in env:
-        # LeakSanitizer of GCC 12 misreads glibc 2.36's dynamic TLS blocks of a
-        # dlopen()ed library through its __tls_get_addr hook and its tracer
-        # then crashes ("Tracer caught signal 11", a "DTLS" range starting
-        # near 0x400) depending on the heap layout. Leak checking itself
-        # stays on.
-        env["ASAN_OPTIONS"] += ":intercept_tls_get_addr=0"
-    env.update(extra)
-    return env
+        super().__init__(ARGS.wiki, root, log=log)
 
 
 class RefusingPort:
