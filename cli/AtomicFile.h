@@ -2,8 +2,9 @@
 // written: the new content goes into a temporary file in the same folder,
 // is flushed to the device, and is renamed over the destination.
 //
-// Temporary names begin with TEMP_FILE_PREFIX; folder walks skip them, and
-// they never appear in messages (messages name the destination).
+// Paths are UTF-8 text (cli/PathText.h). Temporary names begin with
+// TEMP_FILE_PREFIX; folder walks skip them, and they never appear in
+// messages (messages name the destination).
 // Failure: false with `error` set to "<what failed>: <system's reason>"; the
 // destination is then as it was, and the temporary file is removed.
 // Threads: any thread; two threads must not replace the same file at once.
@@ -23,14 +24,14 @@ constexpr const char* TEMP_FILE_PREFIX = ".versewell-tmp-";
 std::filesystem::path TempPathBeside(const std::filesystem::path& destination);
 
 // Writes `content` to `destination` through a temporary file and a rename.
-bool WriteFileAtomically(const std::filesystem::path& destination, const std::string& content, std::string& error);
+bool WriteFileAtomically(const std::string& destination, const std::string& content, std::string& error);
 
 // Copies the existing `original` to a temporary file beside it, lets `edit`
 // change the copy (it returns false with `error` set when it fails), flushes
 // the copy and renames it over the original. The original's permission bits
 // are kept. A file the process may not write is refused before anything is
 // copied.
-bool EditFileAtomically(const std::filesystem::path& original,
+bool EditFileAtomically(const std::string& original,
                         const std::function<bool(const std::string& copy, std::string& error)>& edit,
                         std::string& error);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/HostPlatform.h"
+#include "cli/PathText.h"
 
 namespace cli {
 namespace fs = std::filesystem;
@@ -25,14 +26,15 @@ std::string DefaultCacheFolder() {
 
 bool PrepareCacheFolder(const std::string& folder, std::string& error) {
   std::error_code ec;
-  fs::create_directories(folder, ec);
+  const fs::path root = PathFromUtf8(folder);
+  fs::create_directories(root, ec);
   if (ec) {
     error = "cannot create " + folder + ": " + ec.message();
     return false;
   }
-  const std::string probe = (fs::path(folder) / (".versewell-write-test-" + std::to_string(hostplatform::ProcessId()))).string();
+  const fs::path probe = root / PathFromUtf8(".versewell-write-test-" + std::to_string(hostplatform::ProcessId()));
   errno = 0;
-  std::FILE* file = std::fopen(probe.c_str(), "wb");
+  std::FILE* file = hostplatform::OpenFile(Utf8FromPath(probe), "wb");
   int failure = file == nullptr ? errno : 0;
   if (file != nullptr && std::fclose(file) != 0) failure = errno;
   fs::remove(probe, ec);
@@ -46,13 +48,14 @@ bool PrepareCacheFolder(const std::string& folder, std::string& error) {
 bool ClearCacheFolder(const std::string& folder, size_t& removed, size_t& kept, std::string& error) {
   removed = kept = 0;
   std::error_code ec;
-  if (!fs::exists(fs::symlink_status(folder, ec))) return true;
-  if (!fs::is_directory(fs::symlink_status(folder, ec))) {
+  const fs::path root = PathFromUtf8(folder);
+  if (!fs::exists(fs::symlink_status(root, ec))) return true;
+  if (!fs::is_directory(fs::symlink_status(root, ec))) {
     error = folder + " is not a folder; nothing was deleted";
     return false;
   }
-  std::vector<fs::path> folders = {folder};
-  fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec);
+  std::vector<fs::path> folders = {root};
+  fs::recursive_directory_iterator it(root, fs::directory_options::none, ec);
   if (ec) {
     error = "cannot read " + folder + ": " + ec.message();
     return false;
@@ -68,10 +71,10 @@ bool ClearCacheFolder(const std::string& folder, size_t& removed, size_t& kept, 
       folders.push_back(path);
       continue;
     }
-    const std::string name = path.filename().string();
+    const std::string name = Utf8FromPath(path.filename());
     if (fs::is_regular_file(status) && (EndsWith(name, ".ARTISTCACHE") || EndsWith(name, ".ARTISTCACHE.tmp"))) {
       if (!fs::remove(path, ec) || ec) {
-        error = "cannot delete " + path.string() + ": " + ec.message();
+        error = "cannot delete " + Utf8FromPath(path) + ": " + ec.message();
         return false;
       }
       ++removed;

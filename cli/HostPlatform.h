@@ -60,6 +60,10 @@ bool SyncFile(const std::string& path, std::string& error);
 // Makes a rename inside `folder` durable; failures are ignored (some file
 // systems cannot sync a folder).
 void SyncFolder(const std::string& folder);
+// std::fopen for a UTF-8 path: on Windows through _wfopen, so a name the
+// ANSI code page cannot spell still opens. `mode` as for std::fopen ("rb",
+// "wb", "ab"). Null with errno set on failure.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 // True when the calling process may write the existing file at `path`.
 bool CanWrite(const std::string& path);
 

@@ -18,6 +18,7 @@
 #include "cli/LibraryWalk.h"
 #include "cli/OutputFolder.h"
 #include "cli/OutputTemplate.h"
+#include "cli/PathText.h"
 #include "cli/FileNames.h"
 #include "cli/Progress.h"
 #include "cli/SearchPool.h"
@@ -283,7 +284,7 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
   if (source == "-") {
     input = ReadBatchInput(std::cin);
   } else {
-    std::ifstream in(source, std::ios::binary);
+    std::ifstream in(PathFromUtf8(source), std::ios::binary);
     if (!in) {
       std::error_code ec(errno, std::generic_category());
       PrintError("cannot read " + source + ": " + ec.message());
@@ -316,10 +317,11 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     planned.strArtist = song.strArtist;
     planned.strTitle = song.strTitle;
     planned.strDryRunTarget =
-        saving ? (fs::path(options.strOutDir) /
-                  layout.Expand({Utf8ToWide(song.strArtist), Utf8ToWide(song.strTitle)}, song.strArtist + "\t" +
-                                song.strTitle, hostplatform::MaxFileNameBytes(options.strOutDir) - TEMP_NAME_RESERVE))
-                     .string()
+        saving ? Utf8FromPath(PathFromUtf8(options.strOutDir) /
+                              PathFromUtf8(layout.Expand({Utf8ToWide(song.strArtist), Utf8ToWide(song.strTitle)},
+                                                         song.strArtist + "\t" + song.strTitle,
+                                                         hostplatform::MaxFileNameBytes(options.strOutDir) -
+                                                             TEMP_NAME_RESERVE)))
                : "standard output";
     plan.push_back(std::move(planned));
   }
@@ -382,12 +384,12 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
     } else if (options.bEmbed) {
       if (tags.bHasLyrics && !options.bForce) planned.strSkip = "already has lyrics in its tag (--force replaces them)";
     } else {
-      planned.strTextFile = fs::path(file).replace_extension(".txt").string();
+      planned.strTextFile = Utf8FromPath(PathFromUtf8(file).replace_extension(".txt"));
       std::error_code ec;
       auto owner = textOwners.find(planned.strTextFile);
       if (owner != textOwners.end())
         planned.strSkip = "shares " + planned.strTextFile + " with " + owner->second;
-      else if (!options.bForce && fs::exists(planned.strTextFile, ec))
+      else if (!options.bForce && fs::exists(PathFromUtf8(planned.strTextFile), ec))
         planned.strSkip = "already has " + planned.strTextFile + " (--force replaces it)";
       textOwners.emplace(planned.strTextFile, file);
     }

@@ -6,6 +6,7 @@
 
 #include "cli/AtomicFile.h"
 #include "cli/AudioTags.h"
+#include "cli/PathText.h"
 
 namespace cli {
 namespace fs = std::filesystem;
@@ -16,13 +17,13 @@ void WalkFolder(const fs::path& folder, SLibraryWalk& walk) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) {
-    walk.vecProblems.push_back({folder.string(), "cannot open the folder: " + ec.message()});
+    walk.vecProblems.push_back({Utf8FromPath(folder), "cannot open the folder: " + ec.message()});
     return;
   }
   std::vector<fs::directory_entry> entries;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) {
-      walk.vecProblems.push_back({folder.string(), "cannot read the folder: " + ec.message()});
+      walk.vecProblems.push_back({Utf8FromPath(folder), "cannot read the folder: " + ec.message()});
       break;
     }
     entries.push_back(*it);
@@ -30,11 +31,11 @@ void WalkFolder(const fs::path& folder, SLibraryWalk& walk) {
   std::sort(entries.begin(), entries.end(),
             [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
   for (const fs::directory_entry& entry : entries) {
-    const std::string name = entry.path().filename().string();
+    const std::string name = Utf8FromPath(entry.path().filename());
     if (name.compare(0, std::char_traits<char>::length(TEMP_FILE_PREFIX), TEMP_FILE_PREFIX) == 0) continue;
     fs::file_status status = entry.symlink_status(ec);
     if (ec) {
-      walk.vecProblems.push_back({entry.path().string(), "cannot examine: " + ec.message()});
+      walk.vecProblems.push_back({Utf8FromPath(entry.path()), "cannot examine: " + ec.message()});
       continue;
     }
     if (fs::is_directory(status)) {
@@ -43,7 +44,7 @@ void WalkFolder(const fs::path& folder, SLibraryWalk& walk) {
     }
     if (!IsAudioFileName(name)) continue;
     if (fs::is_symlink(status)) status = entry.status(ec);
-    if (!ec && fs::is_regular_file(status)) walk.vecFiles.push_back(entry.path().string());
+    if (!ec && fs::is_regular_file(status)) walk.vecFiles.push_back(Utf8FromPath(entry.path()));
   }
 }
 
@@ -52,11 +53,11 @@ void WalkFolder(const fs::path& folder, SLibraryWalk& walk) {
 SLibraryWalk WalkLibrary(const std::string& root) {
   SLibraryWalk walk;
   std::error_code ec;
-  if (!fs::is_directory(root, ec)) {
+  if (!fs::is_directory(PathFromUtf8(root), ec)) {
     walk.vecProblems.push_back({root, ec ? ec.message() : "not a folder"});
     return walk;
   }
-  WalkFolder(root, walk);
+  WalkFolder(PathFromUtf8(root), walk);
   return walk;
 }
 

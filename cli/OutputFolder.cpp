@@ -7,6 +7,7 @@
 
 #include "cli/FileNames.h"
 #include "cli/HostPlatform.h"
+#include "cli/PathText.h"
 #include "cli/TextConvert.h"
 
 namespace cli {
@@ -54,7 +55,7 @@ std::string Unescape(const std::string& text) {
 // Writes all of `content` to a new file; on failure returns the errno.
 int WriteNewFile(const std::string& path, const std::string& content) {
   errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = hostplatform::OpenFile(path, "wb");
   if (file == nullptr) return errno != 0 ? errno : EIO;
   int error = 0;
   if (!content.empty() && std::fwrite(content.data(), 1, content.size(), file) != content.size())
@@ -69,23 +70,24 @@ int WriteNewFile(const std::string& path, const std::string& content) {
 COutputFolder::COutputFolder(std::string root) : m_strRoot(std::move(root)) {}
 
 std::string COutputFolder::Join(const std::string& relative) const {
-  return (fs::path(m_strRoot) / fs::path(relative)).string();
+  return Utf8FromPath(PathFromUtf8(m_strRoot) / PathFromUtf8(relative));
 }
 
 bool COutputFolder::Prepare(std::string& error) {
   std::error_code ec;
-  fs::create_directories(m_strRoot, ec);
+  const fs::path root = PathFromUtf8(m_strRoot);
+  fs::create_directories(root, ec);
   if (ec) {
     error = "cannot create the output folder " + m_strRoot + ": " + ec.message();
     return false;
   }
-  if (!fs::is_directory(m_strRoot, ec)) {
+  if (!fs::is_directory(root, ec)) {
     error = "the output folder " + m_strRoot + " is not a folder";
     return false;
   }
   const std::string probe = Join(".versewell-write-test-" + std::to_string(hostplatform::ProcessId()));
   int written = WriteNewFile(probe, "versewell\n");
-  fs::remove(probe, ec);
+  fs::remove(PathFromUtf8(probe), ec);
   if (written != 0) {
     error = "cannot write into the output folder " + m_strRoot + ": " + ErrnoText(written);
     return false;
@@ -98,7 +100,7 @@ bool COutputFolder::Prepare(std::string& error) {
 bool COutputFolder::LoadIndex(std::string& error) {
   const std::string path = Join(INDEX_FILE_NAME);
   errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = hostplatform::OpenFile(path, "rb");
   if (file == nullptr) {
     if (errno == ENOENT) return true;
     error = "cannot read " + path + ": " + ErrnoText(errno);
@@ -135,10 +137,11 @@ COutputFolder::SPlacement COutputFolder::Claim(const std::string& address, const
     auto owner = m_mapIndexOwner.find(key);
     bool ours = owner != m_mapIndexOwner.end() && owner->second == address;
     std::error_code ec;
-    bool exists = fs::symlink_status(placement.strPath, ec).type() != fs::file_type::not_found && !ec;
+    const fs::path path = PathFromUtf8(placement.strPath);
+    bool exists = fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
     if (exists && !ours) continue;  // another page's file, or one the index does not know
     if (!exists && owner != m_mapIndexOwner.end() && !ours) continue;
-    placement.bSaved = exists && fs::is_regular_file(placement.strPath, ec);
+    placement.bSaved = exists && fs::is_regular_file(path, ec);
     m_mapClaimed[key] = address;
     return placement;
   }
@@ -146,17 +149,18 @@ COutputFolder::SPlacement COutputFolder::Claim(const std::string& address, const
 
 bool COutputFolder::Save(const SPlacement& placement, const std::string& address, const std::string& content,
                          std::string& error) {
-  const fs::path destination(placement.strPath);
+  const fs::path destination = PathFromUtf8(placement.strPath);
   std::error_code ec;
   fs::create_directories(destination.parent_path(), ec);
   if (ec) {
-    error = "cannot create the folder " + destination.parent_path().string() + ": " + ec.message();
+    error = "cannot create the folder " + Utf8FromPath(destination.parent_path()) + ": " + ec.message();
     return false;
   }
   const fs::path temp =
-      destination.parent_path() / ("." + destination.filename().string() + ".part-" +
-                                   std::to_string(hostplatform::ProcessId()) + "-" + std::to_string(++m_nTempCounter));
-  int written = WriteNewFile(temp.string(), content);
+      destination.parent_path() / PathFromUtf8("." + Utf8FromPath(destination.filename()) + ".part-" +
+                                               std::to_string(hostplatform::ProcessId()) + "-" +
+                                               std::to_string(++m_nTempCounter));
+  int written = WriteNewFile(Utf8FromPath(temp), content);
   if (written == 0) {
     fs::rename(temp, destination, ec);
     if (ec) written = ec.value();
@@ -171,7 +175,8 @@ bool COutputFolder::Save(const SPlacement& placement, const std::string& address
   const std::string key = Folded(placement.strRelative);
   if (m_mapIndexOwner.count(key) != 0 && m_mapIndexOwner[key] == address) return true;
   const std::string indexPath = Join(INDEX_FILE_NAME);
-  std::FILE* index = std::fopen(indexPath.c_str(), "ab");
+  errno = 0;
+  std::FILE* index = hostplatform::OpenFile(indexPath, "ab");
   int failure = index == nullptr ? (errno != 0 ? errno : EIO) : 0;
   if (index != nullptr) {
     std::string line = Escape(placement.strRelative) + "\t" + Escape(address) + "\n";

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/HostPlatform.h"
+#include "cli/PathText.h"
 
 #ifndef VERSEWELL_INSTALL_LIBDIR
 #define VERSEWELL_INSTALL_LIBDIR "lib"
@@ -21,7 +22,7 @@ CPluginLibrary::~CPluginLibrary() = default;
 
 bool CPluginLibrary::Load(const std::string& path, std::string& error) {
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
+  if (!std::filesystem::exists(PathFromUtf8(path), ec)) {
     error = "plug-in library not found: " + path;
     return false;
   }
@@ -52,18 +53,18 @@ std::string DefaultPluginPath() {
   const std::string exe = hostplatform::ExecutablePath();
   const std::string file = hostplatform::PluginFileName();
   if (exe.empty()) return file;
-  const fs::path bin = fs::path(exe).parent_path();
+  const fs::path bin = PathFromUtf8(exe).parent_path();
   // The program's own folder first: that is the build tree, and an
   // installed bin/ folder holds no library.
   std::vector<fs::path> candidates = {
-      bin / file,
-      bin.parent_path() / VERSEWELL_INSTALL_LIBDIR / file,
-      bin.parent_path() / "lib" / file,
+      bin / PathFromUtf8(file),
+      bin.parent_path() / VERSEWELL_INSTALL_LIBDIR / PathFromUtf8(file),
+      bin.parent_path() / "lib" / PathFromUtf8(file),
   };
   std::error_code ec;
   for (const fs::path& candidate : candidates)
-    if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
-  return candidates[1].lexically_normal().string();
+    if (fs::exists(candidate, ec)) return Utf8FromPath(candidate.lexically_normal());
+  return Utf8FromPath(candidates[1].lexically_normal());
 }
 
 std::map<std::string, std::string> ReadPluginInfo(const std::string& path) {
@@ -71,7 +72,7 @@ std::map<std::string, std::string> ReadPluginInfo(const std::string& path) {
   static const std::string CLOSE = "###";
   constexpr size_t MAX_INFO = 4096;
   std::map<std::string, std::string> items;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) return items;
   // Scan in blocks, keeping an overlap so a string across a block boundary
   // is still found whole.

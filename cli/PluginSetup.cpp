@@ -9,6 +9,7 @@
 #include "cli/CacheFolder.h"
 #include "cli/Commands.h"
 #include "cli/HostPlatform.h"
+#include "cli/PathText.h"
 #include "cli/TextConvert.h"
 #include "cli/TraceLogText.h"
 
@@ -18,8 +19,8 @@ namespace {
 
 std::string Absolute(const std::string& path) {
   std::error_code ec;
-  fs::path absolute = fs::absolute(path, ec);
-  return ec ? path : absolute.string();
+  fs::path absolute = fs::absolute(PathFromUtf8(path), ec);
+  return ec ? path : Utf8FromPath(absolute);
 }
 
 void SetText(CLyricsDllInterface& plugin, const wchar_t* name, const std::string& value) {
@@ -32,8 +33,8 @@ bool TraceFileExists(const std::string& logDir, const std::string& sourceName) {
   char pid[32];
   std::snprintf(pid, sizeof pid, "_%lX.txt", static_cast<unsigned long>(hostplatform::ProcessId()));
   std::error_code ec;
-  for (fs::directory_iterator it(logDir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
+  for (fs::directory_iterator it(PathFromUtf8(logDir), ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = Utf8FromPath(it->path().filename());
     if (name.compare(0, sourceName.size() + 1, sourceName + "_") == 0 && name.size() > std::strlen(pid) &&
         name.compare(name.size() - std::strlen(pid), std::strlen(pid), pid) == 0)
       return true;
@@ -98,7 +99,7 @@ void CloseAndMergeLog(CLyricsDllInterface& plugin, const SOptions& options) {
   std::string warning = CheckParentLogEncoding(parent);
   if (!warning.empty()) PrintError(warning);
   errno = 0;
-  std::FILE* probe = std::fopen(parent.c_str(), "ab");
+  std::FILE* probe = hostplatform::OpenFile(parent, "ab");
   if (probe == nullptr) {
     PrintError("cannot merge the trace log into " + parent + ": " +
                std::error_code(errno, std::generic_category()).message() + "; the trace file stays in " +

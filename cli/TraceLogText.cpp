@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/HostPlatform.h"
+#include "cli/PathText.h"
 #include "cli/TextConvert.h"
 
 namespace cli {
@@ -136,7 +137,7 @@ std::string CTraceTextDecoder::Finish() {
 
 bool PrintTraceFile(const std::string& path, std::string& error) {
   errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = hostplatform::OpenFile(path, "rb");
   if (file == nullptr) {
     error = "cannot read " + path + ": " + std::error_code(errno, std::generic_category()).message();
     return false;
@@ -165,7 +166,7 @@ bool PrintTraceFile(const std::string& path, std::string& error) {
 }
 
 std::string CheckParentLogEncoding(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = hostplatform::OpenFile(path, "rb");
   if (file == nullptr) return std::string();
   unsigned char mark[2] = {0, 0};
   size_t n = std::fread(mark, 1, 2, file);
@@ -177,7 +178,7 @@ std::string CheckParentLogEncoding(const std::string& path) {
 
 int64_t FileSizeOrMissing(const std::string& path) {
   std::error_code ec;
-  auto size = std::filesystem::file_size(path, ec);
+  auto size = std::filesystem::file_size(PathFromUtf8(path), ec);
   return ec ? -1 : static_cast<int64_t>(size);
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "cli/HostPlatform.h"
+#include "cli/PathText.h"
 #include "cli/TextConvert.h"
 
 namespace cli {
@@ -21,7 +22,7 @@ CTraceWatch::CTraceWatch(const SOptions& options) : m_options(options), m_strLev
 CTraceWatch::~CTraceWatch() {
   if (!m_bPrivate || m_strFolder.empty()) return;
   std::error_code ignored;
-  fs::remove_all(m_strFolder, ignored);
+  fs::remove_all(PathFromUtf8(m_strFolder), ignored);
 }
 
 bool CTraceWatch::Setup(CLyricsDllInterface& plugin, std::string& error) {
@@ -29,12 +30,12 @@ bool CTraceWatch::Setup(CLyricsDllInterface& plugin, std::string& error) {
   std::error_code ec;
   if (m_strFolder.empty()) {
     if (!m_options.strLogDir.empty()) {
-      fs::create_directories(m_options.strLogDir, ec);
+      fs::create_directories(PathFromUtf8(m_options.strLogDir), ec);
       if (ec) {
         error = "cannot create log folder " + m_options.strLogDir + ": " + ec.message();
         return false;
       }
-      m_strFolder = fs::absolute(m_options.strLogDir, ec).string();
+      m_strFolder = Utf8FromPath(fs::absolute(PathFromUtf8(m_options.strLogDir), ec));
     } else {
       std::string ignored;
       m_strFolder = hostplatform::MakePrivateFolder(ignored);
@@ -47,7 +48,7 @@ bool CTraceWatch::Setup(CLyricsDllInterface& plugin, std::string& error) {
   CString level(Utf8ToWide(m_strLevel));
   plugin.SetProperty(L"TraceLevel", &level);
   if (!m_options.strParentLog.empty()) {
-    CString parent(Utf8ToWide(fs::absolute(m_options.strParentLog, ec).string()));
+    CString parent(Utf8ToWide(Utf8FromPath(fs::absolute(PathFromUtf8(m_options.strParentLog), ec))));
     plugin.SetProperty(L"ParentLogfilePath", &parent);
   }
   return true;
@@ -70,17 +71,17 @@ void CTraceWatch::ReadNewLines() {
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, "_%lX.txt", static_cast<unsigned long>(hostplatform::ProcessId()));
   std::error_code ec;
-  for (fs::directory_iterator it(m_strFolder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  for (fs::directory_iterator it(PathFromUtf8(m_strFolder), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = Utf8FromPath(it->path().filename());
     // The merged default parent log ("<date>_<time>_<PID>.txt") has one
     // part fewer and holds copies of lines already read.
     const size_t suffixLength = std::char_traits<char>::length(suffix);
     if (name.size() <= suffixLength || name.compare(name.size() - suffixLength, std::string::npos, suffix) != 0 ||
         std::count(name.begin(), name.end(), '_') < 3)
       continue;
-    const std::string path = it->path().string();
+    const std::string path = Utf8FromPath(it->path());
     uint64_t& offset = m_mapOffsets[path];
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(it->path(), std::ios::binary);
     if (!in) continue;
     in.seekg(static_cast<std::streamoff>(offset));
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

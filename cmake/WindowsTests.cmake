@@ -41,7 +41,8 @@ add_library(versewell_testsupport STATIC
   tests/support/win32/RefusingPort.cpp
   platform/win32/TrustExtraCa.cpp
   tests/support/win32/TestCertificates.cpp
-  tests/support/win32/WikiServer.cpp)
+  tests/support/win32/WikiServer.cpp
+  tests/support/WikiServerCommon.cpp)
 target_link_libraries(versewell_testsupport PUBLIC versewell_core GTest::gtest GTest::gmock ws2_32 crypt32)
 target_include_directories(versewell_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_definitions(versewell_testsupport PUBLIC

@@ -125,6 +125,8 @@ void SyncFolder(const std::string& folder) {
   close(fd);
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 bool CanWrite(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
 
 unsigned long CurrentThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -187,6 +188,13 @@ bool SyncFile(const std::string& path, std::string& error) {
 // Windows has no folder flush; the rename callers make is durable once
 // done with MOVEFILE_WRITE_THROUGH, so there is nothing to do here.
 void SyncFolder(const std::string&) {}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  // The mode is ASCII; widening it byte by byte is exact.
+  std::wstring wideMode;
+  for (const char* c = mode; *c != '\0'; ++c) wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+  return _wfopen(Wide(path).c_str(), wideMode.c_str());
+}
 
 bool CanWrite(const std::string& path) {
   HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -1,8 +1,8 @@
 // posix backend of platform/CodePage.h.
 //
-// UTF-8 is converted by the shared codec (platform/Utf8Codec.h: it is the
-// page code page and must be fast and exact about invalid sequences); every other code page goes through an ICU
-// converter. The ANSI code pages come from the locale's charset (nl_langinfo),
+// The argument checks and UTF-8 are shared with the Windows backend
+// (platform/CodePageArguments.h; UTF-8 must be fast and exact about invalid
+// sequences); every other code page goes through an ICU converter. The ANSI code pages come from the locale's charset (nl_langinfo),
 // looked up in the same table that names the converters.
 #include "platform/CodePage.h"
 
@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/CodePageArguments.h"
 #include "platform/ErrorText.h"
 #include "platform/NoDestructor.h"
 #include "platform/Utf8Codec.h"
@@ -316,17 +317,6 @@ int Fail(DWORD error) {
   return 0;
 }
 
-int FailFor(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kInvalid: return Fail(ERROR_NO_UNICODE_TRANSLATION);
-    case Outcome::kOverflow: return Fail(ERROR_INSUFFICIENT_BUFFER);
-    case Outcome::kNoMemory: return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    case Outcome::kBadCodePage: return Fail(ERROR_INVALID_PARAMETER);
-    case Outcome::kOk: break;
-  }
-  return 0;
-}
-
 }  // namespace
 
 UINT GetACP() { return AnsiSource().GetACP(); }
@@ -343,29 +333,17 @@ IAnsiCodePageSource* SetAnsiCodePageSourceForTesting(IAnsiCodePageSource* source
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* source, int sourceLength, wchar_t* destination,
                         int destinationSize) {
-  if (source == nullptr || sourceLength == 0 || sourceLength < -1 || destinationSize < 0 ||
-      (destinationSize > 0 && destination == nullptr))
-    return Fail(ERROR_INVALID_PARAMETER);
+  if (!ConversionArgumentsValid(source, sourceLength, destination, destinationSize)) return 0;
   const UINT cp = ResolveCodePage(codePage);
+  if (cp == CP_UTF8) return Utf8ToWideChar(flags, source, sourceLength, destination, destinationSize);
   size_t length = sourceLength == -1 ? std::strlen(source) + 1 : static_cast<size_t>(sourceLength);
   const bool failOnInvalid = (flags & MB_ERR_INVALID_CHARS) != 0;
-
-  if (cp == CP_UTF8) {
-    if ((flags & ~MB_ERR_INVALID_CHARS) != 0) return Fail(ERROR_INVALID_FLAGS);
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(source);
-    size_t produced = 0;
-    Outcome outcome = DecodeUtf8(p, p + length, failOnInvalid, destinationSize > 0 ? destination : nullptr,
-                                 static_cast<size_t>(destinationSize), produced);
-    if (outcome != Outcome::kOk) return FailFor(outcome);
-    if (produced > static_cast<size_t>(INT_MAX)) return Fail(ERROR_INVALID_PARAMETER);
-    return static_cast<int>(produced);
-  }
 
   const DWORD known = MB_PRECOMPOSED | 0x2 /* MB_COMPOSITE */ | 0x4 /* MB_USEGLYPHCHARS */ | MB_ERR_INVALID_CHARS;
   if ((flags & ~known) != 0 || (flags & 0x3) == 0x3) return Fail(ERROR_INVALID_FLAGS);
   std::wstring wide;
   Outcome outcome = IcuToWide(cp, failOnInvalid, source, length, wide);
-  if (outcome != Outcome::kOk) return FailFor(outcome);
+  if (outcome != Outcome::kOk) return FailConversion(outcome);
   if (wide.size() > static_cast<size_t>(INT_MAX)) return Fail(ERROR_INVALID_PARAMETER);
   if (destinationSize == 0) return static_cast<int>(wide.size());
   if (wide.size() > static_cast<size_t>(destinationSize)) {
@@ -378,23 +356,11 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* source, int sour
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* source, int sourceLength, char* destination,
                         int destinationSize, const char* defaultChar, BOOL* usedDefaultChar) {
-  if (source == nullptr || sourceLength == 0 || sourceLength < -1 || destinationSize < 0 ||
-      (destinationSize > 0 && destination == nullptr))
-    return Fail(ERROR_INVALID_PARAMETER);
+  if (!ConversionArgumentsValid(source, sourceLength, destination, destinationSize)) return 0;
   const UINT cp = ResolveCodePage(codePage);
+  if (cp == CP_UTF8)
+    return WideCharToUtf8(flags, source, sourceLength, destination, destinationSize, defaultChar, usedDefaultChar);
   size_t length = sourceLength == -1 ? std::wcslen(source) + 1 : static_cast<size_t>(sourceLength);
-
-  if (cp == CP_UTF8) {
-    if ((flags & ~WC_ERR_INVALID_CHARS) != 0) return Fail(ERROR_INVALID_FLAGS);
-    if (defaultChar != nullptr || usedDefaultChar != nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    size_t produced = 0;
-    Outcome outcome = EncodeUtf8(source, source + length, (flags & WC_ERR_INVALID_CHARS) != 0,
-                                 destinationSize > 0 ? destination : nullptr, static_cast<size_t>(destinationSize),
-                                 produced);
-    if (outcome != Outcome::kOk) return FailFor(outcome);
-    if (produced > static_cast<size_t>(INT_MAX)) return Fail(ERROR_INVALID_PARAMETER);
-    return static_cast<int>(produced);
-  }
 
   const DWORD known = WC_COMPOSITECHECK | WC_SEPCHARS | 0x10 /* WC_DISCARDNS */ | 0x40 /* WC_DEFAULTCHAR */ |
                       0x400 /* WC_NO_BEST_FIT_CHARS */;
@@ -402,7 +368,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* source, int s
   std::string narrow;
   bool used = false;
   Outcome outcome = IcuToNarrow(cp, flags, source, length, defaultChar, used, narrow);
-  if (outcome != Outcome::kOk) return FailFor(outcome);
+  if (outcome != Outcome::kOk) return FailConversion(outcome);
   if (narrow.size() > static_cast<size_t>(INT_MAX)) return Fail(ERROR_INVALID_PARAMETER);
   if (usedDefaultChar != nullptr) *usedDefaultChar = used ? 1 : 0;
   if (destinationSize == 0) return static_cast<int>(narrow.size());

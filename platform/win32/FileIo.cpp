@@ -19,6 +19,7 @@
 #include "platform/FileIo.h"
 #include "platform/NoDestructor.h"
 #include "platform/win32/WinApi.h"
+#include "platform/win32/WriteAll.h"
 
 namespace platform {
 namespace {
@@ -86,23 +87,7 @@ class CWin32FileIo : public IFileIo {
       ::SetLastError(ERROR_INVALID_HANDLE);
       return false;
     }
-    const char* p = static_cast<const char*>(data);
-    DWORD done = 0;
-    while (done < size) {
-      DWORD n = 0;
-      if (!::WriteFile(ToHandle(file), p + done, size - done, &n, nullptr)) {
-        if (written != nullptr) *written = done;
-        return false;
-      }
-      if (n == 0) {
-        ::SetLastError(ERROR_WRITE_FAULT);
-        if (written != nullptr) *written = done;
-        return false;
-      }
-      done += n;
-    }
-    if (written != nullptr) *written = done;
-    return true;
+    return WriteAll(ToHandle(file), data, size, written);
   }
 
   bool SetFilePointer(FileHandle file, int64_t distance, DWORD method, uint64_t* newPosition) override {

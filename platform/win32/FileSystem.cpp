@@ -4,13 +4,13 @@
 //
 // Win32 behaviour that shaped this file: CREATE_ALWAYS over an existing file
 // succeeds but sets ERROR_ALREADY_EXISTS, so the caller's last error is
-// restored on success; WriteFile may write fewer bytes than asked (pipes),
-// so it is looped.
+// restored on success; writes go through the shared WriteAll loop.
 
 #include "platform/ErrorText.h"
 #include "platform/FileSystem.h"
 #include "platform/NoDestructor.h"
 #include "platform/win32/WinApi.h"
+#include "platform/win32/WriteAll.h"
 
 namespace platform {
 namespace {
@@ -38,19 +38,7 @@ class CWin32FileSystem : public IFileSystem {
       ::SetLastError(ERROR_INVALID_HANDLE);
       return false;
     }
-    const char* p = static_cast<const char*>(data);
-    DWORD done = 0;
-    while (done < size) {
-      DWORD n = 0;
-      if (!::WriteFile(reinterpret_cast<HANDLE>(file), p + done, size - done, &n, nullptr) || n == 0) {
-        if (n == 0 && ::GetLastError() == 0) ::SetLastError(ERROR_WRITE_FAULT);
-        if (written != nullptr) *written = done;
-        return false;
-      }
-      done += n;
-    }
-    if (written != nullptr) *written = done;
-    return true;
+    return WriteAll(reinterpret_cast<HANDLE>(file), data, size, written);
   }
 
   bool CloseHandle(FileHandle file) override {

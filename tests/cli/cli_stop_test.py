@@ -21,38 +21,24 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wiki_support import WikiServer, clean_env  # noqa: E402
+
 ARGS = None
-PROXY_VARS = ["http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-              "no_proxy", "NO_PROXY"]
 STUCK_URL = "lyrics.wiki.example/_test/hang?ms=60000"
 # Far below the 30 s the transport would wait for a response head, far above
 # the moment a stop takes: an exit within it was caused by the signal.
 WELL_BEFORE_ANY_TIME_OUT = 10
 
 
-def clean_env(extra):
-    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARS}
-    if "ASAN_OPTIONS" in env:
-        env["ASAN_OPTIONS"] += ":intercept_tls_get_addr=0"  # see cli_test.py
-    env.update(extra)
-    return env
-
-
 class StuckDownloadTest(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="versewell-cli-stop-")
-        self.wiki = subprocess.Popen([ARGS.wiki, "--root", ARGS.sample, "--port", "0", "--log"],
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=clean_env({}))
-        line = self.wiki.stdout.readline().decode().strip()
-        prefix = "listening on 127.0.0.1:"
-        if not line.startswith(prefix):
-            self.wiki.kill()
-            raise RuntimeError("wiki server did not start: %r" % line)
-        self.proxy = "127.0.0.1:" + line[len(prefix):]
+        self.wiki = WikiServer(ARGS.wiki, ARGS.sample, log=True)
+        self.proxy = self.wiki.proxy
 
     def tearDown(self):
-        self.wiki.send_signal(signal.SIGTERM)
-        self.wiki.communicate(timeout=30)
+        self.wiki.stop()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def start_cli(self, stderr):
@@ -70,9 +56,9 @@ class StuckDownloadTest(unittest.TestCase):
             self.assertIsNone(cli.poll(), "versewell ended before its download reached the server")
             left = deadline - time.monotonic()
             self.assertGreater(left, 0, "the download never reached the server: %r" % seen)
-            ready, _, _ = select.select([self.wiki.stderr], [], [], min(left, 0.5))
+            ready, _, _ = select.select([self.wiki.log], [], [], min(left, 0.5))
             if ready:
-                chunk = os.read(self.wiki.stderr.fileno(), 4096)
+                chunk = os.read(self.wiki.log.fileno(), 4096)
                 self.assertTrue(chunk, "the wiki server closed its log")
                 seen += chunk
 

@@ -12,7 +12,6 @@ import argparse
 import importlib.util
 import json
 import os
-import select
 import shutil
 import signal
 import socket
@@ -30,10 +29,12 @@ import urllib.parse
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wiki_support  # noqa: E402
+from wiki_support import clean_env  # noqa: E402,F401 (the other scripts import it from here)
+
 ARGS = None
 SITE = "lyrics.wiki.example"
-PROXY_VARS = ["http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-              "no_proxy", "NO_PROXY"]
 
 
 def load_sample_data():
@@ -48,58 +49,11 @@ def load_sample_data():
 SAMPLE = load_sample_data()
 
 
-class WikiServer:
+class WikiServer(wiki_support.WikiServer):
+    """The wiki program given on the command line (--wiki) serving `root`."""
+
     def __init__(self, root, log=False):
-        # With log=True the server names every request on stderr (self.log),
-        # which tests read to know that a request has arrived.
-        self.process = subprocess.Popen([ARGS.wiki, "--root", root, "--port", "0"] + (["--log"] if log else []),
-                                        stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE if log else subprocess.DEVNULL, text=True,
-                                        env=clean_env({}))
-        self.log = self.process.stderr
-        line = self.process.stdout.readline().strip()
-        prefix = "listening on 127.0.0.1:"
-        if not line.startswith(prefix):
-            self.process.kill()
-            raise RuntimeError("wiki server did not start: %r" % line)
-        self.port = int(line[len(prefix):])
-        self.proxy = "127.0.0.1:%d" % self.port
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=30)
-        self.process.stdout.close()
-        if self.log is not None:
-            self.log.close()
-
-    def wait_for_request(self, fragment, timeout=60):
-        """Reads the request log until a request containing `fragment` arrived."""
-        deadline = time.monotonic() + timeout
-        pending = ""
-        fd = self.log.fileno()
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([fd], [], [], left)[0]:
-                return False
-            chunk = os.read(fd, 4096).decode("utf-8", "replace")
-            if not chunk:
-                return False
-            pending += chunk
-            if fragment in pending:
-                return True
-
-
-def clean_env(extra):
-    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARS}
-    if "ASAN_OPTIONS" in env:
-        # LeakSanitizer of GCC 12 misreads glibc 2.36's dynamic TLS blocks of a
-        # dlopen()ed library through its __tls_get_addr hook and its tracer
-        # then crashes ("Tracer caught signal 11", a "DTLS" range starting
-        # near 0x400) depending on the heap layout. Leak checking itself
-        # stays on.
-        env["ASAN_OPTIONS"] += ":intercept_tls_get_addr=0"
-    env.update(extra)
-    return env
+        super().__init__(ARGS.wiki, root, log=log)
 
 
 class RefusingPort:
@@ -641,6 +595,76 @@ class FetchAllTest(CliTestCase):
                 self.assertEqual(f.read(), expected_lyrics("Salt Road"))
         finally:
             server.stop()
+
+
+class NonAsciiPathTest(CliTestCase):
+    """Folder and file names outside ASCII, and outside any one 8-bit code
+    page ("ř" and "♪" are in neither Latin-1 nor cp1252), given to every
+    path option: the names on disk and in the output are the same UTF-8."""
+
+    def setUp(self):
+        super().setUp()
+        self.place = os.path.join(self.tmp, "Dvořák")
+
+    def test_out_folder_and_file_names_keep_their_characters(self):
+        root = os.path.join(self.place, "Ünïcode ♪")
+        r = self.run_cli("fetch-all", "Claire Fontaine Ensemble", "--out", root)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, ("saved 2, skipped 0, failed 0 (%s)\n" % root).encode("utf-8"))
+        # Raw bytes on the Linux side: a name converted through a code page
+        # would show up here as other bytes.
+        self.assertEqual(os.listdir(os.fsencode(self.place)), ["Ünïcode ♪".encode("utf-8")])
+        self.assertEqual(sorted(os.listdir(os.fsencode(root))), [b".versewell-index", b"Claire Fontaine Ensemble"])
+        artist = os.path.join(root, "Claire Fontaine Ensemble")
+        self.assertEqual(sorted(os.listdir(os.fsencode(artist))),
+                         [b"Twinkle, Twinkle, Little Star.txt", "À la claire fontaine.txt".encode("utf-8")])
+        with open(os.path.join(artist, "À la claire fontaine.txt"), "rb") as f:
+            self.assertEqual(f.read(), expected_lyrics("À la claire fontaine").encode("utf-8"))
+        with open(os.path.join(root, ".versewell-index"), "rb") as f:
+            self.assertIn("Claire Fontaine Ensemble/À la claire fontaine.txt\t".encode("utf-8"), f.read())
+        # The index is read back from the same folder: nothing new to fetch.
+        r = self.run_cli("fetch-all", "Claire Fontaine Ensemble", "--out", root)
+        self.assertEqual(r.stdout, ("saved 0, skipped 2, failed 0 (%s)\n" % root).encode("utf-8"))
+        # A template that puts the characters into the file name itself.
+        r = self.run_cli("fetch-all", "Quillfeather", "--out", root, "--template", "♪ {artist} – {title}.txt")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(root, "♪ Quillfeather – Salt Road.txt"), "rb") as f:
+            self.assertEqual(f.read(), expected_lyrics("Salt Road").encode("utf-8"))
+
+    def test_song_list_cache_log_and_plugin_paths(self):
+        os.makedirs(self.place)
+        songs = os.path.join(self.place, "Lieder ♪.txt")
+        with open(songs, "w", encoding="utf-8") as f:
+            f.write("Claire Fontaine Ensemble\tÀ la claire fontaine\n")
+        out = os.path.join(self.place, "Texte ♪")
+        cache = os.path.join(self.place, "Cache ♪")
+        logs = os.path.join(self.place, "Protokolle ♪")
+        r = self.run_cli("--cache-dir", cache, "--log-dir", logs, "batch", songs, "--out", out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(out, "Claire Fontaine Ensemble", "À la claire fontaine.txt"), "rb") as f:
+            self.assertEqual(f.read(), expected_lyrics("À la claire fontaine").encode("utf-8"))
+        r = self.run_cli("--cache-dir", cache, "artist", "Sorrel Lane (UK)")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(any(files for _, _, files in os.walk(cache)), "the plug-in's artist cache is in the folder")
+        r = self.run_cli("--cache-dir", cache, "cache", "path", proxy=False)
+        self.assertEqual(r.stdout, (cache + "\n").encode("utf-8"))
+        merged = [n for n in os.listdir(logs) if os.path.isfile(os.path.join(logs, n))]
+        self.assertEqual(len(merged), 1, merged)
+        r = self.run_cli("log", os.path.join(logs, merged[0]), proxy=False)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("Download: " + SITE, r.stdout.decode("utf-8"))
+        r = self.run_cli("--cache-dir", cache, "cache", "clear", proxy=False)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertFalse(os.path.exists(cache))
+
+        plugin_folder = os.path.join(self.place, "Erweiterung ♪")
+        os.makedirs(plugin_folder)
+        plugin = os.path.join(plugin_folder, os.path.basename(ARGS.plugin))
+        shutil.copyfile(ARGS.plugin, plugin)
+        r = subprocess.run([ARGS.cli, "--plugin", plugin, "--proxy", self.server.proxy, "--no-cache",
+                            "artist", "Quillfeather"], capture_output=True, timeout=120,
+                           env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
+        self.assertEqual((r.returncode, r.stdout), (0, ("%s/wiki/Quillfeather\n" % SITE).encode()), r.stderr)
 
 
 def display_width(text):

@@ -22,38 +22,19 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wiki_support  # noqa: E402
+from wiki_support import clean_env  # noqa: E402
+
 ARGS = None
-PROXY_VARS = ["http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-              "no_proxy", "NO_PROXY"]
 TEMP_MARKERS = (".versewell-tmp-", ".part-")
 
 
-def clean_env(extra=None):
-    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARS}
-    if "ASAN_OPTIONS" in env:
-        env["ASAN_OPTIONS"] += ":intercept_tls_get_addr=0"
-    env.update(extra or {})
-    return env
+class WikiServer(wiki_support.WikiServer):
+    """The wiki program given on the command line (--wiki) serving `root`."""
 
-
-class WikiServer:
     def __init__(self, root, delay_ms=0):
-        cmd = [ARGS.wiki, "--root", root, "--port", "0"]
-        if delay_ms:
-            cmd += ["--delay-ms", str(delay_ms)]
-        self.process = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                                        env=clean_env())
-        line = self.process.stdout.readline().strip()
-        prefix = "listening on 127.0.0.1:"
-        if not line.startswith(prefix):
-            self.process.kill()
-            raise RuntimeError("wiki server did not start: %r" % line)
-        self.proxy = "127.0.0.1:" + line[len(prefix):]
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=30)
-        self.process.stdout.close()
+        super().__init__(ARGS.wiki, root, delay_ms=delay_ms)
 
 
 def silent_wav(path, seconds=0.2):

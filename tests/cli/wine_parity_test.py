@@ -14,38 +14,26 @@ usage: wine_parity_test.py --linux-cli PATH --linux-plugin PATH
 """
 import argparse
 import os
-import signal
 import subprocess
 import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wiki_support import WikiServer, clean_env  # noqa: E402
+
 ARGS = None
-PROXY_VARS = ["http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-              "no_proxy", "NO_PROXY"]
-
-
-def clean_env():
-    return {k: v for k, v in os.environ.items() if k not in PROXY_VARS}
 
 
 class ParityTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = subprocess.Popen([ARGS.wiki, "--root", ARGS.sample, "--port", "0"], stdout=subprocess.PIPE,
-                                      stderr=subprocess.DEVNULL, text=True, env=clean_env())
-        line = cls.server.stdout.readline().strip()
-        prefix = "listening on 127.0.0.1:"
-        if not line.startswith(prefix):
-            cls.server.kill()
-            raise RuntimeError("wiki server did not start: %r" % line)
-        cls.proxy = "127.0.0.1:" + line[len(prefix):]
+        cls.server = WikiServer(ARGS.wiki, ARGS.sample)
+        cls.proxy = cls.server.proxy
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.send_signal(signal.SIGTERM)
-        cls.server.wait(timeout=30)
-        cls.server.stdout.close()
+        cls.server.stop()
 
     def run_both(self, *args):
         results = []

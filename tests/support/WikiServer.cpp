@@ -1,3 +1,6 @@
+// posix start and stop of CWikiServer: posix_spawn with the server's
+// standard output on a pipe (its "listening on" line) and its --log output in
+// a temporary file; SIGTERM, then SIGKILL, to stop it.
 #include "support/WikiServer.h"
 
 #include <poll.h>
@@ -25,22 +28,6 @@ constexpr int START_TIMEOUT_MS = 10000;
 constexpr int STOP_TIMEOUT_MS = 5000;
 
 }  // namespace
-
-std::string CWikiServer::ProgramPath() {
-#ifdef VERSEWELL_WIKI_SERVER
-  return VERSEWELL_WIKI_SERVER;
-#else
-  return "versewell-wiki";
-#endif
-}
-
-CWikiServer::CWikiServer(const std::string& root) {
-  SWikiServerOptions options;
-  options.root = root;
-  Start(options);
-}
-
-CWikiServer::CWikiServer(const SWikiServerOptions& options) { Start(options); }
 
 void CWikiServer::Start(const SWikiServerOptions& options) {
   std::string folder = options.root;
@@ -72,10 +59,9 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
   posix_spawn_file_actions_addclose(&actions, fds[1]);
   posix_spawn_file_actions_addopen(&actions, 2, m_logFile.c_str(), O_WRONLY | O_APPEND, 0);
   std::string program = ProgramPath();
-  std::vector<std::string> args = {program, "--root", folder, "--port", "0", "--log"};
-  if (!options.tlsCert.empty()) args.insert(args.end(), {"--tls-cert", options.tlsCert, "--tls-key", options.tlsKey});
-  if (options.stallAccept) args.push_back("--stall-accept");
-  if (options.delayMs > 0) args.insert(args.end(), {"--delay-ms", std::to_string(options.delayMs)});
+  std::vector<std::string> args = {program, "--root", folder, "--port", "0"};
+  for (std::string& option : WikiServerOptionArguments(options, [](const std::string& path) { return path; }))
+    args.push_back(std::move(option));
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
@@ -111,8 +97,6 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
   }
 }
 
-CWikiServer::~CWikiServer() { Stop(); }
-
 void CWikiServer::Stop() {
   if (m_pid > 0) {
     kill(m_pid, SIGTERM);
@@ -143,21 +127,3 @@ void CWikiServer::Stop() {
     m_logFile.clear();
   }
 }
-
-std::vector<std::string> CWikiServer::Requests() const {
-  std::vector<std::string> lines;
-  std::ifstream log(m_logFile);
-  const std::string prefix = "versewell-wiki: ";
-  for (std::string line; std::getline(log, line);)
-    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
-  return lines;
-}
-
-std::string CWikiServer::Proxy() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-std::wstring CWikiServer::WProxy() const {
-  std::string p = Proxy();
-  return std::wstring(p.begin(), p.end());
-}
-
-std::string CWikiServer::Url(const std::string& path) const { return "http://" + Proxy() + path; }

@@ -10,6 +10,7 @@
 #ifndef VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H
 #define VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ struct SWikiServerOptions {
   bool stallAccept = false;  // --stall-accept: connections are never answered
   long delayMs = 0;          // --delay-ms: every response held back this long
 };
+
+// The server's arguments for `options` other than --root and --port:
+// "--log" first, then the TLS, stall and delay options. `serverPath` turns a
+// test's file path into one the server program can open.
+std::vector<std::string> WikiServerOptionArguments(const SWikiServerOptions& options,
+                                                   const std::function<std::string(const std::string&)>& serverPath);
 
 class CWikiServer {
  public:
@@ -55,7 +62,7 @@ class CWikiServer {
   std::string m_ownRoot;  // temporary folder made when no root was given
   // Under Wine (tests/support/win32/WikiServer.cpp): the launcher's folder.
   std::string m_stateDir;
-  std::string m_logFile;  // the server's --log output
+  std::string m_logFile;  // the server's --log output (under Wine: in m_stateDir)
 };
 
 #endif  // VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H

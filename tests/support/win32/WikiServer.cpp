@@ -49,22 +49,6 @@ std::string WineUnixPath(const std::string& path) {
   return result;
 }
 
-std::string CWikiServer::ProgramPath() {
-#ifdef VERSEWELL_WIKI_SERVER
-  return VERSEWELL_WIKI_SERVER;
-#else
-  return "versewell-wiki";
-#endif
-}
-
-CWikiServer::CWikiServer(const std::string& root) {
-  SWikiServerOptions options;
-  options.root = root;
-  Start(options);
-}
-
-CWikiServer::CWikiServer(const SWikiServerOptions& options) { Start(options); }
-
 void CWikiServer::Start(const SWikiServerOptions& options) {
   const std::string& root = options.root;
   {
@@ -74,14 +58,13 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
   std::filesystem::create_directories(std::filesystem::u8path(m_stateDir + "/root"));
   auto file = [this](const char* name) { return m_stateDir + "/" + name; };
   std::string folder = root.empty() ? file("root") : root;
+  m_logFile = file("err");  // the launcher sends the --log output there
   const std::string parent = UnixProcessId();
   const std::string launcher = std::string(VERSEWELL_SOURCE_DIR) + "/tests/support/wiki-launcher.sh";
-  std::wstring command = FromUtf8("Z:\\bin\\sh " + Quote(launcher) + " " + Quote(ProgramPath()) + " " +
-                                  Quote(WineUnixPath(folder)) + " " + Quote(WineUnixPath(m_stateDir)) + " " + parent + " --log" +
-                                  (options.tlsCert.empty() ? std::string()
-                                                           : " --tls-cert " + Quote(WineUnixPath(options.tlsCert)) +
-                                                                 " --tls-key " + Quote(WineUnixPath(options.tlsKey))) +
-                                  (options.stallAccept ? " --stall-accept" : ""));
+  std::string line = "Z:\\bin\\sh " + Quote(launcher) + " " + Quote(ProgramPath()) + " " + Quote(WineUnixPath(folder)) +
+                     " " + Quote(WineUnixPath(m_stateDir)) + " " + parent;
+  for (const std::string& option : WikiServerOptionArguments(options, WineUnixPath)) line += " " + Quote(option);
+  std::wstring command = FromUtf8(line);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -103,8 +86,6 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
   }
 }
 
-CWikiServer::~CWikiServer() { Stop(); }
-
 void CWikiServer::Stop() {
   if (m_stateDir.empty()) return;
   auto file = [this](const char* name) { return m_stateDir + "/" + name; };
@@ -116,22 +97,5 @@ void CWikiServer::Stop() {
   std::error_code ec;
   std::filesystem::remove_all(std::filesystem::u8path(m_stateDir), ec);  // a launcher still waiting sees it gone
   m_stateDir.clear();
+  m_logFile.clear();
 }
-
-std::vector<std::string> CWikiServer::Requests() const {
-  std::vector<std::string> lines;
-  std::ifstream log(std::filesystem::u8path(m_stateDir + "/err"));  // the launcher sends --log output there
-  const std::string prefix = "versewell-wiki: ";
-  for (std::string line; std::getline(log, line);)
-    if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
-  return lines;
-}
-
-std::string CWikiServer::Proxy() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-std::wstring CWikiServer::WProxy() const {
-  std::string p = Proxy();
-  return std::wstring(p.begin(), p.end());
-}
-
-std::string CWikiServer::Url(const std::string& path) const { return "http://" + Proxy() + path; }
