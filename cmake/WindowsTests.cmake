@@ -31,6 +31,8 @@ set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine ENVIRONMEN
 set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
 
 add_library(versewell_testsupport STATIC
+  tests/support/ChildRoles.cpp
+  tests/support/win32/ChildProcess.cpp
   tests/support/FakeClock.cpp
   tests/support/FailingFileIo.cpp
   tests/support/FakeHttpTransport.cpp
@@ -42,7 +44,7 @@ add_library(versewell_testsupport STATIC
   platform/win32/TrustExtraCa.cpp
   tests/support/win32/TestCertificates.cpp
   tests/support/win32/WikiServer.cpp)
-target_link_libraries(versewell_testsupport PUBLIC versewell_core GTest::gtest GTest::gmock ws2_32 crypt32)
+target_link_libraries(versewell_testsupport PUBLIC versewell_core GTest::gtest GTest::gmock ws2_32 crypt32 shell32)
 target_include_directories(versewell_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_definitions(versewell_testsupport PUBLIC
   VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>"
@@ -52,9 +54,18 @@ target_compile_definitions(versewell_testsupport PUBLIC
 
 function(vw_add_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE versewell_testsupport GTest::gtest_main)
+  if(NOT VW_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE versewell_testsupport)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
+endfunction()
+# A test program that also runs as its own child processes
+# (tests/support/ChildProcess.h: CreateProcessW re-runs the .exe).
+function(vw_add_process_test name)
+  set(VW_OWN_MAIN ON)
+  vw_add_test(${name} ${ARGN} tests/support/ChildMain.cpp)
 endfunction()
 
 # The programs whose tests hold on every backend. The rest of the suite (the
@@ -101,6 +112,8 @@ list(JOIN VW_WINHTTP_OPEN_GAPS ":" VW_WINHTTP_OPEN_GAPS_FILTER)
 set_tests_properties(http_tests PROPERTIES ENVIRONMENT
   "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-${VW_WINHTTP_OPEN_GAPS_FILTER}")
 vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp)
+vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
+  tests/platform/PrivateProfileProcessTest.cpp)
 
 # The CLI host, versewell.exe. Its unit tests run as the others do; the
 # end-to-end tests are the shared Python scripts, given a wrapper that starts
