@@ -38,6 +38,7 @@ add_library(versewell_testsupport STATIC
   tests/support/FakeHttpTransport.cpp
   tests/support/FailingFileSystem.cpp
   tests/support/FaultPlan.cpp
+  tests/support/ReferenceMd5.cpp
   tests/support/TempDir.cpp
   tests/support/TraceCapture.cpp
   tests/support/win32/RefusingPort.cpp
@@ -111,7 +112,11 @@ set(VW_WINHTTP_OPEN_GAPS
 list(JOIN VW_WINHTTP_OPEN_GAPS ":" VW_WINHTTP_OPEN_GAPS_FILTER)
 set_tests_properties(http_tests PROPERTIES ENVIRONMENT
   "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-${VW_WINHTTP_OPEN_GAPS_FILTER}")
-vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp)
+vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp
+  tests/diag/FingerprintTest.cpp)
+vw_add_test(trace_log_tests tests/diag/TraceLogTest.cpp)
+vw_add_test(file_fault_tests tests/diag/FileFaultTest.cpp)
+vw_add_test(thread_tests tests/plugin/ThreadStressTest.cpp)
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
   tests/platform/PrivateProfileProcessTest.cpp)
 
