@@ -117,6 +117,15 @@ vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.c
 vw_add_test(trace_log_tests tests/diag/TraceLogTest.cpp)
 vw_add_test(file_fault_tests tests/diag/FileFaultTest.cpp)
 vw_add_test(thread_tests tests/plugin/ThreadStressTest.cpp)
+
+# A host's view: the public header and the loader only (LoadLibraryW).
+add_executable(host_abi_tests tests/plugin/HostAbiTest.cpp tests/support/win32/LoadedLibrary.cpp)
+target_include_directories(host_abi_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_compile_definitions(host_abi_tests PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
+target_link_libraries(host_abi_tests PRIVATE GTest::gtest_main)
+add_dependencies(host_abi_tests versewell)
+add_test(NAME host_abi_tests COMMAND host_abi_tests)
+set_tests_properties(host_abi_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
   tests/platform/PrivateProfileProcessTest.cpp)
 
