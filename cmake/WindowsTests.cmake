@@ -69,10 +69,12 @@ function(vw_add_process_test name)
   vw_add_test(${name} ${ARGN} tests/support/ChildMain.cpp)
 endfunction()
 
-# The programs whose tests hold on every backend. The rest of the suite (the
-# process-sharing profile test, trace log, unload, loaded-library, host ABI,
-# fingerprint and wiki server tests) still uses posix process and loader
-# calls; see README.
+# The programs whose tests hold on every backend. Tests needing a second
+# process re-run their own .exe (tests/support/win32/ChildProcess.cpp); host
+# views load the DLL with LoadLibraryW (tests/support/win32/LoadedLibrary.cpp).
+# Still Linux only (see README): cache_fault_tests (faults injected into the
+# posix INI module's file calls), unload_registry_tests, diag_unload_tests,
+# loaded_library_search_tests, wiki_server_tests and OutputNamesTest.
 vw_add_test(platform_tests tests/platform/CStringTest.cpp tests/platform/PlatformTest.cpp)
 vw_add_test(text_tests tests/text/CodePageConversionTest.cpp tests/text/PlatformCodePageTest.cpp
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
