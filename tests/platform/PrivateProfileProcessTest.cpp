@@ -1,14 +1,12 @@
 // The INI module across processes: a writer killed at random moments never
 // leaves a file that fails to parse or lacks a completed entry, and two
 // processes writing one file at once lose nothing, also while compactions
-// replace the file under each other.
+// replace the file under each other. The writers are this program run again
+// as child processes (support/ChildProcess.h), so the same test holds for
+// every backend.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <random>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "platform/PrivateProfile.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -67,22 +66,44 @@ bool ParseFile(const std::string& bytes, std::map<std::wstring, std::wstring>& v
   return true;
 }
 
-// Reads one number the child reported; false at EOF or on a short read.
-bool ReadReport(int fd, int& k) {
-  for (;;) {
-    const ssize_t n = ::read(fd, &k, sizeof k);
-    if (n == static_cast<ssize_t>(sizeof k)) return true;
-    if (n < 0 && errno == EINTR) continue;
-    return false;  // EOF; a partial number is a write that was not reported
+// Reads every number the child reported before it died; a partial number is
+// a write that was not reported.
+std::vector<int> DrainReports(CChildProcess& child) {
+  std::vector<int> out;
+  int k;
+  while (child.ReadExactly(&k, sizeof k)) out.push_back(k);
+  return out;
+}
+
+// The killed writer: writes names from args[1] on, reporting each number
+// once its write has returned. Runs until killed.
+VW_CHILD_ROLE(ProfileKillWriter) {
+  if (args.size() != 2) return 2;
+  const std::wstring file = FromUtf8(args[0]);
+  for (int k = std::stoi(args[1]);; ++k) {
+    if (!platform::WritePrivateProfileString(KillName(k).c_str(), L"ArtistUrl", KillValue(k).c_str(), file.c_str()))
+      return 3;
+    if (!WriteToParent(&k, sizeof k)) return 4;
   }
 }
 
-// Reads every number the child reported before it died.
-std::vector<int> DrainReports(int fd) {
-  std::vector<int> out;
-  int k;
-  while (ReadReport(fd, k)) out.push_back(k);
-  return out;
+const int SHARED_WRITES = 900, OWN_NAMES = 150;
+
+// One of the two writers sharing a file: own names, each overwritten several
+// times (so compactions run), and names both processes write.
+VW_CHILD_ROLE(ProfileSharedWriter) {
+  if (args.size() != 2) return 2;
+  const std::wstring file = FromUtf8(args[0]);
+  const int c = std::stoi(args[1]);
+  for (int k = 0; k < SHARED_WRITES; ++k) {
+    const std::wstring own = L"P" + std::to_wstring(c) + L" " + std::to_wstring(k % OWN_NAMES);
+    const std::wstring shared = L"Shared " + std::to_wstring(k % 7);
+    const std::wstring value = L"/" + std::to_wstring(c) + L"/" + std::to_wstring(k) + std::wstring(40, L'x');
+    if (!platform::WritePrivateProfileString(own.c_str(), L"ArtistUrl", value.c_str(), file.c_str())) return 3;
+    if (k % 5 == 0 && !platform::WritePrivateProfileString(shared.c_str(), L"ArtistUrl", value.c_str(), file.c_str()))
+      return 4;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -100,33 +121,20 @@ TEST(PrivateProfileProcesses, WriterKilledAtRandomMomentsLeavesAParsableComplete
   // kills happened); the cap only turns a writer that makes no progress into
   // a failure instead of a hang.
   for (int round = 0; round < 40 || (completed.size() < static_cast<size_t>(KILL_NAMES) && round < 2000); ++round) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
     const int start = next;
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(fds[0]);
-      for (int k = start;; ++k) {
-        if (!platform::WritePrivateProfileString(KillName(k).c_str(), L"ArtistUrl", KillValue(k).c_str(), file.c_str()))
-          ::_exit(3);
-        if (::write(fds[1], &k, sizeof k) != static_cast<ssize_t>(sizeof k)) ::_exit(4);
-      }
-    }
-    ::close(fds[1]);
+    CChildProcess child("ProfileKillWriter", {dir.File("K.ARTISTCACHE"), std::to_string(start)});
+    ASSERT_TRUE(child.Started());
     std::vector<int> early;
     const int waitFor = 1 + static_cast<int>(rng() % 12);
-    for (int k; static_cast<int>(early.size()) < waitFor && ReadReport(fds[0], k);) early.push_back(k);
+    for (int k; static_cast<int>(early.size()) < waitFor && child.ReadExactly(&k, sizeof k);) early.push_back(k);
     // Then kill somewhere inside the following writes (or a compaction).
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself: " << WEXITSTATUS(status);
+    child.Kill();
+    const CChildExit exit = child.Wait();
+    ASSERT_TRUE(exit.bKilled) << "the writer stopped by itself: " << exit.nCode;
     ASSERT_EQ(static_cast<int>(early.size()), waitFor) << "the writer died before reporting";
     std::vector<int> reports = early;
-    for (int k : DrainReports(fds[0])) reports.push_back(k);
-    ::close(fds[0]);
+    for (int k : DrainReports(child)) reports.push_back(k);
     for (int k : reports) completed[KillName(k)] = k;
     // The write after the last reported one may or may not have landed.
     next = (reports.empty() ? start : reports.back() + 1) + 1;
@@ -151,31 +159,15 @@ TEST(PrivateProfileProcesses, WriterKilledAtRandomMomentsLeavesAParsableComplete
 TEST(PrivateProfileProcesses, TwoProcessesWritingOneFileLoseNothing) {
   CTempDir dir;
   const std::wstring file = FromUtf8(dir.File("T.ARTISTCACHE"));
-  const int writes = 900, ownNames = 150;
-  pid_t children[2];
-  for (int c = 0; c < 2; ++c) {
-    children[c] = ::fork();
-    ASSERT_GE(children[c], 0);
-    if (children[c] == 0) {
-      for (int k = 0; k < writes; ++k) {
-        // Own names, each overwritten several times (so compactions run),
-        // and names both processes write.
-        const std::wstring own = L"P" + std::to_wstring(c) + L" " + std::to_wstring(k % ownNames);
-        const std::wstring shared = L"Shared " + std::to_wstring(k % 7);
-        const std::wstring value = L"/" + std::to_wstring(c) + L"/" + std::to_wstring(k) + std::wstring(40, L'x');
-        if (!platform::WritePrivateProfileString(own.c_str(), L"ArtistUrl", value.c_str(), file.c_str())) ::_exit(3);
-        if (k % 5 == 0 &&
-            !platform::WritePrivateProfileString(shared.c_str(), L"ArtistUrl", value.c_str(), file.c_str()))
-          ::_exit(4);
-      }
-      ::_exit(0);
-    }
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+  const int writes = SHARED_WRITES, ownNames = OWN_NAMES;
+  CChildProcess first("ProfileSharedWriter", {dir.File("T.ARTISTCACHE"), "0"});
+  CChildProcess second("ProfileSharedWriter", {dir.File("T.ARTISTCACHE"), "1"});
+  ASSERT_TRUE(first.Started());
+  ASSERT_TRUE(second.Started());
+  for (CChildProcess* child : {&first, &second}) {
+    const CChildExit exit = child->Wait();
+    ASSERT_FALSE(exit.bKilled);
+    EXPECT_EQ(exit.nCode, 0);
   }
   std::map<std::wstring, std::wstring> values;
   std::string error;

@@ -1,22 +1,20 @@
-// Drives the built shared library exactly as a host does: dlopen, the one
+// Drives the built shared library exactly as a host does: loading it, the one
 // export, and nothing but the public header.
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
-
-#include <dirent.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdio>
 #include <type_traits>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <versewell/plugin.h>
+
+#include "support/LoadedLibrary.h"
 
 // The song records cross the boundary by layout: a host built elsewhere
 // reads the fields at these offsets. Numbers for the 64-bit (LP64 / LLP64)
@@ -74,30 +72,32 @@ struct Library {
   void* handle = nullptr;
   PFN_GetDllInterface entry = nullptr;
   Library() {
-    handle = dlopen(VERSEWELL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (handle != nullptr) entry = reinterpret_cast<PFN_GetDllInterface>(dlsym(handle, "GetDllInterface"));
+    handle = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
+    if (handle != nullptr) entry = reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(handle, "GetDllInterface"));
   }
   ~Library() {
-    if (handle != nullptr) dlclose(handle);
+    if (handle != nullptr) UnloadSharedLibrary(handle);
   }
 };
 
-std::string MakeTempDir() {
-  char tmpl[] = "/tmp/versewell-abi-XXXXXX";
-  return mkdtemp(tmpl);
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder.
+fs::path MakeTempDir() {
+  fs::path base = fs::temp_directory_path();
+  for (unsigned n = 0;; ++n) {
+    fs::path candidate = base / ("versewell-abi-" + std::to_string(std::random_device()()) + "-" + std::to_string(n));
+    if (fs::create_directory(candidate)) return candidate;
+  }
 }
 
-std::vector<std::string> ListDir(const std::string& path) {
+std::vector<std::string> ListDir(const fs::path& path) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(path.c_str())) {
-    while (dirent* e = readdir(d))
-      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-    closedir(d);
-  }
+  for (const auto& entry : fs::directory_iterator(path)) names.push_back(entry.path().filename().string());
   return names;
 }
 
-std::wstring ReadUtf16File(const std::string& path) {
+std::wstring ReadUtf16File(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();
@@ -112,7 +112,7 @@ std::wstring ReadUtf16File(const std::string& path) {
 
 TEST(HostAbi, LoadsConfiguresAndTraces) {
   Library lib;
-  ASSERT_NE(lib.handle, nullptr) << dlerror();
+  ASSERT_NE(lib.handle, nullptr) << LoaderError();
   ASSERT_NE(lib.entry, nullptr);
   CLyricsDllInterface* plugin = lib.entry();
   ASSERT_NE(plugin, nullptr);
@@ -129,8 +129,8 @@ TEST(HostAbi, LoadsConfiguresAndTraces) {
   EXPECT_EQ(plugin->SetHostCallback(&host), 1);
   EXPECT_EQ(plugin->ExtraSearch(1, 2, 3, 4), 0);
 
-  std::string dir = MakeTempDir();
-  CString folder = std::wstring(dir.begin(), dir.end());
+  const fs::path dir = MakeTempDir();
+  CString folder = dir.wstring();
   CString level = L"Debug", bogus = L"x";
   EXPECT_EQ(plugin->SetProperty(L"LogFolder", &folder), 1);
   EXPECT_EQ(plugin->SetProperty(L"TraceLevel", &level), 1);
@@ -141,14 +141,19 @@ TEST(HostAbi, LoadsConfiguresAndTraces) {
   std::vector<std::string> files = ListDir(dir);
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].rfind("Versewell_", 0), 0u);
-  std::wstring text = ReadUtf16File(dir + "/" + files[0]);
+  std::wstring text = ReadUtf16File(dir / files[0]);
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text[0], L'\xFEFF');
   EXPECT_NE(text.find(L" DBG: CCommonDllInterface::Set Property TraceLevel: Debug\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L" WRN: CCommonDllInterface::Set Property SourceName:  - Can not be set.\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L" ERR: CCommonDllInterface::Property not found: LogFolder\r\n"), std::wstring::npos);
-  for (const auto& f : ListDir(dir)) unlink((dir + "/" + f).c_str());
-  rmdir(dir.c_str());
+  // The trace file stays open while the library is loaded (Windows will
+  // not delete an open file): unload first.
+  ASSERT_TRUE(UnloadSharedLibrary(lib.handle));
+  lib.handle = nullptr;
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  EXPECT_FALSE(ec) << ec.message();
 }
 
 TEST(HostAbi, ModuleCarriesThePluginInfoStringInReadOnlyData) {
@@ -163,9 +168,9 @@ TEST(HostAbi, ModuleCarriesThePluginInfoStringInReadOnlyData) {
 
 TEST(HostAbi, OnlyTheEntryIsExportedAsAFunction) {
   Library lib;
-  ASSERT_NE(lib.handle, nullptr) << dlerror();
+  ASSERT_NE(lib.handle, nullptr) << LoaderError();
   EXPECT_NE(lib.entry, nullptr);
   // Internal symbols stay hidden from hosts.
-  EXPECT_EQ(dlsym(lib.handle, "g_szPluginInfo"), nullptr);
-  EXPECT_EQ(dlsym(lib.handle, "g_TraceLog"), nullptr);
+  EXPECT_EQ(FindLibrarySymbol(lib.handle, "g_szPluginInfo"), nullptr);
+  EXPECT_EQ(FindLibrarySymbol(lib.handle, "g_TraceLog"), nullptr);
 }

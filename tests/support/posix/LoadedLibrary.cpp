@@ -1,0 +1,16 @@
+// posix backend of support/LoadedLibrary.h: the dynamic loader, each library
+// loaded with its symbols kept local, as a host loads a plug-in.
+#include "support/LoadedLibrary.h"
+
+#include <dlfcn.h>
+
+void* LoadSharedLibrary(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+
+void* FindLibrarySymbol(void* library, const char* name) { return ::dlsym(library, name); }
+
+bool UnloadSharedLibrary(void* library) { return ::dlclose(library) == 0; }
+
+std::string LoaderError() {
+  const char* text = ::dlerror();
+  return text != nullptr ? text : "";
+}
