@@ -556,10 +556,11 @@ class CWinHttpTransport : public IHttpTransport {
     }
   }
 
-  // Whether WinHTTP read the response head to its end. Every complete head
-  // ends in a line break in WINHTTP_QUERY_RAW_HEADERS_CRLF; Wine stops at a
-  // header line it cannot parse, leaves that line unterminated and hands
-  // the rest of the head out as body bytes.
+  // Whether WinHTTP read the response head to its end. Wine stops at a
+  // header line it cannot parse (":value", no colon at all), leaves that
+  // line last and unterminated in WINHTTP_QUERY_RAW_HEADERS_CRLF and hands
+  // the rest of the head out as body bytes. A complete head ends in a line
+  // break, or at least in a well-formed "Name: value" line.
   static bool HeadComplete(HINTERNET request) {
     DWORD bytes = 0;
     ::WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &bytes,
@@ -571,7 +572,11 @@ class CWinHttpTransport : public IHttpTransport {
       return true;
     crlf.resize(bytes / sizeof(wchar_t));
     while (!crlf.empty() && crlf.back() == L'\0') crlf.pop_back();
-    return crlf.size() >= 2 && crlf.compare(crlf.size() - 2, 2, L"\r\n") == 0;
+    if (crlf.size() >= 2 && crlf.compare(crlf.size() - 2, 2, L"\r\n") == 0) return true;
+    const size_t lineBreak = crlf.rfind(L"\r\n");
+    if (lineBreak == std::wstring::npos) return true;  // the status line alone
+    const size_t colon = crlf.find(L':', lineBreak + 2);
+    return colon != std::wstring::npos && colon > lineBreak + 2;
   }
 
   // The trickle guard, checked as body bytes arrive: fewer than the
