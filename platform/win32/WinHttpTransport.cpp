@@ -22,6 +22,11 @@
 //    the backend, reference-counted between the caller's thread and
 //    WinHTTP's notification, so a call ended by a stop never leaves WinHTTP
 //    holding the caller's memory, however late WinHTTP lets go;
+//  - ReceiveResponse returns once the final head is there and the body has
+//    begun or ended (it awaits the first data-available completion and
+//    hands that count to the next QueryDataAvailable), as the posix backend
+//    does: a server that sends a head and then nothing keeps the call
+//    waiting, stoppable, until the receive limit;
 //  - a CR, LF or NUL never reaches the wire: such an agent, proxy, referrer
 //    or header line is refused before WinHTTP sees it (87 / 12005 / 12153);
 //  - redirects are followed by hand (WinHTTP's own are always disabled):
