@@ -73,10 +73,10 @@
 //    backend builds the NUL-separated form of the contract from
 //    WINHTTP_QUERY_RAW_HEADERS_CRLF.
 // Closing a session or connection before its requests is fine, as in
-// WinHTTP. The status callback is a function of this module: a host that
-// unloads the library while a stopped request's HANDLE_CLOSING is still
-// outstanding (WinHTTP did not deliver it within CLOSE_WAIT_MS) would leave
-// WinHTTP a dangling callback; the wait makes that window small.
+// WinHTTP. The status callback is a function of this module: once a
+// closed request's HANDLE_CLOSING has not come within CLOSE_WAIT_MS, the
+// module is pinned (stays loaded until the process ends), so that a host
+// unloading the library cannot leave WinHTTP a callback into freed code.
 #include <atomic>
 #include <cstring>
 #include <cwchar>
@@ -258,22 +258,37 @@ void BeginClose(CAsyncRequest* call) {
   if (!::WinHttpCloseHandle(call->m_hRequest)) call->Release();  // no HANDLE_CLOSING will come for it
 }
 
+// Keeps this module loaded until the process ends. Once a closed handle's
+// HANDLE_CLOSING is still outstanding, WinHTTP will call OnStatus later,
+// from its own thread; a host that unloaded the library before then would
+// have WinHTTP call into freed code.
+void PinModuleForLateCallbacks() {
+  static std::atomic<bool> s_bPinned{false};
+  if (s_bPinned.exchange(true)) return;
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&OnStatus), &module);
+}
+
 // Waits until `deadline` (GetTickCount64) for the HANDLE_CLOSING of a
 // handle BeginClose closed, then drops the owner's reference. The record
 // lives on until WinHTTP lets go of it: Wine, for one, finishes a send or
 // receive that is blocked in the socket before it lets go.
 void AwaitClosed(CAsyncRequest* call, uint64_t deadline) {
   if (call == nullptr) return;
+  bool closed = false;
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(call->m_mutex);
-      if (call->m_bClosed) break;
+      closed = call->m_bClosed;
+      if (closed) break;
       ::ResetEvent(call->m_hEvent);
     }
     const uint64_t now = ::GetTickCount64();
     if (now >= deadline) break;
     ::WaitForSingleObject(call->m_hEvent, static_cast<DWORD>(deadline - now));
   }
+  if (!closed) PinModuleForLateCallbacks();
   call->Release();
 }
 
