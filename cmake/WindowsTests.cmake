@@ -88,30 +88,35 @@ vw_add_test(search_wiki_tests tests/search/ArtistLookupTest.cpp tests/search/Son
 # certificates made on the Linux side (tests/support/win32/TestCertificates.cpp).
 vw_add_test(http_tests tests/http/HttpTransportTest.cpp tests/http/HttpDownloaderTest.cpp
   tests/http/DownloadFrontEndTest.cpp)
-# Open gaps of the WinHTTP backend under Wine, left out here only (the tests
-# stay as they are; see platform/win32/WinHttpTransport.cpp):
-#  - Wine's WinHTTP sends an https request through a named proxy as
-#    "GET https://..." in the clear instead of through CONNECT, even for a
-#    request opened with WINHTTP_FLAG_SECURE (the backend follows redirects
-#    by hand, so the policy and the hop limit hold; the tunnel does not);
-#  - the direct HTTPS request to https://127.0.0.1:PORT fails with 12175:
-#    the chain to the test authority is trusted (checked with
-#    CertGetCertificateChain), but Wine's SSL chain policy does not match
-#    IP-address names of the certificate (CERT_E_CN_NO_MATCH for
-#    127.0.0.1, while "localhost" matches); the rest of that test also
-#    meets the clear-text proxy request below;
-#  - the stop query is asked before every waiting call, not while one
-#    waits, so a stop during a wait is not seen within 0.5 s;
-#  - a status line without a reason phrase, and header lines of odd forms in
-#    the raw head, are refused or dropped by Wine.
+# Open gaps of the WinHTTP backend under Wine (Wine 8), left out here only
+# (the tests stay as they are; see platform/win32/WinHttpTransport.cpp):
+#  - the two redirect-to-https tests: the https hop does go through
+#    "CONNECT host:443" and TLS (HttpsThroughTheProxyNeverTravelsInTheClear
+#    holds here), but inside the tunnel Wine writes the request line in
+#    absolute form, "GET https://host:443/path", where Windows and the
+#    tests have the origin form "GET /path". WinHTTP has no option that
+#    chooses the form;
+#  - certificates: the direct request to https://127.0.0.1:PORT is verified
+#    (the test certificate names the address as an IP and as a DNS entry,
+#    the one Wine compares), but the last step, which takes the test
+#    authority out of the user's ROOT store and expects the next handshake
+#    to fail, still succeeds with a fresh CONNECT and handshake: Wine's
+#    chain engine goes on trusting the authority it loaded when the process
+#    first verified a chain, as if it never saw the removal;
+#  - "HTTP/1.1 404" (no blank and no reason after the code) is refused by
+#    Wine's status-line parser with 12152 inside WinHttpReceiveResponse,
+#    before any of the response can be seen ("HTTP/1.1 404 " with the blank
+#    is accepted: StatusLineWithAnEmptyReasonGivesEmptyStatusText);
+#  - a head with a ":value" line: Wine stops reading the head at that line
+#    and would hand the rest of the head out as the body; the backend
+#    refuses such a response with 12152 (OddHeadLinesNeverEndUpInTheBody),
+#    so the header lines after it cannot be kept.
 set(VW_WINHTTP_OPEN_GAPS
   "DownloadFrontEndTest.RedirectToHttpsIsFollowedThroughTheProxyTunnel"
-  "DownloadFrontEndTest.SearchesEndSoonAfterAStopWhileTheServerHangsOrTrickles"
   "HttpDownloaderWikiTest.ResponseHeaderStoreKeepsEveryValueAndOddLines"
   "HttpTransportTest.StatusLineWithoutReasonGivesEmptyStatusText"
   "HttpTransportTest.RedirectsFollowHttpsButRefuseTheWayBackAndOtherSchemes"
-  "HttpTransportTest.CertificatesAreVerifiedAgainstTheTrustedAuthorities"
-  "HttpTransportTest.StopEnds*")
+  "HttpTransportTest.CertificatesAreVerifiedAgainstTheTrustedAuthorities")
 list(JOIN VW_WINHTTP_OPEN_GAPS ":" VW_WINHTTP_OPEN_GAPS_FILTER)
 set_tests_properties(http_tests PROPERTIES ENVIRONMENT
   "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-${VW_WINHTTP_OPEN_GAPS_FILTER}")

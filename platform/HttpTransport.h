@@ -118,8 +118,8 @@ class IHttpTransport {
   // optional body. Returns once the request is out (or failed).
   virtual bool SendRequest(HINTERNET request, const wchar_t* headers, DWORD headersLength, const void* optional,
                            DWORD optionalLength, DWORD totalLength, uintptr_t context) = 0;
-  // WinHttpReceiveResponse: waits for the final response head; redirects
-  // are followed unless disabled.
+  // WinHttpReceiveResponse: waits for the final response head and for its
+  // body to begin (or end); redirects are followed unless disabled.
   virtual bool ReceiveResponse(HINTERNET request) = 0;
   // WinHttpQueryHeaders of the final response. With QUERY_FLAG_NUMBER the
   // buffer takes a DWORD. Text results are wide and NUL-terminated; a null or

@@ -1,39 +1,69 @@
 // Windows backend of platform/HttpTransport.h on WinHTTP.
 //
-// The calls go to WinHTTP one for one; this file adds what the transport
-// contract asks beyond WinHTTP, and evens out where Wine's WinHTTP differs
-// from Windows':
+// The calls go to WinHTTP; this file adds what the transport contract asks
+// beyond WinHTTP, and evens out where Wine's WinHTTP differs from
+// Windows':
+//  - the stop query: every session is opened asynchronous
+//    (WINHTTP_FLAG_ASYNC) and each waiting call (send, receive, data
+//    available, read) is started asynchronously and awaited on the calling
+//    thread in waits of at most STOP_POLL_INTERVAL_MS, the stop query asked
+//    between them. The caller still sees synchronous calls. On "stop" the
+//    request's WinHTTP handles are closed (the one way to cancel WinHTTP's
+//    pending work), the backend waits a short while for WinHTTP's
+//    HANDLE_CLOSING notification, and the call fails with 12017, as does
+//    every later waiting call on that request;
+//  - a request handle given to the caller is this backend's own object, not
+//    WinHTTP's: a stop closes the WinHTTP handle underneath, and WinHTTP may
+//    hand the same value to the next request it opens, which must never be
+//    mistaken for the caller's. Session and connection handles are
+//    WinHTTP's own;
+//  - whatever WinHTTP reads or writes while an asynchronous operation runs
+//    (the request body, the read buffer, the completion record) belongs to
+//    the backend, reference-counted between the caller's thread and
+//    WinHTTP's notification, so a call ended by a stop never leaves WinHTTP
+//    holding the caller's memory, however late WinHTTP lets go;
+//  - ReceiveResponse returns once the final head is there and the body has
+//    begun or ended (it awaits the first data-available completion and
+//    hands that count to the next QueryDataAvailable), as the posix backend
+//    does: a server that sends a head and then nothing keeps the call
+//    waiting, stoppable, until the receive limit;
 //  - a CR, LF or NUL never reaches the wire: such an agent, proxy, referrer
 //    or header line is refused before WinHTTP sees it (87 / 12005 / 12153);
 //  - redirects are followed by hand (WinHTTP's own are always disabled):
 //    http -> https and https -> https, at most the tuning's number of hops;
 //    https -> http and every other scheme fail with 12156 before anything
 //    goes to the target (Wine's WinHTTP follows file: and ftp: targets).
-//    Each hop is a new request on the caller's session; the caller's
-//    handle stays the one it closes, the hop's answers the queries;
+//    Each hop is a new request on the caller's session, an https hop opened
+//    with WINHTTP_FLAG_SECURE and an explicit port 443, so that through a
+//    named proxy it goes through "CONNECT host:443" and TLS (Wine writes
+//    "CONNECT host:0" for the default port). Under Wine the request inside
+//    the tunnel keeps the absolute form ("GET https://host:443/path"):
+//    encrypted, but not the origin form Windows sends;
 //  - the tuning's connect, send and receive time-outs apply to every
 //    request (WinHttpSetTimeouts with 0 would mean "no limit" for some);
 //    the receive limit covers the wait for the response head as well
 //    (WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, which Wine otherwise leaves
 //    unlimited), and a body that trickles below the tuning's rate ends
 //    with 12002 (WinHTTP has no such guard);
-//  - not evened out: Wine sends an https request through a named proxy in
-//    the clear as "GET https://..." instead of through CONNECT;
 //  - a named proxy text is read by the shared rules (platform/ProxyText.h):
 //    a bare host is port 80, an unparseable text fails the session (87)
 //    and never goes direct;
 //  - certificate failures, as 12xxx detail codes or CryptoAPI/SSPI status
 //    codes, all become ERROR_WINHTTP_SECURE_FAILURE;
-//  - the stop query is asked before every call that waits and a "stop"
-//    ends the request for good (12017). A synchronous WinHTTP call that is
-//    already waiting is not interrupted: the contract's 0.5 s while
-//    waiting is not met yet;
 //  - Wine reports some socket failures with their raw Winsock codes
 //    (10060 timed out, 10061 refused, 10054 reset): these are mapped onto
 //    the WinHTTP codes Windows gives (12002, 12029, 12030);
 //  - Wine reports a connection dropped before the announced Content-Length
 //    as a normal end of the body: the backend counts the body bytes and
 //    fails the read with 12030, as Windows does;
+//  - Wine stops reading the response head at a header line it cannot parse
+//    (":value", a line without a colon) and hands the rest of the head out
+//    as the body, whatever the Content-Length says. Its raw head then ends
+//    without the line break every complete head ends in; the backend fails
+//    such a response with 12152 rather than deliver a wrong body;
+//  - Wine refuses a status line without a reason phrase and without a blank
+//    after the code ("HTTP/1.1 404") with 12152 before any of it can be
+//    seen: not evened out;
 //  - Wine writes the port into a proxied request's absolute URL when the
 //    caller names port 80 ("http://host:80/..."); port 80 is passed as
 //    INTERNET_DEFAULT_PORT, which both write as "http://host/...";
@@ -42,13 +72,18 @@
 //  - Wine's WINHTTP_QUERY_RAW_HEADERS keeps CR LF between the lines; the
 //    backend builds the NUL-separated form of the contract from
 //    WINHTTP_QUERY_RAW_HEADERS_CRLF.
-// Handles are WinHTTP's own; closing a parent before a child is fine with
-// WinHTTP as well.
+// Closing a session or connection before its requests is fine, as in
+// WinHTTP. The status callback is a function of this module: once a
+// closed request's HANDLE_CLOSING has not come within CLOSE_WAIT_MS, the
+// module is pinned (stays loaded until the process ends), so that a host
+// unloading the library cannot leave WinHTTP a callback into freed code.
+#include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <cwctype>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -64,6 +99,14 @@
 
 namespace platform {
 namespace {
+
+// How long closing a request waits for WinHTTP's HANDLE_CLOSING
+// notifications. Windows cancels the pending operation when the handle is
+// closed and says so at once; Wine lets go only once an operation blocked
+// in the socket ends by itself (its time-out), so the wait is kept well
+// inside the stop's 0.5 s and the notification then releases the
+// backend's record by itself.
+constexpr DWORD CLOSE_WAIT_MS = 200;
 
 bool HasBreak(const wchar_t* text, size_t length) {
   for (size_t k = 0; k < length; ++k)
@@ -115,18 +158,162 @@ bool Refuse(DWORD code) {
   return false;
 }
 
-// What the backend tracks per request to check the body's length.
-struct CBodyCount {
-  bool responded = false;  // ReceiveResponse succeeded
+// One WinHTTP request handle driven asynchronously: the completion that the
+// owning thread awaits, and the buffers WinHTTP uses while an operation
+// runs. Two references: the owner's (dropped by CloseAsync) and the
+// handle's (dropped at HANDLE_CLOSING, the last notification WinHTTP sends
+// for a handle). The completion fields are written by the status callback
+// (any thread) and read by the owner, under m_mutex.
+class CAsyncRequest {
+ public:
+  explicit CAsyncRequest(HINTERNET request)
+      : m_hRequest(request), m_hEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  CAsyncRequest(const CAsyncRequest&) = delete;
+  CAsyncRequest& operator=(const CAsyncRequest&) = delete;
+
+  void Release() {
+    if (m_nReferences.fetch_sub(1) == 1) delete this;
+  }
+
+  const HINTERNET m_hRequest;
+  const HANDLE m_hEvent;  // manual reset: set at a completion and at HANDLE_CLOSING
+  std::atomic<int> m_nReferences{2};
+  std::mutex m_mutex;
+  bool m_bDone = false;    // the running operation completed
+  DWORD m_nError = 0;      // its error (REQUEST_ERROR), 0 for success
+  DWORD m_nBytes = 0;      // DATA_AVAILABLE's count, READ_COMPLETE's length
+  bool m_bClosed = false;  // HANDLE_CLOSING arrived
+  std::vector<char> m_sendBody;    // the request body, until the send completes
+  std::vector<char> m_readBuffer;  // where an asynchronous read lands
+
+ private:
+  ~CAsyncRequest() {
+    if (m_hEvent != nullptr) ::CloseHandle(m_hEvent);
+  }
+};
+
+// The status callback of every session: records the completion of the
+// running operation of the request whose context is a CAsyncRequest.
+// Handles without a context (sessions, connections, a request before its
+// context is set) are ignored.
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength) {
+  auto* call = reinterpret_cast<CAsyncRequest*>(context);
+  if (call == nullptr) return;
+  bool closing = false;
+  {
+    std::lock_guard<std::mutex> lock(call->m_mutex);
+    switch (status) {
+      case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+      case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      case WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE:
+        call->m_nError = 0;
+        break;
+      case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        call->m_nError = 0;
+        call->m_nBytes = info != nullptr ? *static_cast<const DWORD*>(info) : 0;
+        break;
+      case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        call->m_nError = 0;
+        call->m_nBytes = infoLength;
+        break;
+      case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
+        const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
+        call->m_nError = result != nullptr && result->dwError != 0 ? result->dwError : ERROR_WINHTTP_INTERNAL_ERROR;
+        break;
+      }
+      case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        call->m_bClosed = true;
+        closing = true;
+        break;
+      default:
+        return;
+    }
+    if (!closing) call->m_bDone = true;
+    ::SetEvent(call->m_hEvent);
+  }
+  if (closing) call->Release();
+}
+
+// Gives a new WinHTTP request handle its completion record. Null (the
+// handle closed, the error set) when the record cannot be attached.
+CAsyncRequest* Adopt(HINTERNET request) {
+  auto* call = new CAsyncRequest(request);
+  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(call);
+  if (call->m_hEvent == nullptr ||
+      !::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+    const DWORD error = ::GetLastError();
+    ::WinHttpCloseHandle(request);
+    call->Release();
+    call->Release();
+    ::SetLastError(error != 0 ? error : ERROR_WINHTTP_INTERNAL_ERROR);
+    return nullptr;
+  }
+  return call;
+}
+
+// Closes the WinHTTP handle of `call`, which cancels its pending
+// operation. The owner's reference is dropped by AwaitClosed.
+void BeginClose(CAsyncRequest* call) {
+  if (call == nullptr) return;
+  if (!::WinHttpCloseHandle(call->m_hRequest)) call->Release();  // no HANDLE_CLOSING will come for it
+}
+
+// Keeps this module loaded until the process ends. Once a closed handle's
+// HANDLE_CLOSING is still outstanding, WinHTTP will call OnStatus later,
+// from its own thread; a host that unloaded the library before then would
+// have WinHTTP call into freed code.
+void PinModuleForLateCallbacks() {
+  static std::atomic<bool> s_bPinned{false};
+  if (s_bPinned.exchange(true)) return;
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&OnStatus), &module);
+}
+
+// Waits until `deadline` (GetTickCount64) for the HANDLE_CLOSING of a
+// handle BeginClose closed, then drops the owner's reference. The record
+// lives on until WinHTTP lets go of it: Wine, for one, finishes a send or
+// receive that is blocked in the socket before it lets go.
+void AwaitClosed(CAsyncRequest* call, uint64_t deadline) {
+  if (call == nullptr) return;
+  bool closed = false;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(call->m_mutex);
+      closed = call->m_bClosed;
+      if (closed) break;
+      ::ResetEvent(call->m_hEvent);
+    }
+    const uint64_t now = ::GetTickCount64();
+    if (now >= deadline) break;
+    ::WaitForSingleObject(call->m_hEvent, static_cast<DWORD>(deadline - now));
+  }
+  if (!closed) PinModuleForLateCallbacks();
+  call->Release();
+}
+
+void CloseAsync(CAsyncRequest* call) {
+  BeginClose(call);
+  AwaitClosed(call, ::GetTickCount64() + CLOSE_WAIT_MS);
+}
+
+// What the backend keeps per request: the WinHTTP request(s) behind it,
+// the body count, and what following a redirect by hand needs. The handle
+// the caller holds is the address of this object.
+struct CRequest {
+  CAsyncRequest* original = nullptr;  // null once a stop closed it
+  bool responded = false;             // ReceiveResponse succeeded
   bool lengthKnown = false;
   bool cancelled = false;  // the stop query said stop: every later wait fails
   uint64_t length = 0;
   uint64_t received = 0;
+  uint64_t available = 0;  // bytes the last data-available query announced, not yet read
+  bool announced = false;  // ReceiveResponse asked for the first bytes; not yet handed out
   // The trickle guard's window: bytes received since windowStartMs.
   uint64_t windowStartMs = 0;
   uint64_t windowBytes = 0;
-  // What following a redirect by hand needs: where the request went last,
-  // how it was made, and the hop that now carries the response.
+  // Where the request went last, how it was made, and the hop that now
+  // carries the response.
   HINTERNET session = nullptr;
   bool secure = false;
   std::wstring host;
@@ -137,7 +324,10 @@ struct CBodyCount {
   std::vector<std::pair<std::wstring, DWORD>> headers;  // AddRequestHeaders calls, to replay
   bool redirectsDisabled = false;
   HINTERNET hopConnect = nullptr;
-  HINTERNET hopRequest = nullptr;
+  CAsyncRequest* hop = nullptr;
+
+  // The WinHTTP request that carries the response: the last redirect hop.
+  CAsyncRequest* Active() const { return hop != nullptr ? hop : original; }
 };
 
 // What a connection handle was made for.
@@ -162,7 +352,7 @@ std::wstring Lower(std::wstring text) {
 
 // Resolves `location` against the last hop. False for every scheme but
 // http and https, and for a location without a usable host.
-bool ResolveRedirect(const CBodyCount& from, std::wstring location, SRedirectTarget& to) {
+bool ResolveRedirect(const CRequest& from, std::wstring location, SRedirectTarget& to) {
   const size_t fragment = location.find(L'#');
   if (fragment != std::wstring::npos) location.resize(fragment);
   to.secure = from.secure;
@@ -225,13 +415,6 @@ bool ResolveRedirect(const CBodyCount& from, std::wstring location, SRedirectTar
 
 class CWinHttpTransport : public IHttpTransport {
  public:
-  // The WinHTTP request that carries the response: the last redirect hop.
-  HINTERNET Active(HINTERNET request) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const CBodyCount* count = Count(request);
-    return count != nullptr && count->hopRequest != nullptr ? count->hopRequest : request;
-  }
-
   // Every request leaves redirects to this backend, and gets the tuning's
   // limits (WinHttpSetTimeouts with 0 would mean "no limit" for some; the
   // wait for the response head has its own limit, which Wine leaves
@@ -246,6 +429,86 @@ class CWinHttpTransport : public IHttpTransport {
     ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headLimit, sizeof headLimit);
   }
 
+  // The caller's request behind `handle`, or null for any other handle
+  // (which then goes to WinHTTP as it is, for WinHTTP's own answer).
+  CRequest* Find(HINTERNET handle) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_requests.find(handle);
+    return it != m_requests.end() ? it->second.get() : nullptr;
+  }
+
+  // Ends the request for good: its WinHTTP handles are closed, which
+  // cancels whatever WinHTTP still had pending on them.
+  static void Cancel(CRequest& r) {
+    r.cancelled = true;
+    BeginClose(r.hop);
+    BeginClose(r.original);
+    const uint64_t deadline = ::GetTickCount64() + CLOSE_WAIT_MS;
+    AwaitClosed(r.hop, deadline);
+    AwaitClosed(r.original, deadline);
+    r.hop = nullptr;
+    r.original = nullptr;
+    if (r.hopConnect != nullptr) ::WinHttpCloseHandle(r.hopConnect);
+    r.hopConnect = nullptr;
+  }
+
+  // Asks the calling thread's stop query before a call that waits; once it
+  // said stop, the request stays ended (12017) until it is closed.
+  static bool StopRequested(CRequest& r) {
+    if (!r.cancelled && IsStopQueryAnsweringStop()) Cancel(r);
+    if (r.cancelled) ::SetLastError(ERROR_WINHTTP_OPERATION_CANCELLED);
+    return r.cancelled;
+  }
+
+  // Runs one asynchronous WinHTTP operation of `call` to its end on the
+  // calling thread: `start` begins it, the completion comes through
+  // OnStatus. The wait is cut into STOP_POLL_INTERVAL_MS slices with the
+  // stop query asked between them (when `askStop`); a "stop" ends the
+  // request and the call fails with 12017. `*bytes` receives the
+  // completion's count. WinHTTP's own time-outs end an operation that
+  // never completes.
+  template <typename Start>
+  static bool Await(CRequest& r, CAsyncRequest* call, bool askStop, Start start, DWORD* bytes = nullptr) {
+    {
+      std::lock_guard<std::mutex> lock(call->m_mutex);
+      call->m_bDone = false;
+      call->m_nError = 0;
+      call->m_nBytes = 0;
+      ::ResetEvent(call->m_hEvent);
+    }
+    if (!start()) return Checked(FALSE) != FALSE;  // nothing started: no completion will come
+    for (;;) {
+      ::WaitForSingleObject(call->m_hEvent, STOP_POLL_INTERVAL_MS);
+      {
+        std::lock_guard<std::mutex> lock(call->m_mutex);
+        if (call->m_bDone) {
+          if (call->m_nError != 0) return Refuse(MapError(call->m_nError));
+          if (bytes != nullptr) *bytes = call->m_nBytes;
+          return true;
+        }
+        ::ResetEvent(call->m_hEvent);
+      }
+      if (askStop && IsStopQueryAnsweringStop()) {
+        Cancel(r);  // `call` may be gone from here on
+        return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
+      }
+    }
+  }
+
+  static bool Send(CRequest& r, CAsyncRequest* call, const wchar_t* headers, DWORD headersLength, DWORD totalLength) {
+    return Await(r, call, true, [&] {
+      return ::WinHttpSendRequest(call->m_hRequest, headers != nullptr ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
+                                  headers != nullptr ? headersLength : 0,
+                                  call->m_sendBody.empty() ? nullptr : call->m_sendBody.data(),
+                                  static_cast<DWORD>(call->m_sendBody.size()), totalLength,
+                                  reinterpret_cast<DWORD_PTR>(call));
+    });
+  }
+
+  static bool Receive(CRequest& r, CAsyncRequest* call) {
+    return Await(r, call, true, [&] { return ::WinHttpReceiveResponse(call->m_hRequest, nullptr); });
+  }
+
   // Follows the redirects of a received response by hand: http -> https and
   // https -> https, at most the tuning's number of hops; https -> http and
   // every other scheme fail with ERROR_WINHTTP_REDIRECT_FAILED before
@@ -253,17 +516,11 @@ class CWinHttpTransport : public IHttpTransport {
   // caller's session, so an https hop through a named proxy is tunnelled
   // (CONNECT) and verified, which Wine does not do for the redirects it
   // follows itself.
-  bool FollowRedirects(HINTERNET request) {
+  static bool FollowRedirects(CRequest& r) {
+    if (r.redirectsDisabled) return true;
     const DWORD maxHops = GetHttpTransportTuning().maxRedirects;
     for (DWORD hops = 0;; ++hops) {
-      CBodyCount state;
-      {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const CBodyCount* count = Count(request);
-        if (count == nullptr || count->redirectsDisabled) return true;
-        state = *count;
-      }
-      HINTERNET current = state.hopRequest != nullptr ? state.hopRequest : request;
+      const HINTERNET current = r.Active()->m_hRequest;
       DWORD status = 0;
       DWORD size = sizeof status;
       if (!::WinHttpQueryHeaders(current, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -280,99 +537,91 @@ class CWinHttpTransport : public IHttpTransport {
         return true;
       location.resize(bytes / sizeof(wchar_t));
       SRedirectTarget target;
-      if (hops >= maxHops || !ResolveRedirect(state, location, target) || (state.secure && !target.secure) ||
+      if (hops >= maxHops || !ResolveRedirect(r, location, target) || (r.secure && !target.secure) ||
           HasBreak(target.object.c_str()) || HasBreak(target.host.c_str()))
         return Refuse(ERROR_WINHTTP_REDIRECT_FAILED);
-      if (StopRequested(request)) return false;
-      const INTERNET_PORT port = target.port != 0 ? target.port
+      if (StopRequested(r)) return false;
+      // An explicit 443: Wine would write "CONNECT host:0" for the default
+      // port. Port 80 as the default, for the reason Connect gives.
+      const INTERNET_PORT port = target.port != 0 && !(target.port == 80 && !target.secure) ? target.port
                                  : target.secure ? INTERNET_DEFAULT_HTTPS_PORT
                                                  : INTERNET_DEFAULT_PORT;
-      const bool keepVerb = status == 307 || status == 308 || (state.verb != L"POST" && status != 303);
-      HINTERNET connect = Checked(::WinHttpConnect(state.session, target.host.c_str(), port, 0));
+      const bool keepVerb = status == 307 || status == 308 || (r.verb != L"POST" && status != 303);
+      HINTERNET connect = Checked(::WinHttpConnect(r.session, target.host.c_str(), port, 0));
       if (connect == nullptr) return false;
       HINTERNET next = Checked(::WinHttpOpenRequest(
-          connect, keepVerb ? state.verb.c_str() : L"GET", target.object.c_str(), nullptr, WINHTTP_NO_REFERER,
+          connect, keepVerb ? r.verb.c_str() : L"GET", target.object.c_str(), nullptr, WINHTTP_NO_REFERER,
           WINHTTP_DEFAULT_ACCEPT_TYPES,
-          (state.flags & WINHTTP_FLAG_REFRESH) | WINHTTP_FLAG_ESCAPE_DISABLE | (target.secure ? WINHTTP_FLAG_SECURE : 0)));
-      if (next == nullptr) {
+          (r.flags & WINHTTP_FLAG_REFRESH) | WINHTTP_FLAG_ESCAPE_DISABLE | (target.secure ? WINHTTP_FLAG_SECURE : 0)));
+      CAsyncRequest* call = next != nullptr ? Adopt(next) : nullptr;
+      if (call == nullptr) {
+        const DWORD error = ::GetLastError();
         ::WinHttpCloseHandle(connect);
-        return false;
+        return Refuse(MapError(error));
       }
       Prepare(next);
-      for (const auto& line : state.headers)
+      for (const auto& line : r.headers)
         ::WinHttpAddRequestHeaders(next, line.first.c_str(), static_cast<DWORD>(line.first.size()), line.second);
-      {
-        // The hop replaces the one before it, even when it fails: its error
-        // is the response's.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        CBodyCount* count = Count(request);
-        if (count->hopRequest != nullptr) {
-          ::WinHttpCloseHandle(count->hopRequest);
-          ::WinHttpCloseHandle(count->hopConnect);
-        }
-        count->hopRequest = next;
-        count->hopConnect = connect;
-        count->secure = target.secure;
-        count->host = target.host;
-        count->port = target.port;
-        count->object = target.object;
-      }
-      if (!Checked(::WinHttpSendRequest(next, WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0)) ||
-          StopRequested(request) || !Checked(::WinHttpReceiveResponse(next, nullptr)))
-        return false;
+      // The hop replaces the one before it, even when it fails: its error
+      // is the response's.
+      CloseAsync(r.hop);
+      if (r.hopConnect != nullptr) ::WinHttpCloseHandle(r.hopConnect);
+      r.hop = call;
+      r.hopConnect = connect;
+      r.secure = target.secure;
+      r.host = target.host;
+      r.port = target.port;
+      r.object = target.object;
+      if (!Send(r, call, nullptr, 0, 0) || StopRequested(r) || !Receive(r, call)) return false;
     }
   }
 
-  CBodyCount* Count(HINTERNET request) {
-    auto it = m_counts.find(request);
-    return it != m_counts.end() ? &it->second : nullptr;
-  }
-
-  // Asks the calling thread's stop query before a call that waits; once it
-  // said stop, the request stays ended (12017) until it is closed.
-  // WinHTTP's synchronous calls cannot be interrupted from the calling
-  // thread, so a call that is already waiting is not ended by a stop.
-  bool StopRequested(HINTERNET request) {
-    bool stop = false;
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      const CBodyCount* count = Count(request);
-      stop = count != nullptr && count->cancelled;
-    }
-    if (!stop && IsStopQueryAnsweringStop()) {
-      stop = true;
-      std::lock_guard<std::mutex> lock(m_mutex);
-      if (CBodyCount* count = Count(request)) count->cancelled = true;
-    }
-    if (stop) ::SetLastError(ERROR_WINHTTP_OPERATION_CANCELLED);
-    return stop;
+  // Whether WinHTTP read the response head to its end. Wine stops at a
+  // header line it cannot parse (":value", no colon at all), leaves that
+  // line last and unterminated in WINHTTP_QUERY_RAW_HEADERS_CRLF and hands
+  // the rest of the head out as body bytes. A complete head ends in a line
+  // break, or at least in a well-formed "Name: value" line.
+  static bool HeadComplete(HINTERNET request) {
+    DWORD bytes = 0;
+    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &bytes,
+                          WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return true;  // nothing to judge by
+    std::wstring crlf(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, &crlf[0], &bytes,
+                               WINHTTP_NO_HEADER_INDEX))
+      return true;
+    crlf.resize(bytes / sizeof(wchar_t));
+    while (!crlf.empty() && crlf.back() == L'\0') crlf.pop_back();
+    if (crlf.size() >= 2 && crlf.compare(crlf.size() - 2, 2, L"\r\n") == 0) return true;
+    const size_t lineBreak = crlf.rfind(L"\r\n");
+    if (lineBreak == std::wstring::npos) return true;  // the status line alone
+    const size_t colon = crlf.find(L':', lineBreak + 2);
+    return colon != std::wstring::npos && colon > lineBreak + 2;
   }
 
   // The trickle guard, checked as body bytes arrive: fewer than the
   // tuning's rate over its window ends the body with ERROR_WINHTTP_TIMEOUT.
   // WinHTTP has no such guard; a server that sends nothing at all is left
   // to the receive time-out.
-  bool Trickling(HINTERNET request, DWORD bytes) {
+  static bool Trickling(CRequest& r, DWORD bytes) {
     const HttpTransportTuning tuning = GetHttpTransportTuning();
+    if (tuning.lowSpeedSeconds == 0) return false;
     const uint64_t now = ::GetTickCount64();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    CBodyCount* count = Count(request);
-    if (count == nullptr || tuning.lowSpeedSeconds == 0) return false;
-    count->windowBytes += bytes;
+    r.windowBytes += bytes;
     const uint64_t windowMs = static_cast<uint64_t>(tuning.lowSpeedSeconds) * 1000;
-    if (now - count->windowStartMs < windowMs) return false;
+    if (now - r.windowStartMs < windowMs) return false;
     const uint64_t wanted = static_cast<uint64_t>(tuning.lowSpeedBytesPerSecond) * tuning.lowSpeedSeconds;
-    if (count->windowBytes < wanted) {
+    if (r.windowBytes < wanted) {
       ::SetLastError(ERROR_WINHTTP_TIMEOUT);
       return true;
     }
-    count->windowStartMs = now;
-    count->windowBytes = 0;
+    r.windowStartMs = now;
+    r.windowBytes = 0;
     return false;
   }
 
   // The NUL-separated raw head from WinHTTP's CR LF form.
-  bool RawHeaders(HINTERNET request, void* buffer, DWORD* bufferLength) {
+  static bool RawHeaders(HINTERNET request, void* buffer, DWORD* bufferLength) {
     DWORD bytes = 0;
     ::WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &bytes,
                           WINHTTP_NO_HEADER_INDEX);
@@ -427,8 +676,18 @@ class CWinHttpTransport : public IHttpTransport {
       url.erase(0, std::strlen("http://"));
       proxy.assign(url.begin(), url.end());
     }
-    return Checked(::WinHttpOpen(agent, accessType, proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(),
-                                 WINHTTP_NO_PROXY_BYPASS, 0));
+    HINTERNET session = Checked(::WinHttpOpen(agent, accessType,
+                                              proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(),
+                                              WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    if (session == nullptr) return nullptr;
+    // Connections and requests opened on the session inherit the callback.
+    if (::WinHttpSetStatusCallback(session, &OnStatus, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0) ==
+        WINHTTP_INVALID_STATUS_CALLBACK) {
+      const DWORD error = ::GetLastError();
+      ::WinHttpCloseHandle(session);
+      return Refuse(MapError(error)), nullptr;
+    }
+    return session;
   }
 
   HINTERNET Connect(HINTERNET session, const wchar_t* serverName, INTERNET_PORT port) override {
@@ -454,40 +713,46 @@ class CWinHttpTransport : public IHttpTransport {
     std::wstring path;
     if (objectName != nullptr) path = objectName[0] == L'/' ? objectName + 1 : objectName;
     const std::wstring object = L"/" + FromNativePath(EncodeRequestTarget(ToNativePath(path)));
-    HINTERNET request = Checked(::WinHttpOpenRequest(connect, verb, object.c_str(), nullptr,
-                                                     referrer != nullptr ? referrer : WINHTTP_NO_REFERER,
-                                                     WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                     (flags & WINHTTP_FLAG_REFRESH) | WINHTTP_FLAG_ESCAPE_DISABLE));
-    if (request == nullptr) return nullptr;
+    HINTERNET handle = Checked(::WinHttpOpenRequest(connect, verb, object.c_str(), nullptr,
+                                                    referrer != nullptr ? referrer : WINHTTP_NO_REFERER,
+                                                    WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                    (flags & WINHTTP_FLAG_REFRESH) | WINHTTP_FLAG_ESCAPE_DISABLE));
+    if (handle == nullptr) return nullptr;
+    CAsyncRequest* call = Adopt(handle);
+    if (call == nullptr) return Refuse(MapError(::GetLastError())), nullptr;
+    std::unique_ptr<CRequest> request(new CRequest());
+    request->original = call;
     if (referrer != nullptr && *referrer != L'\0') {
       const std::wstring line = std::wstring(L"Referer: ") + referrer;
-      ::WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(line.size()),
+      ::WinHttpAddRequestHeaders(handle, line.c_str(), static_cast<DWORD>(line.size()),
                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+      request->headers.emplace_back(line, WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      CBodyCount& count = m_counts[request] = CBodyCount();
-      auto target = m_connects.find(connect);
-      if (target != m_connects.end()) {
-        count.session = target->second.session;
-        count.host = target->second.host;
-        count.port = target->second.port;
-      }
-      count.object = object;
-      count.verb = verb != nullptr ? verb : L"GET";
-      count.flags = flags;
-      if (referrer != nullptr && *referrer != L'\0')
-        count.headers.emplace_back(std::wstring(L"Referer: ") + referrer,
-                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    request->object = object;
+    request->verb = verb != nullptr ? verb : L"GET";
+    request->flags = flags;
+    Prepare(handle);
+    CRequest* result = request.get();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto target = m_connects.find(connect);
+    if (target != m_connects.end()) {
+      result->session = target->second.session;
+      result->host = target->second.host;
+      result->port = target->second.port;
     }
-    Prepare(request);
-    return request;
+    m_requests[result] = std::move(request);
+    return result;
   }
 
-  bool SetTimeouts(HINTERNET request, int resolveTimeout, int connectTimeout, int sendTimeout,
+  bool SetTimeouts(HINTERNET handle, int resolveTimeout, int connectTimeout, int sendTimeout,
                    int receiveTimeout) override {
     if (resolveTimeout < -1 || connectTimeout < -1 || sendTimeout < -1 || receiveTimeout < -1)
       return Refuse(ERROR_INVALID_PARAMETER);
+    HINTERNET request = handle;
+    if (CRequest* r = Find(handle)) {
+      if (r->original == nullptr) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
+      request = r->original->m_hRequest;
+    }
     // 0 and -1 keep the tuning's limits: an unlimited wait would let a
     // server hold the host's thread forever.
     const HttpTransportTuning tuning = GetHttpTransportTuning();
@@ -500,33 +765,41 @@ class CWinHttpTransport : public IHttpTransport {
                                         pick(receiveTimeout, tuning.receiveTimeoutMs))) != FALSE;
   }
 
-  bool AddRequestHeaders(HINTERNET request, const wchar_t* headers, DWORD length, DWORD modifiers) override {
+  bool AddRequestHeaders(HINTERNET handle, const wchar_t* headers, DWORD length, DWORD modifiers) override {
     if (headers == nullptr) return Refuse(ERROR_INVALID_PARAMETER);
     std::wstring text = length == WINHTTP_HEADERS_LENGTH_TERMINATED ? std::wstring(headers)
                                                                      : std::wstring(headers, length);
     if (text.size() >= 2 && text.compare(text.size() - 2, 2, L"\r\n") == 0) text.resize(text.size() - 2);
     if (HasBreak(text.data(), text.size()) || text.find(L':') == std::wstring::npos || text[0] == L':')
       return Refuse(ERROR_WINHTTP_INVALID_HEADER);
-    if (!Checked(::WinHttpAddRequestHeaders(request, text.c_str(), static_cast<DWORD>(text.size()), modifiers)))
+    CRequest* r = Find(handle);
+    if (r == nullptr)
+      return Checked(::WinHttpAddRequestHeaders(handle, text.c_str(), static_cast<DWORD>(text.size()), modifiers)) !=
+             FALSE;
+    if (r->original == nullptr) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
+    if (!Checked(::WinHttpAddRequestHeaders(r->original->m_hRequest, text.c_str(), static_cast<DWORD>(text.size()),
+                                            modifiers)))
       return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (CBodyCount* count = Count(request)) count->headers.emplace_back(text, modifiers);
+    r->headers.emplace_back(text, modifiers);
     return true;
   }
 
-  bool SetOption(HINTERNET request, DWORD option, const void* buffer, DWORD length) override {
+  bool SetOption(HINTERNET handle, DWORD option, const void* buffer, DWORD length) override {
+    CRequest* r = Find(handle);
+    if (r == nullptr) return Checked(::WinHttpSetOption(handle, option, const_cast<void*>(buffer), length)) != FALSE;
+    if (r->original == nullptr) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
+    // The context value carries the backend's completion record; the seam
+    // has no callbacks, so a caller's value would never be seen anyway.
+    if (option == WINHTTP_OPTION_CONTEXT_VALUE) return true;
     // Redirects are always off in WinHTTP here (Prepare); the caller's
     // choice is kept for FollowRedirects.
-    if (option == WINHTTP_OPTION_DISABLE_FEATURE && buffer != nullptr && length >= sizeof(DWORD)) {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      CBodyCount* count = Count(request);
-      if (count != nullptr && (*static_cast<const DWORD*>(buffer) & WINHTTP_DISABLE_REDIRECTS) != 0)
-        count->redirectsDisabled = true;
-    }
-    return Checked(::WinHttpSetOption(request, option, const_cast<void*>(buffer), length)) != FALSE;
+    if (option == WINHTTP_OPTION_DISABLE_FEATURE && buffer != nullptr && length >= sizeof(DWORD) &&
+        (*static_cast<const DWORD*>(buffer) & WINHTTP_DISABLE_REDIRECTS) != 0)
+      r->redirectsDisabled = true;
+    return Checked(::WinHttpSetOption(r->original->m_hRequest, option, const_cast<void*>(buffer), length)) != FALSE;
   }
 
-  bool SendRequest(HINTERNET request, const wchar_t* headers, DWORD headersLength, const void* optional,
+  bool SendRequest(HINTERNET handle, const wchar_t* headers, DWORD headersLength, const void* optional,
                    DWORD optionalLength, DWORD totalLength, uintptr_t context) override {
     if (headers != nullptr && headersLength != 0) {
       const size_t n = headersLength == WINHTTP_HEADERS_LENGTH_TERMINATED ? std::wcslen(headers) : headersLength;
@@ -534,90 +807,134 @@ class CWinHttpTransport : public IHttpTransport {
       if (text.size() >= 2 && text.compare(text.size() - 2, 2, L"\r\n") == 0) text.resize(text.size() - 2);
       if (HasBreak(text.data(), text.size())) return Refuse(ERROR_WINHTTP_INVALID_HEADER);
     }
-    if (StopRequested(request)) return false;
-    return Checked(::WinHttpSendRequest(request, headers != nullptr ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
-                                        headers != nullptr ? headersLength : 0, const_cast<void*>(optional),
-                                        optionalLength, totalLength, context)) != FALSE;
+    if (optional == nullptr && optionalLength != 0) return Refuse(ERROR_INVALID_PARAMETER);
+    CRequest* r = Find(handle);
+    if (r == nullptr)  // not a request of this backend: WinHTTP gives its error
+      return Checked(::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, context)) != FALSE;
+    if (StopRequested(*r)) return false;
+    CAsyncRequest* call = r->original;
+    // WinHTTP reads the body while the send runs, possibly after a stop
+    // ended this call: it sends the backend's copy.
+    const char* bytes = static_cast<const char*>(optional);
+    call->m_sendBody.assign(bytes, bytes + optionalLength);
+    return Send(*r, call, headers, headersLength, totalLength);
   }
 
-  bool ReceiveResponse(HINTERNET request) override {
-    if (StopRequested(request)) return false;
-    if (!Checked(::WinHttpReceiveResponse(request, nullptr)) || !FollowRedirects(request)) return false;
-    HINTERNET active = Active(request);
+  bool ReceiveResponse(HINTERNET handle) override {
+    CRequest* r = Find(handle);
+    if (r == nullptr) return Checked(::WinHttpReceiveResponse(handle, nullptr)) != FALSE;
+    if (StopRequested(*r)) return false;
+    if (!Receive(*r, r->original) || !FollowRedirects(*r)) return false;
+    const HINTERNET active = r->Active()->m_hRequest;
+    if (!HeadComplete(active)) return Refuse(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+    r->original->m_sendBody.clear();
     DWORD length = 0;
     DWORD size = sizeof length;
-    const bool known = ::WinHttpQueryHeaders(active, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                                             WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (CBodyCount* count = Count(request)) {
-      count->responded = true;
-      count->lengthKnown = known;
-      count->length = length;
-      count->received = 0;
-      count->windowStartMs = ::GetTickCount64();
-      count->windowBytes = 0;
-    }
+    r->lengthKnown = ::WinHttpQueryHeaders(active, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                           WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX);
+    r->length = length;
+    r->received = 0;
+    r->windowStartMs = ::GetTickCount64();
+    r->windowBytes = 0;
+    // As with every backend, the response is there once its head is and
+    // the body has begun (or ended): a server that sends a head and then
+    // nothing keeps this call waiting, stoppable, until the receive limit.
+    CAsyncRequest* call = r->Active();
+    DWORD count = 0;
+    if (!Await(*r, call, true, [&] { return ::WinHttpQueryDataAvailable(call->m_hRequest, nullptr); }, &count))
+      return false;
+    r->available = count;
+    r->announced = true;
+    r->responded = true;
     return true;
   }
 
-  bool QueryHeaders(HINTERNET request, DWORD infoLevel, const wchar_t* name, void* buffer, DWORD* bufferLength,
+  bool QueryHeaders(HINTERNET handle, DWORD infoLevel, const wchar_t* name, void* buffer, DWORD* bufferLength,
                     DWORD* index) override {
     if (bufferLength == nullptr) return Refuse(ERROR_INVALID_PARAMETER);
-    request = Active(request);
+    HINTERNET request = handle;
+    if (CRequest* r = Find(handle)) {
+      if (r->Active() == nullptr) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
+      request = r->Active()->m_hRequest;
+    }
     if (infoLevel == WINHTTP_QUERY_RAW_HEADERS) return RawHeaders(request, buffer, bufferLength);
     return Checked(::WinHttpQueryHeaders(request, infoLevel, name != nullptr ? name : WINHTTP_HEADER_NAME_BY_INDEX,
                                          buffer, bufferLength, index)) != FALSE;
   }
 
-  bool QueryDataAvailable(HINTERNET request, DWORD* available) override {
+  bool QueryDataAvailable(HINTERNET handle, DWORD* available) override {
     if (available == nullptr) return Refuse(ERROR_INVALID_PARAMETER);
-    {
-      // Wine answers before the response has been received; Windows refuses.
-      std::lock_guard<std::mutex> lock(m_mutex);
-      const CBodyCount* count = Count(request);
-      if (count != nullptr && !count->responded) return Refuse(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
+    CRequest* r = Find(handle);
+    if (r == nullptr) return Checked(::WinHttpQueryDataAvailable(handle, available)) != FALSE;
+    if (r->cancelled) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
+    // Wine answers before the response has been received; Windows refuses.
+    if (!r->responded) return Refuse(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
+    DWORD count = 0;
+    if (r->announced) {
+      count = static_cast<DWORD>(r->available);  // what ReceiveResponse found, not read yet
+    } else {
+      if (StopRequested(*r)) return false;
+      CAsyncRequest* call = r->Active();
+      if (!Await(*r, call, true, [&] { return ::WinHttpQueryDataAvailable(call->m_hRequest, nullptr); }, &count))
+        return false;
     }
-    if (StopRequested(request)) return false;
-    if (!Checked(::WinHttpQueryDataAvailable(Active(request), available))) return false;
-    if (*available == 0) {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      const CBodyCount* count = Count(request);
-      if (count != nullptr && count->lengthKnown && count->received < count->length)
-        return Refuse(ERROR_WINHTTP_CONNECTION_ERROR);  // the body ended early
-    }
+    r->announced = false;
+    if (count == 0 && r->lengthKnown && r->received < r->length)
+      return Refuse(ERROR_WINHTTP_CONNECTION_ERROR);  // the body ended early
+    r->available = count;
+    *available = count;
     return true;
   }
 
-  bool ReadData(HINTERNET request, void* buffer, DWORD toRead, DWORD* read) override {
+  bool ReadData(HINTERNET handle, void* buffer, DWORD toRead, DWORD* read) override {
     if (read == nullptr || (buffer == nullptr && toRead > 0)) return Refuse(ERROR_INVALID_PARAMETER);
-    if (StopRequested(request)) return false;
-    if (!Checked(::WinHttpReadData(Active(request), buffer, toRead, read))) return false;
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      if (CBodyCount* count = Count(request)) count->received += *read;
-    }
-    return *read == 0 || !Trickling(request, *read);
+    CRequest* r = Find(handle);
+    if (r == nullptr) return Checked(::WinHttpReadData(handle, buffer, toRead, read)) != FALSE;
+    if (r->cancelled) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
+    if (!r->responded) return Refuse(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
+    *read = 0;
+    if (toRead == 0) return true;
+    // Bytes the last data-available query announced are there already:
+    // reading them does not wait on the network, so the stop query is
+    // left for the next call that does.
+    const bool waits = toRead > r->available;
+    if (waits && StopRequested(*r)) return false;
+    CAsyncRequest* call = r->Active();
+    call->m_readBuffer.resize(toRead);
+    DWORD count = 0;
+    if (!Await(*r, call, waits,
+               [&] { return ::WinHttpReadData(call->m_hRequest, call->m_readBuffer.data(), toRead, nullptr); },
+               &count))
+      return false;
+    if (count > toRead) count = toRead;
+    std::memcpy(buffer, call->m_readBuffer.data(), count);
+    *read = count;
+    r->available -= count < r->available ? count : r->available;
+    r->announced = false;
+    r->received += count;
+    return count == 0 || !Trickling(*r, count);
   }
 
   bool CloseHandle(HINTERNET handle) override {
+    std::unique_ptr<CRequest> request;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
-      auto it = m_counts.find(handle);
-      if (it != m_counts.end()) {
-        if (it->second.hopRequest != nullptr) {
-          ::WinHttpCloseHandle(it->second.hopRequest);
-          ::WinHttpCloseHandle(it->second.hopConnect);
-        }
-        m_counts.erase(it);
+      auto it = m_requests.find(handle);
+      if (it != m_requests.end()) {
+        request = std::move(it->second);
+        m_requests.erase(it);
+      } else {
+        m_connects.erase(handle);
       }
-      m_connects.erase(handle);
     }
-    return Checked(::WinHttpCloseHandle(handle)) != FALSE;
+    if (request == nullptr) return Checked(::WinHttpCloseHandle(handle)) != FALSE;
+    Cancel(*request);  // a request that a stop ended is closed already
+    return true;
   }
 
  private:
-  std::mutex m_mutex;  // guards m_counts and m_connects
-  std::unordered_map<HINTERNET, CBodyCount> m_counts;
+  std::mutex m_mutex;  // guards m_requests and m_connects
+  std::unordered_map<HINTERNET, std::unique_ptr<CRequest>> m_requests;
   std::unordered_map<HINTERNET, SConnectTarget> m_connects;
 };
 

@@ -261,6 +261,26 @@ TEST_F(HttpTransportTest, StatusLineWithoutReasonGivesEmptyStatusText) {
   EXPECT_EQ(L"", x.Text(WINHTTP_QUERY_STATUS_TEXT));
 }
 
+TEST_F(HttpTransportTest, StatusLineWithAnEmptyReasonGivesEmptyStatusText) {
+  // "HTTP/1.1 404 " : the blank after the code, then nothing.
+  CExchange x(Proxy(), SITE, L"_test/noreason?status=404&space=1");
+  ASSERT_TRUE(x.Run()) << x.error;
+  EXPECT_EQ(404u, x.Number(WINHTTP_QUERY_STATUS_CODE));
+  EXPECT_EQ(L"", x.Text(WINHTTP_QUERY_STATUS_TEXT));
+}
+
+TEST_F(HttpTransportTest, OddHeadLinesNeverEndUpInTheBody) {
+  // A head with a ":value" line among good ones. A transport may refuse
+  // such a response; what it must never do is hand out a body that is not
+  // the server's (such as the rest of the head).
+  CExchange x(Proxy(), SITE, L"_test/headers");
+  if (x.Run()) {
+    EXPECT_EQ("odd headers\n", x.body);
+  } else {
+    EXPECT_EQ(ERROR_WINHTTP_INVALID_SERVER_RESPONSE, x.error) << x.body;
+  }
+}
+
 TEST_F(HttpTransportTest, ChunkedTrickleArrivesWholeAndInOrder) {
   // How many reads the body takes is up to the scheduler; the contract is
   // the whole body, in order, from reads that each deliver something.
@@ -318,6 +338,31 @@ TEST_F(HttpTransportTest, RedirectsFollowHttpsButRefuseTheWayBackAndOtherSchemes
     EXPECT_FALSE(other.Run()) << other.body;
     EXPECT_EQ(ERROR_WINHTTP_REDIRECT_FAILED, other.error);
   }
+}
+
+TEST_F(HttpTransportTest, HttpsThroughTheProxyNeverTravelsInTheClear) {
+  // The proxy may see "CONNECT host:443" and nothing else of an https
+  // request: its line, headers and path go inside the tunnel. The wiki
+  // marks every request it read through TLS with " (tls)".
+  CExchange x(Proxy(), SITE,
+              L"_test/redirect-to?url=https%3A%2F%2Flyrics.wiki.example%2F_test%2Fecho%3Fin-the-tunnel%3D1");
+  ASSERT_TRUE(x.Run()) << x.error;
+  EXPECT_NE(std::string::npos, x.body.find("/_test/echo?in-the-tunnel=1 HTTP/1.1\r\n")) << x.body;
+  std::vector<std::string> requests = s_server->Requests();
+  EXPECT_TRUE(Contains(requests, "CONNECT lyrics.wiki.example:443"));
+  const std::string tls = " (tls)";
+  int tunnelled = 0;
+  for (const std::string& line : requests) {
+    if (line.find("/_test/echo?in-the-tunnel=1") != std::string::npos) {  // the hop, not the http request naming it
+      const bool inside = line.size() > tls.size() && line.compare(line.size() - tls.size(), tls.size(), tls) == 0;
+      EXPECT_TRUE(inside) << "sent in the clear: " << line;
+      tunnelled += inside ? 1 : 0;
+    }
+    if (line.compare(0, 12, "GET https://") == 0) {
+      EXPECT_NE(std::string::npos, line.find(tls)) << "sent in the clear: " << line;
+    }
+  }
+  EXPECT_EQ(1, tunnelled);
 }
 
 TEST_F(HttpTransportTest, RedirectLimitCountsHopsAcrossSchemes) {

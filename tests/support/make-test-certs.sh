@@ -3,7 +3,11 @@
 # private key ever lives in the repository):
 #   ca.pem            a test certificate authority (its key: ca.key)
 #   server.pem/.key   signed by it, for every NAME given (DNS names and IPv4
-#                     addresses), valid for two days
+#                     addresses), valid for two days. An address is named
+#                     twice, as an IP entry and as a DNS entry of the same
+#                     text: Wine's certificate check compares a host name
+#                     with the DNS entries only, so 127.0.0.1 would never
+#                     match there; clients that check IP entries use those
 #   wrong-host.pem/.key
 #                     signed by it too, but only for wrong-host.example
 # usage: make-test-certs.sh DIR NAME...
@@ -18,7 +22,7 @@ san=""
 for name in "$@"; do
   case $name in
     *[!0-9.]*) entry="DNS:$name" ;;
-    *) entry="IP:$name" ;;
+    *) entry="IP:$name,DNS:$name" ;;
   esac
   san="${san:+$san,}$entry"
 done
