@@ -115,9 +115,8 @@ class ConsoleTest(cli_test.CliTestCase):
         self.assertIn(cli_test.expected_lyrics("À la claire fontaine"), self.text_of(seen))
 
     def test_ctrl_c_during_a_stuck_download_exits_130(self):
-        # Under Wine the stop ends the download once WinHTTP's current wait
-        # returns (its receive time-out), not at once: the transport asks for
-        # a stop before each WinHTTP call. The exit code is the same.
+        # The console's Ctrl-C reaches the handler, which asks the plug-in to
+        # stop; the transport sees that within its next wait slice.
         wiki = cli_test.WikiServer(ARGS.sample, log=True)
         try:
             p, master = self.start_on_console("--no-cache", "lyrics", "lyrics.wiki.example/_test/hang?ms=120000",
