@@ -129,6 +129,22 @@ target_link_libraries(host_abi_tests PRIVATE GTest::gtest_main)
 add_dependencies(host_abi_tests versewell)
 add_test(NAME host_abi_tests COMMAND host_abi_tests)
 set_tests_properties(host_abi_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
+# Unloading with FreeLibrary: the DLL's static destructors run at
+# DLL_PROCESS_DETACH, and the registry deletes the objects the host left
+# alive. The deletions are seen through the DLL's free() import
+# (tests/support/win32/ReleaseWatch.cpp).
+add_executable(unload_registry_tests tests/plugin/UnloadRegistryTest.cpp tests/support/win32/LoadedLibrary.cpp
+  tests/support/win32/ReleaseWatch.cpp)
+target_include_directories(unload_registry_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_compile_definitions(unload_registry_tests PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
+target_link_libraries(unload_registry_tests PRIVATE GTest::gtest_main)
+add_dependencies(unload_registry_tests versewell)
+add_test(NAME unload_registry_tests COMMAND unload_registry_tests)
+set_tests_properties(unload_registry_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
+# The trace log merge at FreeLibrary and at the end of a child process
+# that exits with the DLL loaded.
+vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/support/win32/LoadedLibrary.cpp)
+add_dependencies(diag_unload_tests versewell)
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
   tests/platform/PrivateProfileProcessTest.cpp)
 
