@@ -145,6 +145,14 @@ set_tests_properties(unload_registry_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENV
 # that exits with the DLL loaded.
 vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/support/win32/LoadedLibrary.cpp)
 add_dependencies(diag_unload_tests versewell)
+# A host's journey and the host contract by slot index, through LoadLibraryW
+# and the public header only. The program links the test support library
+# for the Wine starter of the wiki server; the DLL is a module of its own,
+# so nothing of that reaches the plug-in.
+vw_add_test(loaded_library_search_tests tests/search/LoadedLibrarySearchTest.cpp
+  tests/plugin/HostContractTest.cpp tests/support/win32/LoadedLibrary.cpp)
+target_include_directories(loaded_library_search_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+add_dependencies(loaded_library_search_tests versewell)
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
   tests/platform/PrivateProfileProcessTest.cpp)
 
