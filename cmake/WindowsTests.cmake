@@ -153,6 +153,9 @@ vw_add_test(loaded_library_search_tests tests/search/LoadedLibrarySearchTest.cpp
   tests/plugin/HostContractTest.cpp tests/support/win32/LoadedLibrary.cpp)
 target_include_directories(loaded_library_search_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
 add_dependencies(loaded_library_search_tests versewell)
+# The test wiki server and the Wine starter of it (the server is the native
+# program), fetched from with the native curl command line.
+vw_add_test(wiki_server_tests tests/http/WikiServerTest.cpp tests/support/win32/TestFetch.cpp)
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
   tests/platform/PrivateProfileProcessTest.cpp)
 
