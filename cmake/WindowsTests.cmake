@@ -73,9 +73,10 @@ endfunction()
 # The programs whose tests hold on every backend. Tests needing a second
 # process re-run their own .exe (tests/support/win32/ChildProcess.cpp); host
 # views load the DLL with LoadLibraryW (tests/support/win32/LoadedLibrary.cpp).
-# Still Linux only (see README): cache_fault_tests (faults injected into the
-# posix INI module's file calls), unload_registry_tests, diag_unload_tests,
-# loaded_library_search_tests, wiki_server_tests and OutputNamesTest.
+# Tests left out here are named, with their reason, next to their program.
+# Linux only (see README): cache_fault_tests (faults injected into the posix
+# INI module's file calls), curl_rules_tests (libcurl backend rules) and the
+# posix INI module's file-format tests.
 vw_add_test(platform_tests tests/platform/CStringTest.cpp tests/platform/PlatformTest.cpp)
 vw_add_test(text_tests tests/text/CodePageConversionTest.cpp tests/text/PlatformCodePageTest.cpp
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
