@@ -2,11 +2,9 @@
 // folder's index and claims, and the progress line's column arithmetic.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -15,6 +13,7 @@
 #include "cli/FileNames.h"
 #include "cli/OutputFolder.h"
 #include "cli/OutputTemplate.h"
+#include "cli/PathText.h"
 #include "cli/Progress.h"
 #include "cli/TextConvert.h"
 
@@ -43,16 +42,28 @@ std::vector<std::string> Split(const std::string& path) {
   }
 }
 
+// Paths in these tests are UTF-8 text, as the CLI keeps them.
+fs::path P(const std::string& utf8) { return PathFromUtf8(utf8); }
+
+// A fresh folder under the system's temporary folder (UTF-8, in the
+// system's own form), removed with its contents.
 class CTempFolder {
  public:
   CTempFolder() {
-    char pattern[] = "/tmp/versewell-names-XXXXXX";
-    m_path = mkdtemp(pattern);
+    const fs::path base = fs::temp_directory_path();
+    std::random_device seed;
+    for (unsigned n = 0;; ++n) {
+      const fs::path candidate = base / ("versewell-names-" + std::to_string(seed()) + "-" + std::to_string(n));
+      if (fs::create_directory(candidate)) {
+        m_path = Utf8FromPath(candidate);
+        return;
+      }
+    }
   }
   ~CTempFolder() {
     std::error_code ec;
-    fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(m_path, ec);
+    fs::permissions(P(m_path), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(P(m_path), ec);
   }
   const std::string& Path() const { return m_path; }
 
@@ -61,8 +72,14 @@ class CTempFolder {
 };
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(P(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Whether `a` and `b` name the same path, whichever separators each uses
+// ("/" and "\\" are both separators on Windows).
+bool SamePath(const std::string& a, const std::string& b) {
+  return P(a).lexically_normal() == P(b).lexically_normal();
 }
 
 }  // namespace
@@ -170,22 +187,28 @@ TEST(OutputFolder, PrepareWritesATestFileAndNamesTheFolderOnFailure) {
   std::string error;
   COutputFolder folder(tmp.Path() + "/a/b");
   ASSERT_TRUE(folder.Prepare(error)) << error;
-  EXPECT_TRUE(fs::is_empty(tmp.Path() + "/a/b")) << "the test file is removed again";
+  EXPECT_TRUE(fs::is_empty(P(tmp.Path() + "/a/b"))) << "the test file is removed again";
   EXPECT_GT(folder.MaxComponentBytes(), 100u);
 
-  std::ofstream(tmp.Path() + "/file") << "x";
+  std::ofstream(P(tmp.Path() + "/file")) << "x";
   COutputFolder onFile(tmp.Path() + "/file/sub");
   EXPECT_FALSE(onFile.Prepare(error));
   EXPECT_NE(error.find(tmp.Path() + "/file/sub"), std::string::npos) << error;
+}
 
-  if (geteuid() != 0) {
-    fs::create_directory(tmp.Path() + "/ro");
-    chmod((tmp.Path() + "/ro").c_str(), 0555);
-    COutputFolder readOnly(tmp.Path() + "/ro");
-    EXPECT_FALSE(readOnly.Prepare(error));
-    EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
-    EXPECT_EQ(error.find(".versewell-write-test"), std::string::npos) << error;
-  }
+TEST(OutputFolder, PrepareReportsAFolderItMayNotWriteInto) {
+  CTempFolder tmp;
+  const std::string readOnlyPath = tmp.Path() + "/ro";
+  fs::create_directory(P(readOnlyPath));
+  fs::permissions(P(readOnlyPath), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                       fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  // A process that may write anyway (root) cannot see the failure.
+  if (std::ofstream(P(readOnlyPath + "/probe")).is_open()) GTEST_SKIP() << "this process may write into read-only folders";
+  std::string error;
+  COutputFolder readOnly(readOnlyPath);
+  EXPECT_FALSE(readOnly.Prepare(error));
+  EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
+  EXPECT_EQ(error.find(".versewell-write-test"), std::string::npos) << error;
 }
 
 TEST(OutputFolder, SavedFilesAreSkippedOnlyForTheSameAddress) {
@@ -203,7 +226,7 @@ TEST(OutputFolder, SavedFilesAreSkippedOnlyForTheSameAddress) {
     // The same page listed twice gets the same file.
     EXPECT_EQ(folder.Claim("site/wiki/A:One", "A/One.txt").strRelative, "A/One.txt");
   }
-  std::ofstream(tmp.Path() + "/A/Foreign.txt") << "mine";
+  std::ofstream(P(tmp.Path() + "/A/Foreign.txt")) << "mine";
   COutputFolder again(tmp.Path());
   ASSERT_TRUE(again.Prepare(error)) << error;
   COutputFolder::SPlacement p = again.Claim("site/wiki/A:One", "A/One.txt");
@@ -242,14 +265,18 @@ TEST(OutputFolder, AFailedWriteNamesTheDestinationAndLeavesNoTemporaryFile) {
   COutputFolder::SPlacement p = folder.Claim("addr", "A/One.txt");
   // Something else takes the name between the claim and the save: a folder
   // with content, which no rename can replace (even for root).
-  fs::create_directories(tmp.Path() + "/A/One.txt/inner");
+  fs::create_directories(P(tmp.Path() + "/A/One.txt/inner"));
   EXPECT_FALSE(folder.Save(p, "addr", "text", error));
-  EXPECT_EQ(error.find("cannot write " + tmp.Path() + "/A/One.txt: "), 0u) << error;
+  const std::string prefix = "cannot write ";
+  ASSERT_EQ(error.compare(0, prefix.size(), prefix), 0) << error;
+  const size_t pathEnd = error.find(": ", prefix.size());
+  ASSERT_NE(pathEnd, std::string::npos) << error;
+  EXPECT_TRUE(SamePath(error.substr(prefix.size(), pathEnd - prefix.size()), tmp.Path() + "/A/One.txt")) << error;
   EXPECT_EQ(error.find(".part"), std::string::npos) << error;
   std::vector<std::string> left;
-  for (const auto& entry : fs::directory_iterator(tmp.Path() + "/A")) left.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(P(tmp.Path() + "/A"))) left.push_back(Utf8FromPath(entry.path().filename()));
   EXPECT_EQ(left, std::vector<std::string>{"One.txt"});
-  EXPECT_FALSE(fs::exists(tmp.Path() + "/" + INDEX_FILE_NAME)) << "nothing recorded for a failed save";
+  EXPECT_FALSE(fs::exists(P(tmp.Path() + "/" + INDEX_FILE_NAME))) << "nothing recorded for a failed save";
 }
 
 TEST(OutputFolder, WorkersClaimDistinctFilesForDistinctPages) {

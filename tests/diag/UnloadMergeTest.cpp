@@ -1,32 +1,32 @@
-// The trace log merge as a host sees it: the built plug-in is loaded with
-// dlopen and driven through the public header only; unloading it (dlclose,
-// or the end of the process) merges the trace file into the host's log.
-#include <dlfcn.h>
-
+// The trace log merge as a host sees it: the built plug-in is loaded as a
+// host loads it (dlopen, or LoadLibraryW on Windows) and driven through the
+// public header only; unloading it (dlclose / FreeLibrary, or the end of the
+// process) merges the trace file into the host's log. On Windows both ends
+// run the DLL's static destructors at DLL_PROCESS_DETACH; the end of the
+// process is a child process of this program that exits with the plug-in
+// still loaded.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
+#include <cstdlib>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <versewell/plugin.h>
+
+#include "support/ChildProcess.h"
+#include "support/LoadedLibrary.h"
+#include "support/ReferenceMd5.h"
+#include "support/TempDir.h"
 
 namespace {
 
 class CPlugin {
  public:
   CPlugin() {
-    m_handle = dlopen(VERSEWELL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    m_handle = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
     if (m_handle == nullptr) return;
-    auto entry = reinterpret_cast<PFN_GetDllInterface>(dlsym(m_handle, "GetDllInterface"));
+    auto entry = reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(m_handle, "GetDllInterface"));
     if (entry != nullptr) m_plugin = entry();
   }
   ~CPlugin() { Unload(); }
@@ -35,12 +35,12 @@ class CPlugin {
   // Unloads without deleting the plug-in object: the library's registry
   // deletes what the host left alive.
   void Unload() {
-    if (m_handle != nullptr) dlclose(m_handle);
+    if (m_handle != nullptr) UnloadSharedLibrary(m_handle);
     m_handle = nullptr;
     m_plugin = nullptr;
   }
   BOOL Set(const wchar_t* name, const std::string& value) {
-    CString v(std::wstring(value.begin(), value.end()).c_str());
+    CString v(FromUtf8(value).c_str());
     return m_plugin->SetProperty(name, &v);
   }
 
@@ -49,66 +49,24 @@ class CPlugin {
   CLyricsDllInterface* m_plugin = nullptr;
 };
 
-bool LibraryIsResident() {
-  void* handle = dlopen(VERSEWELL_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
-  if (handle != nullptr) dlclose(handle);
-  return handle != nullptr;
-}
-
-struct CFolder {
-  std::string path;
-  CFolder() {
-    char tmpl[] = "/tmp/versewell-unload-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~CFolder() {
-    for (const std::string& name : List()) unlink((path + "/" + name).c_str());
-    rmdir(path.c_str());
-  }
-  std::vector<std::string> List() const {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-      while (dirent* e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-      closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  std::string File(const std::string& name) const { return path + "/" + name; }
-};
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::wstring DecodeUtf16(const std::string& b) {
-  std::wstring out;
-  for (size_t i = 0; i + 1 < b.size(); i += 2)
-    out += static_cast<wchar_t>(static_cast<unsigned char>(b[i]) | (static_cast<unsigned char>(b[i + 1]) << 8));
-  return out;
-}
-
-std::string Md5Sum(const std::string& path) {
-  FILE* pipe = popen(("md5sum '" + path + "'").c_str(), "r");
-  if (pipe == nullptr) return "";
-  char out[33] = {0};
-  size_t n = fread(out, 1, 32, pipe);
-  pclose(pipe);
-  return std::string(out, n);
-}
+bool LibraryIsResident() { return SharedLibraryIsLoaded(VERSEWELL_PLUGIN_PATH); }
 
 // Configures the log in `folder` with the parent log `parent` and writes
-// lines through the property protocol.
-void LogSomeLines(CPlugin& plugin, const CFolder& folder, const std::string& parent) {
-  ASSERT_EQ(plugin.Set(L"LogFolder", folder.path), 1);
-  ASSERT_EQ(plugin.Set(L"TraceLevel", "Debug"), 1);
+// lines through the property protocol; false when a step is refused.
+bool LogSomeLines(CPlugin& plugin, const std::string& folder, const std::string& parent) {
   int dummy = 0;
-  EXPECT_EQ(plugin->GetProperty(L"NoSuchProperty", &dummy), 0);
-  ASSERT_EQ(plugin.Set(L"ParentLogfilePath", parent), 1);
+  return plugin.Set(L"LogFolder", folder) == 1 && plugin.Set(L"TraceLevel", "Debug") == 1 &&
+         plugin->GetProperty(L"NoSuchProperty", &dummy) == 0 && plugin.Set(L"ParentLogfilePath", parent) == 1;
+}
+
+// A child process: loads the plug-in, logs with the folder and parent log
+// given as arguments, and ends the process with the library still loaded.
+VW_CHILD_ROLE(ExitWithThePluginLoaded) {
+  if (args.size() != 2) return 2;
+  CPlugin* plugin = new CPlugin;  // never unloaded: the process ends with it
+  if (!plugin->Loaded()) return 3;
+  if (!LogSomeLines(*plugin, args[0], args[1])) return 4;
+  std::exit(0);
 }
 
 // The parent log holds the mark, an empty line, the trace file's name and
@@ -116,7 +74,7 @@ void LogSomeLines(CPlugin& plugin, const CFolder& folder, const std::string& par
 void ExpectMergedBlock(const std::string& parentBytes) {
   ASSERT_GE(parentBytes.size(), 2u);
   EXPECT_EQ(parentBytes.substr(0, 2), std::string("\xFF\xFE", 2));
-  std::wstring text = DecodeUtf16(parentBytes.substr(2));
+  std::wstring text = DecodeUtf16Le(parentBytes.substr(2));
   std::wregex block(
       L"\r\nVersewell_\\d{8}_\\d{6}_[0-9A-F]+\\.txt\r\n"
       L"(\\d\\d:\\d\\d:\\d\\d\\.\\d{3} [0-9A-F]+ [A-Z]{3}: [^\r\n]*\r\n)+");
@@ -128,58 +86,55 @@ void ExpectMergedBlock(const std::string& parentBytes) {
 
 }  // namespace
 
-TEST(UnloadMerge, DlcloseMergesTheTraceFileIntoTheParentLog) {
-  CFolder folder;
+TEST(UnloadMerge, UnloadMergesTheTraceFileIntoTheParentLog) {
+  CTempDir folder;
   std::string parent = folder.File("host.log");
   {
     CPlugin plugin;
-    ASSERT_TRUE(plugin.Loaded()) << dlerror();
-    LogSomeLines(plugin, folder, parent);
+    ASSERT_TRUE(plugin.Loaded()) << LoaderError();
+    ASSERT_TRUE(LogSomeLines(plugin, folder.Path(), parent));
     ASSERT_EQ(folder.List().size(), 1u);  // the trace file
     plugin.Unload();
   }
   ASSERT_FALSE(LibraryIsResident()) << "the library must really unload";
   EXPECT_EQ(folder.List(), std::vector<std::string>{"host.log"});
-  ExpectMergedBlock(ReadBytes(parent));
+  ExpectMergedBlock(ReadFileBytes(parent));
 }
 
 TEST(UnloadMerge, ProcessExitMergesTheTraceFileIntoTheParentLog) {
-  CFolder folder;
+  CTempDir folder;
   std::string parent = folder.File("host.log");
-  EXPECT_EXIT(
-      {
-        CPlugin* plugin = new CPlugin;  // never unloaded: the process ends with it
-        if (!plugin->Loaded()) _exit(3);
-        LogSomeLines(*plugin, folder, parent);
-        exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
+  CChildProcess child("ExitWithThePluginLoaded", {folder.Path(), parent});
+  ASSERT_TRUE(child.Started());
+  CChildExit end = child.Wait();
+  ASSERT_FALSE(end.bKilled);
+  ASSERT_EQ(end.nCode, 0) << "3: the plug-in did not load, 4: a property was refused";
   EXPECT_EQ(folder.List(), std::vector<std::string>{"host.log"});
-  ExpectMergedBlock(ReadBytes(parent));
+  ExpectMergedBlock(ReadFileBytes(parent));
 }
 
 TEST(UnloadMerge, UnloadAfterTheHostsOwnMergeLeavesTheParentLogUnchanged) {
-  CFolder folder;
+  CTempDir folder;
   std::string parent = folder.File("host.log");
   CPlugin plugin;
-  ASSERT_TRUE(plugin.Loaded()) << dlerror();
-  LogSomeLines(plugin, folder, parent);
+  ASSERT_TRUE(plugin.Loaded()) << LoaderError();
+  ASSERT_TRUE(LogSomeLines(plugin, folder.Path(), parent));
   EXPECT_EQ(plugin->CallMethod(L"CloseAndMergeLog", nullptr), 1);
-  std::string merged = ReadBytes(parent);
+  std::string merged = ReadFileBytes(parent);
   ExpectMergedBlock(merged);
   plugin.Unload();
   ASSERT_FALSE(LibraryIsResident());
-  EXPECT_EQ(ReadBytes(parent), merged);
+  EXPECT_EQ(ReadFileBytes(parent), merged);
   EXPECT_EQ(folder.List(), std::vector<std::string>{"host.log"});
 }
 
 TEST(UnloadMerge, MergeBeforeAnyLineWasLoggedCreatesNothing) {
-  CFolder folder;
+  CTempDir folder;
   CPlugin plugin;
-  ASSERT_TRUE(plugin.Loaded()) << dlerror();
+  ASSERT_TRUE(plugin.Loaded()) << LoaderError();
   // Opening the log sets the level to errors only, so its own echo is not
   // written and no trace file name is formed.
-  ASSERT_EQ(plugin.Set(L"LogFolder", folder.path), 1);
+  ASSERT_EQ(plugin.Set(L"LogFolder", folder.Path()), 1);
   EXPECT_EQ(plugin->CallMethod(L"CloseAndMergeLog", nullptr), 1);
   EXPECT_TRUE(folder.List().empty());
   plugin.Unload();
@@ -188,10 +143,12 @@ TEST(UnloadMerge, MergeBeforeAnyLineWasLoggedCreatesNothing) {
 
 TEST(UnloadMerge, SourceIdIsTheDigestOfTheLibraryFile) {
   CPlugin plugin;
-  ASSERT_TRUE(plugin.Loaded()) << dlerror();
+  ASSERT_TRUE(plugin.Loaded()) << LoaderError();
   CString id;
   ASSERT_EQ(plugin->GetProperty(L"SourceId", &id), 1);
-  std::string expected = Md5Sum(VERSEWELL_PLUGIN_PATH);
+  const std::string library = ReadFileBytes(VERSEWELL_PLUGIN_PATH);
+  ASSERT_FALSE(library.empty());
+  const std::string expected = ReferenceMd5(library);
   ASSERT_EQ(expected.size(), 32u);
-  EXPECT_EQ(id, CString(std::wstring(expected.begin(), expected.end()).c_str()));
+  EXPECT_EQ(id, CString(FromUtf8(expected).c_str()));
 }

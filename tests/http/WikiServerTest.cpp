@@ -1,20 +1,15 @@
 // The loopback test wiki: content pages, generated category pages with their
 // paging links, path safety, and the helper's start and stop.
-#include <arpa/inet.h>
-#include <curl/curl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
+#include "support/TestFetch.h"
 #include "support/WikiServer.h"
 
 namespace {
@@ -25,53 +20,28 @@ struct Fetched {
   bool ok = false;
 };
 
-size_t Append(char* data, size_t size, size_t n, void* user) {
-  static_cast<std::string*>(user)->append(data, size * n);
-  return size * n;
-}
-
 // Fetches `url` through the server as a proxy, like the plug-in does (or
 // directly, with `direct`), trusting the test authority for https.
 Fetched FetchVia(const CWikiServer& server, const std::string& url, bool direct = false) {
-  Fetched f;
-  CURL* h = curl_easy_init();
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_PROXY, direct ? "" : server.Proxy().c_str());
-  if (url.compare(0, 6, "https:") == 0)
-    curl_easy_setopt(h, CURLOPT_CAINFO, STestCertificates::Get().strCaFile.c_str());
-  // An empty list overrides NO_PROXY / no_proxy from the environment, so
-  // "NO_PROXY=*" cannot send the request past the loopback server.
-  curl_easy_setopt(h, CURLOPT_NOPROXY, "");
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Append);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &f.body);
-  f.ok = curl_easy_perform(h) == CURLE_OK;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &f.status);
-  if (f.status == 0) curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &f.status);
-  curl_easy_cleanup(h);
-  return f;
+  const std::string ca = url.compare(0, 6, "https:") == 0 ? STestCertificates::Get().strCaFile : std::string();
+  SFetched f = FetchUrl(url, direct ? std::string() : server.Proxy(), ca);
+  Fetched result;
+  result.status = f.nStatus;
+  result.body = f.strBody;
+  result.ok = f.bOk;
+  return result;
 }
 
-bool Accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
+bool Accepts(int port) { return LoopbackPortAccepts(port); }
 
 class WikiServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    mkdir((dir.Path() + "/wiki").c_str(), 0755);
-    mkdir((dir.Path() + "/categories").c_str(), 0755);
+    std::filesystem::create_directory(std::filesystem::u8path(dir.File("wiki")));
+    std::filesystem::create_directory(std::filesystem::u8path(dir.File("categories")));
     WriteFileBytes(dir.File("wiki/Quillfeather.html"), "<html>artist page</html>");
     WriteFileBytes(dir.File("wiki/Quillfeather:Salt Road.html"), "<html>song page</html>");
-    WriteFileBytes(dir.Path() + "/secret.html", "secret");
+    WriteFileBytes(dir.File("secret.html"), "secret");
     // 450 artists B000 .. B449, in index order.
     std::string tsv;
     for (int i = 0; i < 450; ++i) {

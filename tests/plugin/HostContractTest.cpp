@@ -6,13 +6,13 @@
 // the host callback: what the plug-in does with each host value when the
 // host answers 0, answers nonzero with nothing useful, or leaves garbage.
 //
-// The layout is the Itanium C++ ABI as GCC and Clang use it: an object's
-// first word points at its table; a virtual destructor fills two entries
-// (complete, then deleting); every method is a plain function taking the
-// object first; the table is preceded by the offset to the top and the
-// type information.
-#include <dlfcn.h>
-
+// The layout is the Itanium C++ ABI as GCC and Clang use it, on Linux and
+// with mingw-w64 on Windows alike: an object's first word points at its
+// table; a virtual destructor fills two entries (complete, then deleting);
+// the table is preceded by the offset to the top and the type information.
+// Every method is a plain function taking the object first, except on
+// 32-bit Windows, where methods take the object in ECX (thiscall); the
+// slot types below say so through VW_METHOD.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -23,7 +23,14 @@
 
 #include <versewell/plugin.h>
 
+#include "support/LoadedLibrary.h"
 #include "support/WikiServer.h"
+
+#if defined(_WIN32) && defined(__i386__)
+#define VW_METHOD __attribute__((thiscall))
+#else
+#define VW_METHOD
+#endif
 
 namespace {
 
@@ -31,15 +38,15 @@ namespace {
 // The plug-in object's table: slot index -> function type.
 // ---------------------------------------------------------------------------
 namespace plugin_abi {
-using DeletingDtor = void (*)(void* self);
-using SetProperty = BOOL (*)(void* self, const CString& name, const CString* value);
-using GetProperty = BOOL (*)(void* self, const CString& name, void* value);
-using CallMethod = BOOL (*)(void* self, const CString& name, void* argument);
-using FindArtistUrl = BOOL (*)(void* self, const CString& artist, CString& artistUrl);
-using FindArtistSongList = int (*)(void* self, const CString& artist, std::list<SongListEntry>& songs);
-using GetLyrics = BOOL (*)(void* self, const CString& songUrl, CString& lyrics);
-using SetHostCallback = BOOL (*)(void* self, void* host);
-using ExtraSearch = BOOL (*)(void* self, int a, int b, int c, int d);
+using DeletingDtor = void(VW_METHOD*)(void* self);
+using SetProperty = BOOL(VW_METHOD*)(void* self, const CString& name, const CString* value);
+using GetProperty = BOOL(VW_METHOD*)(void* self, const CString& name, void* value);
+using CallMethod = BOOL(VW_METHOD*)(void* self, const CString& name, void* argument);
+using FindArtistUrl = BOOL(VW_METHOD*)(void* self, const CString& artist, CString& artistUrl);
+using FindArtistSongList = int(VW_METHOD*)(void* self, const CString& artist, std::list<SongListEntry>& songs);
+using GetLyrics = BOOL(VW_METHOD*)(void* self, const CString& songUrl, CString& lyrics);
+using SetHostCallback = BOOL(VW_METHOD*)(void* self, void* host);
+using ExtraSearch = BOOL(VW_METHOD*)(void* self, int a, int b, int c, int d);
 
 // Entries of the table: slot 0 (the destructor) takes entries 0 and 1, so
 // slot n >= 1 is entry n + 1.
@@ -102,9 +109,9 @@ SHostScript& ScriptOf(void* self) { return *static_cast<SHandMadeHost*>(self)->s
 SIgnoreLog& LogOf(void* self) { return *static_cast<SHandMadeIgnore*>(self)->log; }
 
 // CHostCallback, slot by slot.
-void HostDtor(void* self) { ScriptOf(self).misuse.push_back(L"slot 0 (destructor)"); }
-void HostSlot1(void* self) { ScriptOf(self).misuse.push_back(L"slot 1"); }
-BOOL HostGetHostValue(void* self, const CString& name, void* value) {
+void VW_METHOD HostDtor(void* self) { ScriptOf(self).misuse.push_back(L"slot 0 (destructor)"); }
+void VW_METHOD HostSlot1(void* self) { ScriptOf(self).misuse.push_back(L"slot 1"); }
+BOOL VW_METHOD HostGetHostValue(void* self, const CString& name, void* value) {
   SHostScript& s = ScriptOf(self);
   s.queries.push_back(name.GetString());
   if (name == L"MaxMatchDifference") {
@@ -124,21 +131,21 @@ BOOL HostGetHostValue(void* self, const CString& name, void* value) {
   }
   return 0;
 }
-void HostSlot3(void* self) { ScriptOf(self).misuse.push_back(L"slot 3"); }
-void HostNotify(void* self) { ++ScriptOf(self).notifications; }
-bool HostIsStopRequested(void* self) {
+void VW_METHOD HostSlot3(void* self) { ScriptOf(self).misuse.push_back(L"slot 3"); }
+void VW_METHOD HostNotify(void* self) { ++ScriptOf(self).notifications; }
+bool VW_METHOD HostIsStopRequested(void* self) {
   ++ScriptOf(self).stopQueries;
   return false;
 }
 
 // CHostIgnore, slot by slot.
-void IgnoreSlot0(void* self) { LogOf(self).misuse.push_back(L"slot 0"); }
-BOOL IgnoreAdd(void* self, const wchar_t* host, unsigned int value) {
+void VW_METHOD IgnoreSlot0(void* self) { LogOf(self).misuse.push_back(L"slot 0"); }
+BOOL VW_METHOD IgnoreAdd(void* self, const wchar_t* host, unsigned int value) {
   LogOf(self).calls.push_back(L"add:" + std::wstring(host != nullptr ? host : L"(null)") + L":" +
                               std::to_wstring(value));
   return 1;
 }
-BOOL IgnoreRemove(void* self, const wchar_t* host) {
+BOOL VW_METHOD IgnoreRemove(void* self, const wchar_t* host) {
   LogOf(self).calls.push_back(L"remove:" + std::wstring(host != nullptr ? host : L"(null)"));
   return 1;
 }
@@ -187,9 +194,9 @@ const void* const kIgnoreTable[] = {
 // ---------------------------------------------------------------------------
 PFN_GetDllInterface LoadedEntry() {
   static PFN_GetDllInterface entry = [] {
-    void* handle = dlopen(VERSEWELL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    void* handle = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
     return handle == nullptr ? nullptr
-                             : reinterpret_cast<PFN_GetDllInterface>(dlsym(handle, "GetDllInterface"));
+                             : reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(handle, "GetDllInterface"));
   }();
   return entry;
 }
@@ -205,7 +212,7 @@ class HostContract : public ::testing::Test {
   }
 
   void SetUp() override {
-    ASSERT_NE(LoadedEntry(), nullptr) << dlerror();
+    ASSERT_NE(LoadedEntry(), nullptr) << LoaderError();
     m_pObject = LoadedEntry()();
     ASSERT_NE(m_pObject, nullptr);
     // By default the host answers every value properly.

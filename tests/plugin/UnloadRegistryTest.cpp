@@ -1,20 +1,20 @@
-// Unloading the real library with dlclose deletes the plug-in objects the
-// host left alive, oldest first, and leaves alone the one the host deleted.
+// Unloading the real library deletes the plug-in objects the host left
+// alive, oldest first, and leaves alone the one the host deleted.
 //
-// The host sees deletions through the global allocation functions: this
-// program replaces operator new and delete (built with exported symbols, so
-// the loaded library binds to them too) and notes when the address of a
-// watched object is released.
-#include <dlfcn.h>
-
+// The host sees deletions through the library's releases of memory
+// (support/ReleaseWatch.h: the program's exported operator delete on posix,
+// the DLL's free() import on Windows) and notes when the address of a
+// watched object is released. On Windows the unload is FreeLibrary: the
+// DLL's static objects are destroyed at DLL_PROCESS_DETACH, and the
+// registry's destructor is what deletes the objects.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
-#include <vector>
 
 #include <versewell/plugin.h>
+
+#include "support/LoadedLibrary.h"
+#include "support/ReleaseWatch.h"
 
 namespace {
 
@@ -24,7 +24,6 @@ std::atomic<int> g_released[WATCHED];  // order of the first release of each, fr
 std::atomic<int> g_releases{0};
 
 void NoteRelease(void* p) {
-  if (p == nullptr) return;
   for (int i = 0; i < WATCHED; ++i) {
     void* expected = p;
     // Only the first release counts: the address may be reused afterwards.
@@ -34,25 +33,12 @@ void NoteRelease(void* p) {
 
 }  // namespace
 
-void* operator new(std::size_t size) {
-  void* p = std::malloc(size != 0 ? size : 1);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-void operator delete(void* p) noexcept {
-  NoteRelease(p);
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  NoteRelease(p);
-  std::free(p);
-}
-
-TEST(UnloadRegistry, DlcloseDeletesWhatTheHostLeftAliveOldestFirst) {
-  void* library = dlopen(VERSEWELL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << dlerror();
-  auto entry = reinterpret_cast<PFN_GetDllInterface>(dlsym(library, "GetDllInterface"));
+TEST(UnloadRegistry, UnloadDeletesWhatTheHostLeftAliveOldestFirst) {
+  void* library = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
+  ASSERT_NE(library, nullptr) << LoaderError();
+  auto entry = reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(library, "GetDllInterface"));
   ASSERT_NE(entry, nullptr);
+  ASSERT_TRUE(WatchLibraryReleases(library, NoteRelease));
   CLyricsDllInterface* objects[WATCHED] = {entry(), entry(), entry()};
   for (int i = 0; i < WATCHED; ++i) {
     ASSERT_NE(objects[i], nullptr);
@@ -64,10 +50,8 @@ TEST(UnloadRegistry, DlcloseDeletesWhatTheHostLeftAliveOldestFirst) {
   EXPECT_EQ(g_released[0].load(), 0);
   EXPECT_EQ(g_released[2].load(), 0);
 
-  ASSERT_EQ(dlclose(library), 0);
-  void* still = dlopen(VERSEWELL_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
-  if (still != nullptr) dlclose(still);
-  ASSERT_EQ(still, nullptr) << "the library stayed loaded, so nothing was unloaded";
+  ASSERT_TRUE(UnloadSharedLibrary(library)) << LoaderError();
+  ASSERT_FALSE(SharedLibraryIsLoaded(VERSEWELL_PLUGIN_PATH)) << "the library stayed loaded, so nothing was unloaded";
   // The two left alive went at the unload, in the order of their creation.
   EXPECT_EQ(g_released[0].load(), 2);
   EXPECT_EQ(g_released[2].load(), 3);

@@ -1,8 +1,7 @@
-// A host's whole journey through the built shared library: dlopen, the one
-// export, the public header only, and the loopback wiki as the lyrics site.
-// From an artist name to the song list, and from a song to its lyrics.
-#include <dlfcn.h>
-
+// A host's whole journey through the built shared library: loading it
+// (dlopen, or LoadLibraryW on Windows), the one export, the public header
+// only, and the loopback wiki as the lyrics site. From an artist name to the
+// song list, and from a song to its lyrics.
 #include <gtest/gtest.h>
 
 #include <list>
@@ -10,6 +9,7 @@
 
 #include <versewell/plugin.h>
 
+#include "support/LoadedLibrary.h"
 #include "support/TestHost.h"
 #include "support/WikiServer.h"
 
@@ -19,9 +19,9 @@ struct CLoadedPlugin {
   void* handle = nullptr;
   CLyricsDllInterface* plugin = nullptr;
   CLoadedPlugin() {
-    handle = dlopen(VERSEWELL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    handle = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
     if (handle == nullptr) return;
-    auto entry = reinterpret_cast<PFN_GetDllInterface>(dlsym(handle, "GetDllInterface"));
+    auto entry = reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(handle, "GetDllInterface"));
     if (entry != nullptr) plugin = entry();
   }
   // The library stays loaded until the process ends, as the CLI host keeps
@@ -36,7 +36,7 @@ struct CLoadedPlugin {
 TEST(LoadedLibrarySearch, ArtistToSongListToLyrics) {
   CWikiServer server(std::string(VERSEWELL_SOURCE_DIR) + "/tests/wiki");
   CLoadedPlugin lib;
-  ASSERT_NE(lib.handle, nullptr) << dlerror();
+  ASSERT_NE(lib.handle, nullptr) << LoaderError();
   ASSERT_NE(lib.plugin, nullptr);
 
   CTestHost host;

@@ -15,6 +15,9 @@ void* LoadSharedLibrary(const std::string& path);
 void* FindLibrarySymbol(void* library, const char* name);
 // Unloads the library; false on failure.
 bool UnloadSharedLibrary(void* library);
+// Whether the library at `path` is still mapped into this process (loaded
+// by anyone), without loading it or changing its reference count.
+bool SharedLibraryIsLoaded(const std::string& path);
 // The loader's text for the calling thread's last failure.
 std::string LoaderError();
 

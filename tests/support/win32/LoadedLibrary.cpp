@@ -7,8 +7,10 @@
 
 #include <string>
 
-// Standalone (no product code): host-view programs link only this file.
-void* LoadSharedLibrary(const std::string& path) {
+namespace {
+
+// The Windows form of `path` (UTF-8): a Linux path becomes its Z: form.
+std::wstring LoaderPath(const std::string& path) {
   std::wstring wide(path.size() + 1, L'\0');
   const int n = ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), &wide[0],
                                       static_cast<int>(wide.size()));
@@ -18,7 +20,20 @@ void* LoadSharedLibrary(const std::string& path) {
       if (c == L'/') c = L'\\';
     wide = L"Z:" + wide;
   }
-  return reinterpret_cast<void*>(::LoadLibraryW(wide.c_str()));
+  return wide;
+}
+
+}  // namespace
+
+// Standalone (no product code): host-view programs link only this file.
+void* LoadSharedLibrary(const std::string& path) {
+  return reinterpret_cast<void*>(::LoadLibraryW(LoaderPath(path).c_str()));
+}
+
+bool SharedLibraryIsLoaded(const std::string& path) {
+  // GetModuleHandleW takes no reference; a full path matches the module
+  // loaded from that file.
+  return ::GetModuleHandleW(LoaderPath(path).c_str()) != nullptr;
 }
 
 void* FindLibrarySymbol(void* library, const char* name) {
