@@ -17,7 +17,7 @@ check_format
 exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s+\[' | awk '{print $NF}')
 [ "$exports" = GetDllInterface ] || fail "exports are [$exports], expected exactly GetDllInterface"
 
-check_imports '^(KERNEL32|WINHTTP|msvcrt|ADVAPI32|USER32|ntdll|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
+check_imports '^(KERNEL32|WINHTTP|msvcrt|ADVAPI32|ntdll|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
 
 # The resource: VS_FIXEDFILEINFO holds the version as two DWORD pairs
 # (major<<16|minor, build<<16|revision) for file and product version.

@@ -64,7 +64,11 @@ class CFileLock {
       n = static_cast<DWORD>(std::wcslen(file));
       full.assign(file, file + n + 1);
     }
-    ::CharUpperBuffW(full.data(), n);
+    // Upper-cased in place by Kernel32's invariant mapping (the one case where
+    // it allows source and destination to be the same buffer); CharUpperBuffW
+    // would make the DLL import USER32 for this one call.
+    ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, full.data(), static_cast<int>(n), full.data(),
+                    static_cast<int>(n), nullptr, nullptr, 0);
     uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the upper-cased path
     for (DWORD k = 0; k < n; ++k) hash = (hash ^ static_cast<uint16_t>(full[k])) * 0x100000001B3ull;
     wchar_t name[64];
