@@ -8,7 +8,6 @@ Reuses the wiki server and environment helpers of cli_test.py.
 usage: cli_env_test.py --cli PATH --wiki PATH --sample DIR --plugin PATH
                        --build-dir DIR --cmake PATH [unittest args]
 """
-import argparse
 import json
 import os
 import signal
@@ -16,10 +15,10 @@ import socket
 import subprocess
 import sys
 import threading
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cli_test  # noqa: E402
+import wiki_support  # noqa: E402
 from cli_test import SITE, WikiServer, clean_env  # noqa: E402
 
 ARGS = None
@@ -244,18 +243,11 @@ class DefaultCacheTest(EnvTestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--wiki", required=True)
-    parser.add_argument("--sample", required=True)
-    parser.add_argument("--plugin", required=True)
-    parser.add_argument("--build-dir", required=True)
-    parser.add_argument("--cmake", required=True)
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = wiki_support.parse_script_arguments(plugin_required=True, extra=("--build-dir", "--cmake"))
     for name in ("cli", "wiki", "sample", "plugin", "build_dir"):
         setattr(ARGS, name, os.path.abspath(getattr(ARGS, name)))
     cli_test.ARGS = ARGS  # the shared helpers read their paths from there
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    wiki_support.run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -9,7 +9,6 @@ error on a terminal the program says "stopping…" first.
 
 usage: cli_stop_test.py --cli PATH --wiki PATH --sample DIR [--plugin PATH] [unittest args]
 """
-import argparse
 import os
 import pty
 import select
@@ -22,7 +21,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wiki_support import WikiServer, clean_env  # noqa: E402
+from wiki_support import WikiServer, clean_env, parse_script_arguments, run_tests  # noqa: E402
 
 ARGS = None
 STUCK_URL = "lyrics.wiki.example/_test/hang?ms=60000"
@@ -119,13 +118,8 @@ class StuckDownloadTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--wiki", required=True)
-    parser.add_argument("--sample", required=True)
-    parser.add_argument("--plugin")
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = parse_script_arguments()
+    run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,6 @@ XDG_CACHE_HOME pointing into a temporary folder.
 
 usage: cli_test.py --cli PATH --wiki PATH --sample DIR [--plugin PATH] [unittest args]
 """
-import argparse
 import importlib.util
 import json
 import os
@@ -1104,13 +1103,8 @@ class WikiServerProgramTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--wiki", required=True)
-    parser.add_argument("--sample", required=True)
-    parser.add_argument("--plugin", default="")
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wiki_support.parse_script_arguments()
+    wiki_support.run_tests(rest)
 
 
 if __name__ == "__main__":

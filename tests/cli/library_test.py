@@ -9,7 +9,6 @@ test. Includes the interrupt test (SIGINT) and the kill test (SIGKILL during
 
 usage: library_test.py --cli PATH --wiki PATH --sample DIR [--plugin PATH] [unittest args]
 """
-import argparse
 import json
 import os
 import random
@@ -381,13 +380,8 @@ class KillTest(LibraryTestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--wiki", required=True)
-    parser.add_argument("--sample", required=True)
-    parser.add_argument("--plugin")
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = wiki_support.parse_script_arguments()
+    wiki_support.run_tests(rest)
 
 
 if __name__ == "__main__":

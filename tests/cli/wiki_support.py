@@ -4,11 +4,14 @@ variables, and the loopback test wiki (versewell-wiki) on a free port.
 Every script passes the server program it was given (--wiki); nothing here
 reads the command line.
 """
+import argparse
 import os
 import select
 import signal
 import subprocess
+import sys
 import time
+import unittest
 
 PROXY_VARS = ["http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
               "no_proxy", "NO_PROXY"]
@@ -78,3 +81,22 @@ class WikiServer:
             pending += chunk
             if fragment in pending:
                 return True
+
+
+def parse_script_arguments(plugin_required=False, extra=()):
+    """The arguments every end-to-end script takes: --cli, --wiki, --sample
+    and --plugin ("" when not given), plus the required options in `extra`.
+    Returns the arguments and what is left for unittest."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--wiki", required=True)
+    parser.add_argument("--sample", required=True)
+    parser.add_argument("--plugin", required=plugin_required, default="")
+    for name in extra:
+        parser.add_argument(name, required=True)
+    return parser.parse_known_args()
+
+
+def run_tests(rest):
+    """Runs the calling script's tests with the arguments unittest was left."""
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
