@@ -128,25 +128,24 @@ vw_add_test(file_fault_tests tests/diag/FileFaultTest.cpp)
 vw_add_test(thread_tests tests/plugin/ThreadStressTest.cpp)
 
 # A host's view: the public header and the loader only (LoadLibraryW).
-add_executable(host_abi_tests tests/plugin/HostAbiTest.cpp tests/support/win32/LoadedLibrary.cpp)
-target_include_directories(host_abi_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-target_compile_definitions(host_abi_tests PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
-target_link_libraries(host_abi_tests PRIVATE GTest::gtest_main)
-add_dependencies(host_abi_tests versewell)
-add_test(NAME host_abi_tests COMMAND host_abi_tests)
-set_tests_properties(host_abi_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
+# vw_add_host_view_test(<name> <sources...>): a program that sees the DLL as
+# a host does, through the public header and LoadLibraryW only
+# (tests/support/LoadedLibrary.h), never the core's code.
+function(vw_add_host_view_test name)
+  add_executable(${name} ${ARGN} tests/support/win32/LoadedLibrary.cpp)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
+  target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  add_dependencies(${name} versewell)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
+endfunction()
+vw_add_host_view_test(host_abi_tests tests/plugin/HostAbiTest.cpp)
 # Unloading with FreeLibrary: the DLL's static destructors run at
 # DLL_PROCESS_DETACH, and the registry deletes the objects the host left
 # alive. The deletions are seen through the DLL's free() import
 # (tests/support/win32/ReleaseWatch.cpp).
-add_executable(unload_registry_tests tests/plugin/UnloadRegistryTest.cpp tests/support/win32/LoadedLibrary.cpp
-  tests/support/win32/ReleaseWatch.cpp)
-target_include_directories(unload_registry_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-target_compile_definitions(unload_registry_tests PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
-target_link_libraries(unload_registry_tests PRIVATE GTest::gtest_main)
-add_dependencies(unload_registry_tests versewell)
-add_test(NAME unload_registry_tests COMMAND unload_registry_tests)
-set_tests_properties(unload_registry_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
+vw_add_host_view_test(unload_registry_tests tests/plugin/UnloadRegistryTest.cpp tests/support/win32/ReleaseWatch.cpp)
 # The trace log merge at FreeLibrary and at the end of a child process
 # that exits with the DLL loaded.
 vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/support/win32/LoadedLibrary.cpp)
