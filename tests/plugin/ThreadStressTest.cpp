@@ -122,7 +122,7 @@ TEST(Threads, ObjectsSearchInParallelWhileLogSettingsChangeAndMerge) {
   EXPECT_FALSE(g_TraceLog.IsOpen());
 
   // Every trace file was merged and deleted; what is left are parent logs,
-  // each a UTF-16 file of whole lines: blocks of an empty line, a trace
+  // each empty or a UTF-16 file of whole lines: blocks of an empty line, a trace
   // file's name, and trace lines. Lines written by several threads at once
   // never run into each other.
   size_t traceLines = 0;
@@ -131,6 +131,9 @@ TEST(Threads, ObjectsSearchInParallelWhileLogSettingsChangeAndMerge) {
       SCOPED_TRACE(name);
       EXPECT_NE(name.rfind("Versewell_", 0), 0u) << "trace file left behind";
       const std::string bytes = ReadFileBytes(dir->File(name));
+      // A merge that finds no trace file (no line was written since the log
+      // was last reopened) still creates the parent log, and leaves it empty.
+      if (bytes.empty()) continue;
       ASSERT_GE(bytes.size(), 2u);
       EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE"));
       const std::wstring text = DecodeUtf16Le(bytes.substr(2));
