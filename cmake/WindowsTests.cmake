@@ -30,22 +30,9 @@ add_test(NAME wine_server_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-se
 set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
 set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
 
-add_library(versewell_testsupport STATIC
-  tests/support/ChildRoles.cpp
-  tests/support/win32/ChildProcess.cpp
-  tests/support/FakeClock.cpp
-  tests/support/FailingFileIo.cpp
-  tests/support/FakeHttpTransport.cpp
-  tests/support/FailingFileSystem.cpp
-  tests/support/FaultPlan.cpp
-  tests/support/ReferenceMd5.cpp
-  tests/support/TempDir.cpp
-  tests/support/TraceCapture.cpp
-  tests/support/win32/RefusingPort.cpp
-  platform/win32/TrustExtraCa.cpp
-  tests/support/win32/TestCertificates.cpp
-  tests/support/win32/WikiServer.cpp
-  tests/support/WikiServerCommon.cpp)
+include(cmake/TestList.cmake)
+vw_platform_sources(VW_SUPPORT win32 ${VW_TEST_SUPPORT_SOURCES} ${VW_TEST_SUPPORT_SOURCES_win32})
+add_library(versewell_testsupport STATIC ${VW_SUPPORT} platform/win32/TrustExtraCa.cpp)
 target_link_libraries(versewell_testsupport PUBLIC versewell_core GTest::gtest GTest::gmock ws2_32 crypt32 shell32)
 target_include_directories(versewell_testsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests)
 target_compile_definitions(versewell_testsupport PUBLIC
@@ -54,12 +41,16 @@ target_compile_definitions(versewell_testsupport PUBLIC
   VERSEWELL_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}"
   VERSEWELL_WIKI_SERVER="${VERSEWELL_NATIVE_WIKI_SERVER}")
 
-function(vw_add_test name)
+# One builder per kind of test program (cmake/TestList.cmake). Tests needing
+# a second process re-run their own .exe (tests/support/win32/ChildProcess.cpp);
+# host views load the DLL with LoadLibraryW (tests/support/win32/LoadedLibrary.cpp).
+function(vw_add_unit_test name)
   add_executable(${name} ${ARGN})
   if(NOT VW_OWN_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   target_link_libraries(${name} PRIVATE versewell_testsupport)
+  add_dependencies(${name} versewell)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
 endfunction()
@@ -67,28 +58,41 @@ endfunction()
 # (tests/support/ChildProcess.h: CreateProcessW re-runs the .exe).
 function(vw_add_process_test name)
   set(VW_OWN_MAIN ON)
-  vw_add_test(${name} ${ARGN} tests/support/ChildMain.cpp)
+  vw_add_unit_test(${name} ${ARGN} ${VW_TEST_PROCESS_MAIN})
+endfunction()
+# A program that sees the DLL as a host does, through the public header and
+# LoadLibraryW only (tests/support/LoadedLibrary.h), never the core's code.
+function(vw_add_host_view_test name)
+  add_executable(${name} ${ARGN})
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
+  target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  add_dependencies(${name} versewell)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
+endfunction()
+# A host's journey and the host contract by slot index, through LoadLibraryW
+# and the public header only. The program links the test support library
+# for the Wine starter of the wiki server; the DLL is a module of its own,
+# so nothing of that reaches the plug-in.
+function(vw_add_loaded_test name)
+  vw_add_unit_test(${name} ${ARGN})
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+endfunction()
+function(vw_add_cli_test name)
+  if(VERSEWELL_BUILD_CLI)
+    vw_add_unit_test(${name} ${ARGN})
+    target_link_libraries(${name} PRIVATE versewell_cli_core)
+  endif()
 endfunction()
 
-# The programs whose tests hold on every backend. Tests needing a second
-# process re-run their own .exe (tests/support/win32/ChildProcess.cpp); host
-# views load the DLL with LoadLibraryW (tests/support/win32/LoadedLibrary.cpp).
-# Tests left out here are named, with their reason, next to their program.
-# Linux only (see README): cache_fault_tests (faults injected into the posix
-# INI module's file calls), curl_rules_tests (libcurl backend rules) and the
-# posix INI module's file-format tests.
-vw_add_test(platform_tests tests/platform/CStringTest.cpp tests/platform/PlatformTest.cpp)
-vw_add_test(text_tests tests/text/CodePageConversionTest.cpp tests/platform/PlatformCodePageTest.cpp
-  tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
-vw_add_test(plugin_tests tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
-vw_add_test(artist_cache_tests tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
-vw_add_test(lyrics_cleaning_tests tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
-vw_add_test(search_wiki_tests tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp)
-# The downloader, the transport contract and the download front end over
-# WinHTTP: the same tests as on posix, against the loopback wiki with
-# certificates made on the Linux side (tests/support/win32/TestCertificates.cpp).
-vw_add_test(http_tests tests/http/HttpTransportTest.cpp tests/http/HttpDownloaderTest.cpp
-  tests/http/DownloadFrontEndTest.cpp)
+foreach(vw_name ${VW_TESTS})
+  vw_test_program_sources(vw_sources ${vw_name} win32)
+  if(vw_sources)
+    cmake_language(CALL vw_add_${VW_TEST_KIND_${vw_name}}_test ${vw_name} ${vw_sources})
+  endif()
+endforeach()
+
 # Open gaps of the WinHTTP backend under Wine (Wine 8), left out here only
 # (the tests stay as they are; see platform/win32/WinHttpTransport.cpp):
 #  - the two redirect-to-https tests: the https hop does go through
@@ -121,48 +125,10 @@ set(VW_WINHTTP_OPEN_GAPS
 list(JOIN VW_WINHTTP_OPEN_GAPS ":" VW_WINHTTP_OPEN_GAPS_FILTER)
 set_tests_properties(http_tests PROPERTIES ENVIRONMENT
   "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-${VW_WINHTTP_OPEN_GAPS_FILTER}")
-vw_add_test(diag_file_tests tests/platform/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp
-  tests/diag/FingerprintTest.cpp)
-vw_add_test(trace_log_tests tests/diag/TraceLogTest.cpp)
-vw_add_test(file_fault_tests tests/diag/FileFaultTest.cpp)
-vw_add_test(thread_tests tests/plugin/ThreadStressTest.cpp)
-
-# A host's view: the public header and the loader only (LoadLibraryW).
-# vw_add_host_view_test(<name> <sources...>): a program that sees the DLL as
-# a host does, through the public header and LoadLibraryW only
-# (tests/support/LoadedLibrary.h), never the core's code.
-function(vw_add_host_view_test name)
-  add_executable(${name} ${ARGN} tests/support/win32/LoadedLibrary.cpp)
-  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-  target_compile_definitions(${name} PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
-  target_link_libraries(${name} PRIVATE GTest::gtest_main)
-  add_dependencies(${name} versewell)
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
-endfunction()
-vw_add_host_view_test(host_abi_tests tests/plugin/HostAbiTest.cpp)
-# Unloading with FreeLibrary: the DLL's static destructors run at
-# DLL_PROCESS_DETACH, and the registry deletes the objects the host left
-# alive. The deletions are seen through the DLL's free() import
-# (tests/support/win32/ReleaseWatch.cpp).
-vw_add_host_view_test(unload_registry_tests tests/plugin/UnloadRegistryTest.cpp tests/support/win32/ReleaseWatch.cpp)
-# The trace log merge at FreeLibrary and at the end of a child process
-# that exits with the DLL loaded.
-vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/support/win32/LoadedLibrary.cpp)
-add_dependencies(diag_unload_tests versewell)
-# A host's journey and the host contract by slot index, through LoadLibraryW
-# and the public header only. The program links the test support library
-# for the Wine starter of the wiki server; the DLL is a module of its own,
-# so nothing of that reaches the plug-in.
-vw_add_test(loaded_library_search_tests tests/search/LoadedLibrarySearchTest.cpp
-  tests/plugin/HostContractTest.cpp tests/support/win32/LoadedLibrary.cpp)
-target_include_directories(loaded_library_search_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
-add_dependencies(loaded_library_search_tests versewell)
-# The test wiki server and the Wine starter of it (the server is the native
-# program), fetched from with the native curl command line.
-vw_add_test(wiki_server_tests tests/wiki/WikiServerTest.cpp tests/support/win32/TestFetch.cpp)
-vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
-  tests/platform/PrivateProfileProcessTest.cpp)
+# The test list check (tests/cmake/TestListCheckTest.cmake) runs with the
+# Linux build; cmake runs natively here too.
+add_test(NAME test_list_tests
+  COMMAND ${CMAKE_COMMAND} -DVW_SOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/tests/cmake/TestListCheckTest.cmake)
 
 # The CLI host, versewell.exe. Its unit tests run as the others do; the
 # end-to-end tests are the shared Python scripts, given a wrapper that starts
@@ -170,9 +136,6 @@ vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractT
 # native wiki server. Paths the scripts pass are Linux paths; Wine maps
 # them to its Z: drive, so the program reads and writes the same files.
 if(VERSEWELL_BUILD_CLI)
-  vw_add_test(cli_unit_tests tests/cli/sys/CliTextTest.cpp tests/cli/host/HostSetupTest.cpp tests/cli/lookup/LookupRulesTest.cpp
-    tests/cli/output/OutputNamesTest.cpp)
-  target_link_libraries(cli_unit_tests PRIVATE versewell_cli_core)
   # Left out here only: a folder cannot be made unwritable through its
   # permission bits on Windows. std::filesystem::permissions sets no more
   # than the read-only attribute, which Windows ignores on folders; a denial

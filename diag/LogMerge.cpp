@@ -10,6 +10,7 @@
 // layer and the writer's path) stays usable through static destruction.
 #include "diag/StdioFileEx.h"
 #include "diag/TraceLog.h"
+#include "diag/Utf16.h"
 #include "platform/FileIo.h"
 
 namespace {
@@ -30,7 +31,7 @@ void RealignTornUtf16(CStdioFileEx& parentLog, const CString& path) {
   unsigned char mark[2] = {0, 0};
   if (!probe.Open(path.GetString(), CFile::modeRead | CFile::shareDenyNone) || probe.Read(mark, 2) != 2) return;
   probe.Close();
-  if (mark[0] != 0xFF || mark[1] != 0xFE) return;
+  if (mark[0] != UTF16LE_BOM[0] || mark[1] != UTF16LE_BOM[1]) return;
   const char zero = 0;
   parentLog.Write(&zero, 1);
 }

@@ -3,12 +3,11 @@
 #include <cstring>
 #include <new>
 
+#include "diag/Utf16.h"
 #include "text/CodePageConversion.h"
 #include "text/SmartPtrArray.h"
 
 namespace {
-
-const unsigned char BYTE_ORDER_MARK[2] = {0xFF, 0xFE};
 
 // A line buffer that starts on an inline array and may move to the heap;
 // a heap array is released when the reading call ends, however it ends.
@@ -103,7 +102,7 @@ BOOL CStdioFileEx::Open(const wchar_t* fileName, UINT openFlags, CFileException*
 
   unsigned char mark[2] = {0, 0};
   UINT read = Read(mark, 2);
-  m_bIsUnicodeText = read == 2 && mark[0] == BYTE_ORDER_MARK[0] && mark[1] == BYTE_ORDER_MARK[1];
+  m_bIsUnicodeText = read == 2 && mark[0] == UTF16LE_BOM[0] && mark[1] == UTF16LE_BOM[1];
   Seek(0, begin);
   return opened;
 }
@@ -161,7 +160,7 @@ bool CStdioFileEx::ReadNarrowLine(CString& line) {
 void CStdioFileEx::WriteString(const wchar_t* text) {
   if (text == nullptr) throw CInvalidArgException();
   if ((m_nFlags & modeUnicode) != 0) {
-    if (GetPosition() == 0) Write(BYTE_ORDER_MARK, 2);
+    if (GetPosition() == 0) Write(UTF16LE_BOM, 2);
     CStdioFile::WriteString(text);
     return;
   }

@@ -18,7 +18,6 @@ CTraceFileWriter g_writer = {platform::INVALID_FILE_HANDLE, true, {0}, {0}, null
 
 bool IsOpenHandle(platform::FileHandle h) { return h != platform::INVALID_FILE_HANDLE && h != 0; }
 
-const unsigned char BOM[2] = {0xFF, 0xFE};
 
 }  // namespace
 
@@ -109,7 +108,7 @@ platform::FileHandle CTraceFileWriter::CreateTraceFile() {
   if (IsOpenHandle(h)) {
     stFileTime = now;
     DWORD written = 0;
-    platform::WriteFile(h, BOM, 2, &written);
+    platform::WriteFile(h, UTF16LE_BOM, 2, &written);
     nFileBytes = written;
   }
   return h;
@@ -160,7 +159,7 @@ void CTraceFileWriter::WriteLine(int level, const wchar_t* message) {
       std::string bytes;
       if (nFileBytes < 2) {
         // The byte-order mark did not get out whole: finish it first.
-        bytes.append(reinterpret_cast<const char*>(BOM) + nFileBytes, 2 - static_cast<size_t>(nFileBytes));
+        bytes.append(reinterpret_cast<const char*>(UTF16LE_BOM) + nFileBytes, 2 - static_cast<size_t>(nFileBytes));
       } else if (bLineCut) {
         // End the torn line, completing a torn two-byte unit.
         if (nFileBytes % 2 != 0) bytes += '\0';

@@ -12,6 +12,27 @@
 
 VERSEWELL_INIT_FIRST CTraceLog g_TraceLog;
 
+namespace {
+
+static_assert(TEXT_REPORT_ERROR == TRACE_ERROR && TEXT_REPORT_WARNING == TRACE_WARNING,
+              "text reports use the trace levels");
+
+class CTraceLogReports : public ITextReportSink {
+ public:
+  bool WillReport(int level) override { return g_TraceLog.WillWrite(level); }
+  void Report(int level, const wchar_t* message) override { g_TraceLog.Log(level, message); }
+};
+
+CTraceLogReports g_traceLogReports;
+
+// Right after g_TraceLog (same priority, same file): text routines that run
+// later in static initialisation already report to the log.
+[[maybe_unused]] VERSEWELL_INIT_FIRST const bool g_bTraceLogReportsInstalled = (SetDefaultTextReports(&g_traceLogReports), true);
+
+}  // namespace
+
+ITextReportSink& TraceLogReports() { return g_traceLogReports; }
+
 CTraceLog::CTraceLog() : m_bOpen(false) {}
 
 CTraceLog::~CTraceLog() {

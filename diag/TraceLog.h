@@ -24,6 +24,7 @@
 #include "diag/TraceLevels.h"
 #include "platform/Sync.h"
 #include "platform/Types.h"
+#include "text/ReportSink.h"
 
 class CTraceLog {
  public:
@@ -73,6 +74,10 @@ class CTraceLog {
 };
 
 extern CTraceLog g_TraceLog;
+
+// g_TraceLog as the text routines' report sink (text/ReportSink.h). It is
+// also their default sink from the start of the program on.
+ITextReportSink& TraceLogReports();
 
 // Formats printf-style (Windows wide conventions: %s takes const wchar_t*)
 // and logs the result on g_TraceLog. A null format does nothing.

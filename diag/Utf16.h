@@ -8,6 +8,9 @@
 
 #include <string>
 
+// The byte-order mark that opens every UTF-16LE file the system writes.
+inline constexpr unsigned char UTF16LE_BOM[2] = {0xFF, 0xFE};
+
 // Appends the UTF-16LE bytes of text[0..length) to `out`.
 void AppendUtf16Le(const wchar_t* text, size_t length, std::string& out);
 

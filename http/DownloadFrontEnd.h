@@ -1,6 +1,6 @@
 // The download front end: one download with a fresh random browser agent
 // (HttpDownload), the agent's generator, and the host-name helpers that feed
-// the host's ignore list. CCommonDllInterface::Download (http/Download.cpp)
+// the host's ignore list. CCommonDllInterface::Download (plugin/Download.cpp)
 // is the one caller inside the plug-in.
 //
 // Failure: HttpDownload returns 0 and writes the "Download fails: " line;

@@ -266,11 +266,6 @@ bool CStdioFile::FillBuffer(size_t wanted) {
   return m_nBufferLength - m_nBufferPos >= wanted;
 }
 
-int CStdioFile::PeekByte(size_t ahead) {
-  if (!FillBuffer(ahead + 1)) return -1;
-  return m_pStreamBuffer[m_nBufferPos + ahead];
-}
-
 ULONGLONG CStdioFile::GetPosition() const {
   if (m_bBufferValid) return m_nBufferStart + m_nBufferPos;
   return CFile::GetPosition();

@@ -188,7 +188,6 @@ class CStdioFile : public CFile {
  private:
   bool FillBuffer(size_t wanted);
   void DropBuffer();
-  int PeekByte(size_t ahead);
 
   std::unique_ptr<unsigned char[]> m_pStreamBuffer;
   size_t m_nBufferPos;     // next unread byte in the buffer

@@ -56,7 +56,7 @@ class CCommonDllInterface : public TInterface {
 
 // The one instantiation's members are defined out of line:
 // plugin/CommonDllInterface.cpp (construction, properties) and
-// http/Download.cpp (Download).
+// plugin/Download.cpp (Download, on top of http/).
 template <>
 CCommonDllInterface<CLyricsDllInterface>::CCommonDllInterface();
 template <>

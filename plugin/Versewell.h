@@ -3,7 +3,8 @@
 // Construction fills the identity (version, source name "Versewell", code
 // page 65001, site host) on top of the common part, which also computes the
 // module fingerprint; destruction removes the object from
-// g_InterfaceRegistry. The three search operations live in search/; the
+// g_InterfaceRegistry. The three searches live in search/ (search/Searches.h)
+// and run against the object's ISearchContext (plugin/Versewell.cpp); the
 // overrides below are their boundary to the host (plugin/SearchBoundary.cpp):
 // nothing raised underneath (allocation, conversion, a transport or file
 // layer that throws) reaches the host. Such a search ends with its failure
@@ -28,10 +29,8 @@ class CVersewell : public CLyricsDllCommon {
   BOOL GetLyrics(const CString& songUrl, CString& lyrics) override;
 
  private:
-  // The searches themselves; they may raise.
-  BOOL FindArtistUrlUnguarded(const CString& artist, CString& artistUrl);        // search/ArtistLookup.cpp
-  int FindArtistSongListUnguarded(const CString& artist, std::list<SongListEntry>& songs);  // search/SongList.cpp
-  BOOL GetLyricsUnguarded(const CString& songUrl, CString& lyrics);              // search/LyricsPage.cpp
+  // The object as the searches see it; made for each search call.
+  class CSearchContext;
 };
 
 #endif  // VERSEWELL_PLUGIN_VERSEWELL_H

@@ -1,4 +1,4 @@
-// CVersewell::FindArtistUrl: the artist page address, from the local cache
+// search::FindArtistUrl: the artist page address, from the local cache
 // or from the wiki's alphabetical artist index.
 //
 // The index is read in at most two passes: the category page listed from
@@ -12,10 +12,10 @@
 #include <string>
 
 #include "diag/TraceLog.h"
-#include "plugin/Versewell.h"
 #include "search/ArtistNameMatcher.h"
 #include "search/LocalCache.h"
 #include "search/PreviousPageLink.h"
+#include "search/Searches.h"
 #include "text/HtmlEntities.h"
 #include "text/RegexMatcher.h"
 
@@ -25,7 +25,6 @@ const wchar_t INDEX_PATH_PREFIX[] = L"/index.php?title=Category:Artists_";
 const wchar_t INDEX_PATH_FROM[] = L"&from=";
 // One index entry: group 1 the link, group 2 the title attribute.
 const wchar_t INDEX_ENTRY_PATTERN[] = L"<li>[^<]*<a href=\"([^\"]+)\" title=\"([^\"]+)\">[^<]+</a>";
-const wchar_t MAX_MATCH_DIFFERENCE[] = L"MaxMatchDifference";
 const wchar_t DIGIT_LEADING_CHAR = L'0';
 const int INDEX_PASSES = 2;
 
@@ -54,14 +53,17 @@ class CQueuedWritesFlush {
 
 }  // namespace
 
-BOOL CVersewell::FindArtistUrlUnguarded(const CString& artist, CString& artistUrl) {
+namespace search {
+
+BOOL FindArtistUrl(ISearchContext& context, const CString& artist, CString& artistUrl) {
+  CLocalCache* const cache = context.ArtistCache();
   wchar_t leading = 0;
   if (!GetLeadingChar(artist.GetString(), leading, DIGIT_LEADING_CHAR, false)) return 0;
 
   float threshold = 1.0f;
-  if (m_pHostCallback != nullptr) m_pHostCallback->GetHostValue(MAX_MATCH_DIFFERENCE, &threshold);
+  context.AskMaxMatchDifference(threshold);
 
-  if (m_pArtistCache != nullptr && m_pArtistCache->ReadArtistUrl(artist, artistUrl, threshold)) {
+  if (cache != nullptr && cache->ReadArtistUrl(artist, artistUrl, threshold)) {
     CString line = L"ArtistUrl found in local cache. ";
     line += artist.GetString();
     line += L", ";
@@ -82,24 +84,24 @@ BOOL CVersewell::FindArtistUrlUnguarded(const CString& artist, CString& artistUr
   // title is close enough.
   bool found = false;
   bool exactMatch = false;
-  CQueuedWritesFlush flush(m_pArtistCache);
+  CQueuedWritesFlush flush(cache);
   for (int pass = 0; pass < INDEX_PASSES; ++pass) {
     path.Replace(L' ', L'+');
     flush.Flush();  // the first page's titles are on disk before the second download
     CString page;
-    if (!Download(m_strSiteHost + path, page)) return 0;
+    if (!context.Download(context.SiteHost() + path, page)) return 0;
 
     CArtistNameMatcher nameMatcher;
     CRegexMatcher entries;
     entries.Init(page.Str(), INDEX_ENTRY_PATTERN, true);
     while (entries.FindNext()) {
-      if (IsStopRequested()) return 0;
+      if (context.IsStopRequested()) return 0;
       std::wstring link, title;
       entries.GetMatch(1, link);
       entries.GetMatch(2, title);
-      DecodeHtmlEntities(title);
+      DecodeHtmlEntities(title, context.Reports());
       const float distance = nameMatcher.GetDistance(artist.GetString(), title.c_str());
-      const CString url = m_strSiteHost + CString(link);
+      const CString url = context.SiteHost() + CString(link);
       if (distance < threshold) {
         threshold = distance;
         artistUrl = url;
@@ -109,7 +111,7 @@ BOOL CVersewell::FindArtistUrlUnguarded(const CString& artist, CString& artistUr
           break;
         }
       }
-      if (m_pArtistCache != nullptr) m_pArtistCache->QueueArtistUrl(CString(title), url);
+      if (cache != nullptr) cache->QueueArtistUrl(CString(title), url);
     }
     if (exactMatch) break;
 
@@ -118,10 +120,12 @@ BOOL CVersewell::FindArtistUrlUnguarded(const CString& artist, CString& artistUr
       // reads the same page again.
       std::wstring link;
       if (FindPreviousPageLink(page.Str(), link)) {
-        DecodeHtmlEntities(link);
+        DecodeHtmlEntities(link, context.Reports());
         path = link;
       }
     }
   }
   return found && !artistUrl.IsEmpty() ? 1 : 0;
 }
+
+}  // namespace search

@@ -1,4 +1,4 @@
-// Lyrics page extraction and CVersewell::GetLyrics.
+// Lyrics page extraction and search::GetLyrics.
 //
 // Why the cleaning steps look different from their rules: each rule is
 // phrased as "find the first occurrence from the start of the text, change
@@ -27,7 +27,7 @@
 #include <cstring>
 #include <vector>
 
-#include "plugin/Versewell.h"
+#include "search/Searches.h"
 #include "text/HtmlEntities.h"
 
 const wchar_t LyricsNotLicensedNotice[] =
@@ -192,7 +192,7 @@ void StripTags(std::wstring& text) {
   text.swap(out);
 }
 
-bool ExtractLyricsFromPage(const std::wstring& page, CString& lyrics) {
+bool ExtractLyricsFromPage(const std::wstring& page, CString& lyrics, ITextReportSink& reports) {
   lyrics.Empty();
   std::wstring text(page);
   if (!ExtractLyricsBox(text)) return false;
@@ -200,15 +200,19 @@ bool ExtractLyricsFromPage(const std::wstring& page, CString& lyrics) {
   NormalizeBreakTags(text);
   StripTags(text);
   lyrics = text;
-  DecodeHtmlEntities(lyrics);
+  DecodeHtmlEntities(lyrics, reports);
   lyrics.Trim();
   if (page.find(REPLACEMENT_CHARACTER) != std::wstring::npos) lyrics.Empty();
   return !lyrics.IsEmpty();
 }
 
-BOOL CVersewell::GetLyricsUnguarded(const CString& songUrl, CString& lyrics) {
+namespace search {
+
+BOOL GetLyrics(ISearchContext& context, const CString& songUrl, CString& lyrics) {
   lyrics.Empty();
   CString page;
-  if (!Download(songUrl, page)) return 0;
-  return ExtractLyricsFromPage(page.Str(), lyrics) ? 1 : 0;
+  if (!context.Download(songUrl, page)) return 0;
+  return ExtractLyricsFromPage(page.Str(), lyrics, context.Reports()) ? 1 : 0;
 }
+
+}  // namespace search

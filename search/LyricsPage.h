@@ -25,6 +25,8 @@
 
 #include <versewell/cstring.h>
 
+#include "text/ReportSink.h"
+
 // The site's notice that it may not show a song's lyrics, written as the
 // page carries it: every character of "Unfortunately, we are not licensed to
 // display the full lyrics for this song at the moment" as a decimal numeric
@@ -68,7 +70,9 @@ void StripTags(std::wstring& text);
 // Steps of GetLyrics after the download: cuts the lyrics out of `page`,
 // refuses pages carrying LyricsNotLicensedNotice, cleans, decodes character
 // references, trims, and refuses pages that contain U+FFFD. `lyrics` is
-// emptied first; true when it ends non-empty.
-bool ExtractLyricsFromPage(const std::wstring& page, CString& lyrics);
+// emptied first; true when it ends non-empty. Bad character references go
+// to `reports`.
+bool ExtractLyricsFromPage(const std::wstring& page, CString& lyrics,
+                           ITextReportSink& reports = DefaultTextReports());
 
 #endif  // VERSEWELL_SEARCH_LYRICS_PAGE_H

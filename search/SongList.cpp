@@ -1,4 +1,4 @@
-// CVersewell::FindArtistSongList: the songs listed on an artist's wiki page,
+// search::FindArtistSongList: the songs listed on an artist's wiki page,
 // as SongListEntry records in the host's list.
 //
 // The host's list is left alone until the artist page has been downloaded;
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "diag/TraceLog.h"
-#include "plugin/Versewell.h"
+#include "search/Searches.h"
 #include "text/HtmlEntities.h"
 #include "text/RegexMatcher.h"
 
@@ -21,35 +21,39 @@ const wchar_t NO_SONGS[] = L"FindArtistSongList():Can not find any Lyrics for: "
 
 }  // namespace
 
-int CVersewell::FindArtistSongListUnguarded(const CString& artist, std::list<SongListEntry>& songs) {
+namespace search {
+
+int FindArtistSongList(ISearchContext& context, const CString& artist, std::list<SongListEntry>& songs) {
   CString artistUrl;
-  if (!FindArtistUrl(artist, artistUrl)) {
+  if (!context.FindArtistUrl(artist, artistUrl)) {
     g_TraceLog.Log(TRACE_WARNING, CString(NO_ARTIST_URL) + artist);
     return 0;
   }
   CString page;
-  if (!Download(artistUrl, page)) return 0;
+  if (!context.Download(artistUrl, page)) return 0;
 
   songs.clear();
   CRegexMatcher matcher;
   matcher.Init(page.Str(), SONG_ENTRY_PATTERN, true);
   while (matcher.FindNext()) {
-    if (IsStopRequested()) return 0;  // what was appended so far stays
+    if (context.IsStopRequested()) return 0;  // what was appended so far stays
     std::wstring link, text;
     matcher.GetMatch(1, link);
     matcher.GetMatch(2, text);
     CString title(text);
-    DecodeHtmlEntities(title);
+    DecodeHtmlEntities(title, context.Reports());
     title.Replace(TITLE_SUFFIX, L"");  // after decoding, every occurrence, one pass
 
     SongEntry song(title.Str(), artist.Str(), std::wstring(), false);
-    song.Url = (m_strSiteHost + CString(link)).Str();
+    song.Url = (context.SiteHost() + CString(link)).Str();
     SongListEntry entry(song);
     entry.Extra2.clear();
-    entry.SourceName = m_strSourceName.Str();
-    entry.SourceId = m_strSourceId.Str();
+    entry.SourceName = context.SourceName().Str();
+    entry.SourceId = context.SourceId().Str();
     songs.push_back(entry);
   }
   if (songs.empty()) g_TraceLog.Log(TRACE_WARNING, CString(NO_SONGS) + artist);
   return static_cast<int>(songs.size());
 }
+
+}  // namespace search

@@ -9,7 +9,6 @@
 #include <cwchar>
 #include <new>
 
-#include "diag/TraceLog.h"
 #include "platform/CodePage.h"
 #include "platform/ErrorText.h"
 #include "text/NarrowMessage.h"
@@ -43,7 +42,7 @@ std::wstring ConvertBytesToWide(const char* bytes, UINT codePage) {
   int needed = platform::MultiByteToWideChar(codePage, 0, bytes, -1, nullptr, 0);
   if (needed == 0) {
     try {
-      LogNarrowMessage(TRACE_WARNING, std::string("MultiByteToWideChar (get needed length) failed for string: \"") +
+      LogNarrowMessage(TEXT_REPORT_WARNING, std::string("MultiByteToWideChar (get needed length) failed for string: \"") +
                                           bytes + "\", codePage=" + std::to_string(codePage));
     } catch (...) {
     }
@@ -53,13 +52,13 @@ std::wstring ConvertBytesToWide(const char* bytes, UINT codePage) {
     // One element more than needed, as the conversion's scratch space.
     result.resize(static_cast<size_t>(needed) + 1);
   } catch (...) {
-    LogNarrowMessage(TRACE_ERROR, "Malloc failed !!!");
+    LogNarrowMessage(TEXT_REPORT_ERROR, "Malloc failed !!!");
     return std::wstring();
   }
   int written = platform::MultiByteToWideChar(codePage, 0, bytes, -1, &result[0], needed);
   if (written == 0) {
     try {
-      LogNarrowMessage(TRACE_ERROR, std::string("MultiByteToWideChar failed for string: \"") + bytes +
+      LogNarrowMessage(TEXT_REPORT_ERROR, std::string("MultiByteToWideChar failed for string: \"") + bytes +
                                         "\", codePage=" + std::to_string(codePage));
     } catch (...) {
     }

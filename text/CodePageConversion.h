@@ -26,11 +26,13 @@
 #include <exception>
 #include <string>
 
+#include "platform/CodePage.h"
 #include "platform/Types.h"
 #include "text/SmartPtrArray.h"
 
-constexpr UINT CP_UTF8 = 65001;
-constexpr UINT CP_THREAD_ACP = 3;
+// The code page numbers are the platform's (platform/CodePage.h).
+using platform::CP_THREAD_ACP;
+using platform::CP_UTF8;
 // Only the buffer functions accept it; they replace it with GetACP().
 constexpr int CODEPAGE_SYSTEM_ANSI = -1;
 

@@ -37,8 +37,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "diag/TraceLevels.h"
-#include "diag/TraceLog.h"
 #include "text/NarrowMessage.h"
 
 namespace {
@@ -289,8 +287,8 @@ constexpr size_t EXCERPT_REPLAY_LIMIT = 4096;
 // literal procedure has at this moment is the settled output followed by the
 // rest of the input replayed with the steps recorded so far; only as much of
 // the rest is replayed as the quote needs.
-void ReportBadReference(const BadReference& bad, const std::wstring& settled, CReplacementSteps& steps,
-                        const std::wstring& text, size_t next) {
+void ReportBadReference(ITextReportSink& reports, const BadReference& bad, const std::wstring& settled,
+                        CReplacementSteps& steps, const std::wstring& text, size_t next) {
   const size_t n = text.size();
   CNumericStream rest(steps, false, std::min(n - next, BAD_REFERENCE_QUOTE_LIMIT + EXCERPT_LOOKAHEAD));
   size_t k = next;
@@ -314,14 +312,15 @@ void ReportBadReference(const BadReference& bad, const std::wstring& settled, CR
     quoted = "\"" + std::string(from > 0 ? "..." : "") + NarrowForMessage(excerpt.c_str()) +
              (cutAtEnd ? "..." : "") + "\" (excerpt of a text of " + std::to_string(n) + " characters)";
   }
-  LogNarrowMessage(TRACE_ERROR, "Bad &#nnn; code: \"" + NarrowForMessage(bad.text.c_str()) + "\" => " +
-                                    std::to_string(bad.value) + " ; string is:\n\t" + quoted);
+  LogNarrowMessage(reports, TEXT_REPORT_ERROR,
+                   "Bad &#nnn; code: \"" + NarrowForMessage(bad.text.c_str()) + "\" => " +
+                       std::to_string(bad.value) + " ; string is:\n\t" + quoted);
 }
 
-void DecodeNumeric(std::wstring& text) {
+void DecodeNumeric(std::wstring& text, ITextReportSink& reports) {
   if (text.empty()) {
     // What the literal procedure's matcher reports for an empty string.
-    LogNarrowMessage(TRACE_WARNING, "Input string is empty");
+    LogNarrowMessage(reports, TEXT_REPORT_WARNING, "Input string is empty");
     return;
   }
   if (text.find(L"&#") == std::wstring::npos) return;
@@ -341,10 +340,10 @@ void DecodeNumeric(std::wstring& text) {
     ++reported;
     // Composing the report costs a replay; skip it when the line would be
     // dropped anyway.
-    if (g_TraceLog.WillWrite(TRACE_ERROR)) ReportBadReference(bad, stream.Output(), steps, text, i + 1);
+    if (reports.WillReport(TEXT_REPORT_ERROR)) ReportBadReference(reports, bad, stream.Output(), steps, text, i + 1);
   }
-  if (unreported > 0 && g_TraceLog.WillWrite(TRACE_ERROR)) {
-    LogNarrowMessage(TRACE_ERROR, "Bad &#nnn; code: " + std::to_string(unreported) +
+  if (unreported > 0 && reports.WillReport(TEXT_REPORT_ERROR)) {
+    LogNarrowMessage(reports, TEXT_REPORT_ERROR, "Bad &#nnn; code: " + std::to_string(unreported) +
                                       " more references left unchanged and not reported");
   }
   text.swap(stream.Output());
@@ -352,9 +351,9 @@ void DecodeNumeric(std::wstring& text) {
 
 }  // namespace
 
-void DecodeHtmlEntities(std::wstring& text) {
+void DecodeHtmlEntities(std::wstring& text, ITextReportSink& reports) {
   DecodeNamed(text);
-  DecodeNumeric(text);
+  DecodeNumeric(text, reports);
 }
 
-void DecodeHtmlEntities(CString& text) { DecodeHtmlEntities(text.Str()); }
+void DecodeHtmlEntities(CString& text, ITextReportSink& reports) { DecodeHtmlEntities(text.Str(), reports); }

@@ -1,12 +1,11 @@
 #include "text/NarrowMessage.h"
 
-#include "diag/TraceLog.h"
 #include "text/CodePageConversion.h"
 
-void LogNarrowMessage(int level, const std::string& message) noexcept {
+void LogNarrowMessage(ITextReportSink& reports, int level, const std::string& message) noexcept {
   try {
     CAnsiToWide wide(message.c_str(), CP_THREAD_ACP);
-    g_TraceLog.Log(level, wide);
+    reports.Report(level, wide);
     return;
   } catch (...) {
   }
@@ -17,9 +16,13 @@ void LogNarrowMessage(int level, const std::string& message) noexcept {
       if (c == '\0') break;
       fallback.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
     }
-    g_TraceLog.Log(level, fallback.c_str());
+    reports.Report(level, fallback.c_str());
   } catch (...) {
   }
+}
+
+void LogNarrowMessage(int level, const std::string& message) noexcept {
+  LogNarrowMessage(DefaultTextReports(), level, message);
 }
 
 std::string NarrowForMessage(const wchar_t* text) noexcept {

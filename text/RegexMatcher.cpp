@@ -3,7 +3,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "diag/TraceLevels.h"
 #include "text/NarrowMessage.h"
 
 namespace {
@@ -33,7 +32,7 @@ bool CRegexMatcher::Init(const wchar_t* input, const wchar_t* pattern, bool case
   m_bLastMatchEmpty = false;
 
   if (input == nullptr || *input == L'\0') {
-    LogNarrowMessage(TRACE_WARNING, "Input string is empty");
+    LogNarrowMessage(TEXT_REPORT_WARNING, "Input string is empty");
     return false;
   }
   if (pattern == nullptr) pattern = L"";
@@ -44,16 +43,16 @@ bool CRegexMatcher::Init(const wchar_t* input, const wchar_t* pattern, bool case
     boost::basic_regex<wchar_t> compiled(pattern, syntax);
     m_regex.swap(compiled);
   } catch (const boost::regex_error& e) {
-    LogNarrowMessage(TRACE_ERROR, "Invalid Regex: " + NarrowForMessage(pattern) +
+    LogNarrowMessage(TEXT_REPORT_ERROR, "Invalid Regex: " + NarrowForMessage(pattern) +
                                       "\n\t=> caught bad_expression exception: what=" + e.what());
     return false;
   } catch (const std::exception& e) {
-    LogNarrowMessage(TRACE_ERROR, "Invalid Regex: " + NarrowForMessage(pattern) +
+    LogNarrowMessage(TEXT_REPORT_ERROR, "Invalid Regex: " + NarrowForMessage(pattern) +
                                       "\n\t=> caught generic exception: what=" + e.what());
     return false;
   }
   if (m_regex.empty() || m_regex.status() != 0) {
-    LogNarrowMessage(TRACE_ERROR, "Regex is EMPTY: " + NarrowForMessage(pattern));
+    LogNarrowMessage(TEXT_REPORT_ERROR, "Regex is EMPTY: " + NarrowForMessage(pattern));
     return false;
   }
 
@@ -65,7 +64,7 @@ bool CRegexMatcher::Init(const wchar_t* input, const wchar_t* pattern, bool case
 
 bool CRegexMatcher::FindNext() {
   if (m_input.empty()) {
-    LogNarrowMessage(TRACE_ERROR, "NOT initialized (string to match is empty)");
+    LogNarrowMessage(TEXT_REPORT_ERROR, "NOT initialized (string to match is empty)");
     return false;
   }
   rc::match_flag_type flags = m_matchFlags;
@@ -74,11 +73,11 @@ bool CRegexMatcher::FindNext() {
   try {
     found = boost::regex_search(m_position, m_input.cend(), m_results, m_regex, flags);
   } catch (const std::runtime_error& e) {
-    LogNarrowMessage(TRACE_ERROR, "String too complex for regexp matching: " + InputExcerpt(m_input) +
+    LogNarrowMessage(TEXT_REPORT_ERROR, "String too complex for regexp matching: " + InputExcerpt(m_input) +
                                       "\n\t=> caught runtime_error: what=" + e.what());
     return false;
   } catch (const std::exception& e) {
-    LogNarrowMessage(TRACE_ERROR, "Regex matching for string: " + InputExcerpt(m_input) +
+    LogNarrowMessage(TEXT_REPORT_ERROR, "Regex matching for string: " + InputExcerpt(m_input) +
                                       "\n\t=> caught generic exception: what=" + e.what());
     return false;
   }
@@ -102,7 +101,7 @@ bool CRegexMatcher::GetMatch(unsigned int index, std::wstring& text) {
     text = m_results[static_cast<int>(index)].str();
     return true;
   }
-  LogNarrowMessage(TRACE_ERROR, "Match index out of bounds: " + std::to_string(index) + " >= " + std::to_string(n));
+  LogNarrowMessage(TEXT_REPORT_ERROR, "Match index out of bounds: " + std::to_string(index) + " >= " + std::to_string(n));
   return false;
 }
 

@@ -1,6 +1,7 @@
 // The MultiByteToWideChar / WideCharToMultiByte stand-ins and the ANSI code
 // page sources.
 #include <clocale>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -254,6 +255,48 @@ TEST(AnsiCodePages, EveryTableCodePageHasAConverter) {
   EXPECT_FALSE(IsValidCodePage(4242));
 }
 
+namespace {
+
+// A byte-by-byte UTF-8 decoder written for this test, the reference the
+// word-at-a-time decoder is held to: each maximal subpart of an ill-formed
+// sequence becomes one U+FFFD.
+std::wstring ByteWiseUtf8Decode(const std::string& bytes) {
+  std::wstring out;
+  size_t i = 0;
+  const size_t n = bytes.size();
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  while (i < n) {
+    unsigned char b = byte(i);
+    uint32_t c;
+    size_t len;
+    if (b < 0x80) { c = b; len = 1; }
+    else if (b >= 0xC2 && b <= 0xDF) { c = b & 0x1F; len = 2; }
+    else if (b >= 0xE0 && b <= 0xEF) { c = b & 0x0F; len = 3; }
+    else if (b >= 0xF0 && b <= 0xF4) { c = b & 0x07; len = 4; }
+    else { out += L'\xFFFD'; ++i; continue; }
+    size_t k = 1;
+    for (; k < len && i + k < n; ++k) {
+      unsigned char t = byte(i + k);
+      if ((t & 0xC0) != 0x80) break;
+      if (k == 1 && ((b == 0xE0 && t < 0xA0) || (b == 0xED && t > 0x9F) || (b == 0xF0 && t < 0x90) ||
+                     (b == 0xF4 && t > 0x8F)))
+        break;
+      c = (c << 6) | (t & 0x3F);
+    }
+    if (k < len) { out += L'\xFFFD'; i += k; continue; }
+    if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
+      out += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<wchar_t>(c);
+    }
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace
+
 TEST(Utf8Decoding, LongAsciiRunsMixedWithOtherBytesMatchAByteWiseDecoder) {
   // The decoder takes ASCII eight bytes at a time; runs that end or break
   // at every offset, and destinations cut at every size, must give what a
@@ -265,7 +308,7 @@ TEST(Utf8Decoding, LongAsciiRunsMixedWithOtherBytesMatchAByteWiseDecoder) {
     std::string bytes;
     const int count = static_cast<int>(rng() % 12);
     for (int k = 0; k < count; ++k) bytes += pieces[rng() % pieces.size()];
-    const std::wstring expected = FromNativePath(bytes);
+    const std::wstring expected = ByteWiseUtf8Decode(bytes);
     const int needed = MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, nullptr, 0);
     ASSERT_EQ(needed, static_cast<int>(expected.size()) + 1) << round;
     std::vector<wchar_t> out(static_cast<size_t>(needed), L'#');
