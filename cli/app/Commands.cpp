@@ -210,17 +210,42 @@ int CCommandRunner::RunLyrics() {
   return EXIT_FOUND;
 }
 
+// What a fetch-all run did, song by song.
+struct CCommandRunner::SFetchAllRun {
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  size_t nSaved = 0;
+  size_t nSkipped = 0;
+  size_t nFailed = 0;
+  size_t nDone = 0;
+  bool bInterrupted = false;
+  bool bWriteFailed = false;
+  bool bNetworkFailure = false;
+};
+
 int CCommandRunner::RunFetchAll() {
   const std::wstring artist = Utf8ToWide(m_options.vecArgs.at(0));
   COutputTemplate layout;
+  COutputFolder folder(m_options.strOutDir);
+  if (std::optional<int> code = PrepareFetchAll(layout, folder)) return *code;
+  std::list<SongListEntry> songs;
+  std::wstring artistUrl;
+  SFailure listFailure;
+  if (m_pLookup->ListSongs(artist, artistUrl, songs, listFailure) != EOutcome::Found) return Fail(listFailure);
+  SFetchAllRun run;
+  FetchAllSongs(artist, songs, layout, folder, run);
+  return ReportFetchAll(artist, layout, folder, run);
+}
+
+// The layout, and a folder that takes files: checked before the first
+// download is spent on them.
+std::optional<int> CCommandRunner::PrepareFetchAll(COutputTemplate& layout, COutputFolder& folder) {
   std::string error;
   if (!m_options.strTemplate.empty() && !layout.Parse(m_options.strTemplate, error)) {
     PrintError("--template: " + error);
     return EXIT_USAGE;
   }
-  // The folder must take files before the first download is spent on it;
-  // one that cannot is a bad --out, reported like any other bad option.
-  COutputFolder folder(m_options.strOutDir);
+  // A folder that cannot take files is a bad --out, reported like any other
+  // bad option.
   if (!folder.Prepare(error)) {
     PrintError("--out: " + error);
     if (m_options.bJson)
@@ -229,90 +254,99 @@ int CCommandRunner::RunFetchAll() {
       FinishWithoutOutput();
     return EXIT_USAGE;
   }
-  std::list<SongListEntry> songs;
-  std::wstring artistUrl;
-  SFailure listFailure;
-  if (m_pLookup->ListSongs(artist, artistUrl, songs, listFailure) != EOutcome::Found) return Fail(listFailure);
-  bool networkFailure = false;
+  return std::nullopt;
+}
 
+void CCommandRunner::FetchAllSongs(const std::wstring& artist, const std::list<SongListEntry>& songs,
+                                   const COutputTemplate& layout, COutputFolder& folder, SFetchAllRun& run) {
   CProgress progress(ChooseProgressStyle(hostplatform::StderrIsTerminal(), std::getenv("TERM"),
                                          m_options.bNoProgress, m_options.bQuiet));
-  nlohmann::ordered_json files = nlohmann::ordered_json::array();
-  size_t saved = 0, skipped = 0, failed = 0, done = 0;
-  bool interrupted = false;
-  bool writeFailed = false;
   for (const SongListEntry& song : songs) {
     if (hostplatform::StopRequested()) {
-      interrupted = true;
+      run.bInterrupted = true;
       break;
     }
-    progress.Update(done, songs.size(), OneLine(song.Title));
-    const std::string address = WideToUtf8(song.Url);
-    const std::string relative =
-        layout.Expand(FieldsFromPageAddress(song.Url, artist, song.Title), address, folder.MaxComponentBytes());
-    const COutputFolder::SPlacement placement = folder.Claim(address, relative);
-    nlohmann::ordered_json file = {{"title", WideToUtf8(song.Title)}, {"url", address}, {"file", placement.strPath}};
-    if (!m_options.bForce && placement.bSaved) {
-      ++skipped;
-      file["status"] = "skipped";
-    } else {
-      std::wstring lyrics;
-      SFailure failure;
-      EOutcome outcome = m_pLookup->FetchLyrics(song.Url, lyrics, failure);
-      if (outcome == EOutcome::Interrupted) {
-        interrupted = true;
-        break;
-      }
-      bool ok = outcome == EOutcome::Found;
-      std::string reason = failure.strMessage;
-      if (outcome == EOutcome::Network) networkFailure = true;
-      if (ok && !folder.Save(placement, address, ToUnixLines(WideToUtf8(lyrics)), reason)) {
-        // A full disk or a lost folder fails every later song the same way.
-        progress.Finish();
-        PrintError(reason);
-        ++failed;
-        file["status"] = "failed";
-        file["error"] = reason;
-        files.push_back(std::move(file));
-        writeFailed = true;
-        break;
-      }
-      if (ok) {
-        ++saved;
-        file["status"] = "saved";
-      } else {
-        ++failed;
-        file["status"] = "failed";
-        file["error"] = reason;
-        progress.Finish();
-        PrintError(Quote(OneLine(song.Title)) + ": " + reason);
-      }
-    }
-    files.push_back(std::move(file));
-    ++done;
+    progress.Update(run.nDone, songs.size(), OneLine(song.Title));
+    if (!FetchOneSong(artist, song, layout, folder, progress, run)) break;
+    ++run.nDone;
   }
-  if (!interrupted && !writeFailed) progress.Update(done, songs.size(), "");
+  if (!run.bInterrupted && !run.bWriteFailed) progress.Update(run.nDone, songs.size(), "");
   progress.Finish();
+}
 
+// One song: skipped when saved before, else fetched and saved. False when
+// the run must end here (interrupted, or a write that failed).
+bool CCommandRunner::FetchOneSong(const std::wstring& artist, const SongListEntry& song,
+                                  const COutputTemplate& layout, COutputFolder& folder, CProgress& progress,
+                                  SFetchAllRun& run) {
+  const std::string address = WideToUtf8(song.Url);
+  const std::string relative =
+      layout.Expand(FieldsFromPageAddress(song.Url, artist, song.Title), address, folder.MaxComponentBytes());
+  const COutputFolder::SPlacement placement = folder.Claim(address, relative);
+  nlohmann::ordered_json file = {{"title", WideToUtf8(song.Title)}, {"url", address}, {"file", placement.strPath}};
+  if (!m_options.bForce && placement.bSaved) {
+    ++run.nSkipped;
+    file["status"] = "skipped";
+    run.files.push_back(std::move(file));
+    return true;
+  }
+  std::wstring lyrics;
+  SFailure failure;
+  EOutcome outcome = m_pLookup->FetchLyrics(song.Url, lyrics, failure);
+  if (outcome == EOutcome::Interrupted) {
+    run.bInterrupted = true;
+    return false;
+  }
+  bool ok = outcome == EOutcome::Found;
+  std::string reason = failure.strMessage;
+  if (outcome == EOutcome::Network) run.bNetworkFailure = true;
+  if (ok && !folder.Save(placement, address, ToUnixLines(WideToUtf8(lyrics)), reason)) {
+    // A full disk or a lost folder fails every later song the same way.
+    progress.Finish();
+    PrintError(reason);
+    ++run.nFailed;
+    file["status"] = "failed";
+    file["error"] = reason;
+    run.files.push_back(std::move(file));
+    run.bWriteFailed = true;
+    return false;
+  }
+  if (ok) {
+    ++run.nSaved;
+    file["status"] = "saved";
+  } else {
+    ++run.nFailed;
+    file["status"] = "failed";
+    file["error"] = reason;
+    progress.Finish();
+    PrintError(Quote(OneLine(song.Title)) + ": " + reason);
+  }
+  run.files.push_back(std::move(file));
+  return true;
+}
+
+// The summary (one JSON object, or one line) and the exit code.
+int CCommandRunner::ReportFetchAll(const std::wstring& artist, const COutputTemplate& layout,
+                                   const COutputFolder& folder, SFetchAllRun& run) {
   if (m_options.bJson) {
     Emit({{"artist", WideToUtf8(artist)},
           {"out", folder.Root()},
           {"template", layout.Text()},
-          {"saved", saved},
-          {"skipped", skipped},
-          {"failed", failed},
-          {"interrupted", interrupted},
-          {"files", std::move(files)}});
+          {"saved", run.nSaved},
+          {"skipped", run.nSkipped},
+          {"failed", run.nFailed},
+          {"interrupted", run.bInterrupted},
+          {"files", std::move(run.files)}});
   } else {
-    EmitText("saved " + std::to_string(saved) + ", skipped " + std::to_string(skipped) + ", failed " +
-             std::to_string(failed) + " (" + folder.Root() + ")\n");
+    EmitText("saved " + std::to_string(run.nSaved) + ", skipped " + std::to_string(run.nSkipped) + ", failed " +
+             std::to_string(run.nFailed) + " (" + folder.Root() + ")\n");
   }
-  if (interrupted) {
+  if (run.bInterrupted) {
     PrintError("interrupted");
     return EXIT_INTERRUPTED;
   }
-  if (failed == 0) return EXIT_FOUND;
-  return networkFailure ? EXIT_NETWORK : EXIT_NOT_FOUND;
+  if (run.nFailed == 0) return EXIT_FOUND;
+  return run.bNetworkFailure ? EXIT_NETWORK : EXIT_NOT_FOUND;
 }
 
 void CCommandRunner::Emit(nlohmann::ordered_json document) {

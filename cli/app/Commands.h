@@ -16,6 +16,7 @@
 
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -27,6 +28,10 @@
 #include "cli/host/TraceWatch.h"
 
 namespace cli {
+
+class COutputFolder;
+class COutputTemplate;
+class CProgress;
 
 // Writes "versewell: " + message + LF to standard error.
 void PrintError(const std::string& message);
@@ -51,6 +56,15 @@ class CCommandRunner {
   int RunSongs();
   int RunLyrics();
   int RunFetchAll();
+  // fetch-all, step by step.
+  struct SFetchAllRun;
+  std::optional<int> PrepareFetchAll(COutputTemplate& layout, COutputFolder& folder);
+  void FetchAllSongs(const std::wstring& artist, const std::list<SongListEntry>& songs, const COutputTemplate& layout,
+                     COutputFolder& folder, SFetchAllRun& run);
+  bool FetchOneSong(const std::wstring& artist, const SongListEntry& song, const COutputTemplate& layout,
+                    COutputFolder& folder, CProgress& progress, SFetchAllRun& run);
+  int ReportFetchAll(const std::wstring& artist, const COutputTemplate& layout, const COutputFolder& folder,
+                     SFetchAllRun& run);
 
   // Prints a JSON document (with "stats" added when asked) or, in text mode,
   // the statistics on standard error.

@@ -74,113 +74,170 @@ std::vector<size_t> CSearchPool::StartOrder(const std::vector<SSongJob>& jobs) {
   return order;
 }
 
-bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, const FDeliver& deliver,
-                      const FReport& report, const std::function<void()>& tick, std::string& error) {
-  const unsigned count = std::max(1u, std::min<unsigned>(m_config.nJobs, std::min<size_t>(MAX_JOBS, std::max<size_t>(jobs.size(), 1))));
-  CArtistListCache cache;
-  std::vector<SWorker> workers(count);
-  auto cleanup = [&workers] {
-    for (SWorker& worker : workers) {
+namespace {
+
+// One run of the pool: the workers' shared state and the steps of a run.
+// Each worker makes its own plug-in object on its own thread, as a host's
+// worker would; no song starts until every worker has one. Finished songs
+// are reported on the calling thread, in the order they finish.
+class CPoolRun {
+ public:
+  CPoolRun(CPluginLibrary& library, const SPoolConfig& config, const std::vector<SSongJob>& jobs,
+           const CSearchPool::FCheck& check, const CSearchPool::FDeliver& deliver, std::vector<size_t> order,
+           unsigned count)
+      : m_library(library), m_config(config), m_jobs(jobs), m_check(check), m_deliver(deliver),
+        m_order(std::move(order)), m_nCount(count), m_nRunning(count), m_workers(count) {}
+
+  // Starts the workers, reports every finished song (and ticks while
+  // waiting), and joins them.
+  void Run(const CSearchPool::FReport& report, const std::function<void()>& tick) {
+    std::vector<std::thread> threads;
+    threads.reserve(m_nCount);
+    for (SWorker& worker : m_workers) threads.emplace_back(&CPoolRun::Work, this, std::ref(worker));
+    ReportUntilDone(report, tick);
+    for (std::thread& thread : threads) thread.join();
+  }
+
+  bool CreateFailed() const { return m_bCreateFailed; }
+
+  // The downloads of all workers; only after a run whose objects were made.
+  SDownloadCounts Counts() const {
+    SDownloadCounts counts;
+    for (const SWorker& worker : m_workers) {
+      const SDownloadCounts& c = worker.searcher->Counts();
+      counts.nLookupsAndLists += c.nLookupsAndLists;
+      counts.nLists += c.nLists;
+      counts.nLyrics += c.nLyrics;
+      counts.nFailed += c.nFailed;
+    }
+    return counts;
+  }
+
+  ~CPoolRun() {
+    for (SWorker& worker : m_workers) {
       if (worker.pPlugin == nullptr) continue;
       worker.pPlugin->SetHostCallback(nullptr);
       delete worker.pPlugin;
       worker.pPlugin = nullptr;
     }
-  };
-  const std::vector<size_t> order = StartOrder(jobs);
-  std::mutex mutex;
-  std::condition_variable changed;
-  size_t next = 0;
-  unsigned running = count;
-  std::deque<SSongOutcome> finished;
-  unsigned ready = 0;
-  bool createFailed = false;
+  }
 
-  // Each worker makes its own plug-in object on its own thread, as a host's
-  // worker would; no song starts until every worker has one.
-  auto work = [&](SWorker& worker) {
-    CLyricsDllInterface* plugin = m_library.CreateObject();
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      worker.pPlugin = plugin;
-      if (plugin == nullptr) createFailed = true;
-      ++ready;
-      changed.notify_all();
-      changed.wait(lock, [&] { return ready == count; });
-    }
-    if (!createFailed) {
-      worker.host = std::make_unique<CPacedHost>(m_config);
-      worker.pPlugin->SetHostCallback(worker.host.get());
-      if (!m_config.strCacheFolder.empty()) {
-        CString folder(m_config.strCacheFolder.c_str());
-        worker.pPlugin->SetProperty(L"LocalCacheFolder", &folder);
-      }
-      SLookupSettings settings = m_config.lookup;
-      settings.nDelayMs = 0;  // the host paces every download instead
-      worker.lookup = std::make_unique<CSongLookup>(*worker.pPlugin, *worker.host, m_config.pTrace, settings);
-      worker.searcher = std::make_unique<CSongSearcher>(*worker.lookup, cache);
-    }
-    while (!createFailed) {
+ private:
+  void Work(SWorker& worker) {
+    if (CreateAndWaitForAll(worker)) {
+      SetUp(worker);
       size_t index;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (next >= order.size() || hostplatform::StopRequested()) break;
-        index = order[next++];
-      }
-      SSongOutcome outcome;
-      outcome.nIndex = index;
-      const SSongJob& job = jobs[index];
-      std::function<std::string(const SSongResult&)> songCheck;
-      if (check) songCheck = [&check, index](const SSongResult& r) { return check(index, r); };
-      outcome.result = worker.searcher->Find(job.strArtist, job.strTitle, songCheck);
-      if (outcome.result.eOutcome == EOutcome::Found && !outcome.result.bSkipped && deliver)
-        outcome.delivery = deliver(index, outcome.result);
-      std::lock_guard<std::mutex> lock(mutex);
-      finished.push_back(std::move(outcome));
-      changed.notify_all();
+      while (TakeNext(index)) Finish(SearchOne(worker, index));
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    --running;
-    changed.notify_all();
-  };
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --m_nRunning;
+    m_changed.notify_all();
+  }
 
-  std::vector<std::thread> threads;
-  threads.reserve(count);
-  for (SWorker& worker : workers) threads.emplace_back(work, std::ref(worker));
+  // Makes the worker's plug-in object, then waits for every other worker's;
+  // false when any of them got none.
+  bool CreateAndWaitForAll(SWorker& worker) {
+    CLyricsDllInterface* plugin = m_library.CreateObject();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    worker.pPlugin = plugin;
+    if (plugin == nullptr) m_bCreateFailed = true;
+    ++m_nReady;
+    m_changed.notify_all();
+    m_changed.wait(lock, [&] { return m_nReady == m_nCount; });
+    return !m_bCreateFailed;
+  }
 
-  std::unique_lock<std::mutex> lock(mutex);
-  for (;;) {
-    changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return !finished.empty() || running == 0; });
-    while (!finished.empty()) {
-      SSongOutcome outcome = std::move(finished.front());
-      finished.pop_front();
+  void SetUp(SWorker& worker) {
+    worker.host = std::make_unique<CPacedHost>(m_config);
+    worker.pPlugin->SetHostCallback(worker.host.get());
+    if (!m_config.strCacheFolder.empty()) {
+      CString folder(m_config.strCacheFolder.c_str());
+      worker.pPlugin->SetProperty(L"LocalCacheFolder", &folder);
+    }
+    SLookupSettings settings = m_config.lookup;
+    settings.nDelayMs = 0;  // the host paces every download instead
+    worker.lookup = std::make_unique<CSongLookup>(*worker.pPlugin, *worker.host, m_config.pTrace, settings);
+    worker.searcher = std::make_unique<CSongSearcher>(*worker.lookup, m_cache);
+  }
+
+  // The next song in start order; false when none is left or a stop came.
+  bool TakeNext(size_t& index) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_nNext >= m_order.size() || hostplatform::StopRequested()) return false;
+    index = m_order[m_nNext++];
+    return true;
+  }
+
+  SSongOutcome SearchOne(SWorker& worker, size_t index) {
+    SSongOutcome outcome;
+    outcome.nIndex = index;
+    const SSongJob& job = m_jobs[index];
+    std::function<std::string(const SSongResult&)> songCheck;
+    const CSearchPool::FCheck& check = m_check;
+    if (check) songCheck = [&check, index](const SSongResult& r) { return check(index, r); };
+    outcome.result = worker.searcher->Find(job.strArtist, job.strTitle, songCheck);
+    if (outcome.result.eOutcome == EOutcome::Found && !outcome.result.bSkipped && m_deliver)
+      outcome.delivery = m_deliver(index, outcome.result);
+    return outcome;
+  }
+
+  void Finish(SSongOutcome outcome) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_finished.push_back(std::move(outcome));
+    m_changed.notify_all();
+  }
+
+  // The calling thread: reports finished songs outside the lock, and ticks
+  // at least every 100 ms while the workers run.
+  void ReportUntilDone(const CSearchPool::FReport& report, const std::function<void()>& tick) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+      m_changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return !m_finished.empty() || m_nRunning == 0; });
+      while (!m_finished.empty()) {
+        SSongOutcome outcome = std::move(m_finished.front());
+        m_finished.pop_front();
+        lock.unlock();
+        report(outcome);
+        lock.lock();
+      }
+      if (m_nRunning == 0) break;
       lock.unlock();
-      report(outcome);
+      if (tick) tick();
       lock.lock();
     }
-    if (running == 0) break;
-    lock.unlock();
-    if (tick) tick();
-    lock.lock();
   }
-  lock.unlock();
-  for (std::thread& thread : threads) thread.join();
 
+  CPluginLibrary& m_library;
+  const SPoolConfig& m_config;
+  const std::vector<SSongJob>& m_jobs;
+  const CSearchPool::FCheck& m_check;
+  const CSearchPool::FDeliver& m_deliver;
+  const std::vector<size_t> m_order;
+  const unsigned m_nCount;
+  CArtistListCache m_cache;
+
+  std::mutex m_mutex;  // guards what follows
+  std::condition_variable m_changed;
+  size_t m_nNext = 0;
+  unsigned m_nRunning;
+  unsigned m_nReady = 0;
+  bool m_bCreateFailed = false;
+  std::deque<SSongOutcome> m_finished;
+  std::vector<SWorker> m_workers;  // one per thread; each touched by its own thread until the join
+};
+
+}  // namespace
+
+bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, const FDeliver& deliver,
+                      const FReport& report, const std::function<void()>& tick, std::string& error) {
+  const unsigned count = std::max(1u, std::min<unsigned>(m_config.nJobs, std::min<size_t>(MAX_JOBS, std::max<size_t>(jobs.size(), 1))));
+  CPoolRun run(m_library, m_config, jobs, check, deliver, StartOrder(jobs), count);
+  run.Run(report, tick);
   m_counts = SDownloadCounts();
-  if (createFailed) {
-    cleanup();
+  if (run.CreateFailed()) {
     error = "the plug-in " + m_library.Path() + " returned no object";
     return false;
   }
-  for (const SWorker& worker : workers) {
-    const SDownloadCounts& c = worker.searcher->Counts();
-    m_counts.nLookupsAndLists += c.nLookupsAndLists;
-    m_counts.nLists += c.nLists;
-    m_counts.nLyrics += c.nLyrics;
-    m_counts.nFailed += c.nFailed;
-  }
-  cleanup();
+  m_counts = run.Counts();
   return true;
 }
-
-}  // namespace cli
