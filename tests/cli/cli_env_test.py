@@ -180,8 +180,8 @@ class ProxyFormTest(EnvTestCase):
             probe.close()
             self.skipTest("cannot serve port 80 here: %s" % e)
         probe.close()
-        server = subprocess.Popen([ARGS.wiki, "--root", ARGS.sample, "--port", "80"], stdout=subprocess.PIPE,
-                                  stderr=subprocess.DEVNULL, text=True, env=clean_env({}))
+        server = wiki_support.start_server([ARGS.wiki, "--root", ARGS.sample, "--port", "80"], stdout=subprocess.PIPE,
+                                           stderr=subprocess.DEVNULL, text=True, env=clean_env({}))
         try:
             line = server.stdout.readline().strip()
             if line != "listening on 127.0.0.1:80":
@@ -191,9 +191,7 @@ class ProxyFormTest(EnvTestCase):
                 self.skipTest("this build's command line still requires HOST:PORT")
             self.assertEqual((r.returncode, r.stdout.decode()), (0, QUILLFEATHER), r.stderr)
         finally:
-            server.send_signal(signal.SIGTERM)
-            server.wait(timeout=30)
-            server.stdout.close()
+            wiki_support.stop_server(server)
 
     def test_no_proxy_in_the_environment_does_not_bypass_the_option(self):
         # Variables that would send the request elsewhere, or straight to the

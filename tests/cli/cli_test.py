@@ -1084,8 +1084,8 @@ class WikiServerProgramTest(unittest.TestCase):
         self.assertIn('"http"', r.stderr)
 
     def test_without_root_it_serves_the_sample(self):
-        p = subprocess.Popen([ARGS.wiki, "--port", "0"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                             env=clean_env({}))
+        p = wiki_support.start_server([ARGS.wiki, "--port", "0"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                      text=True, env=clean_env({}))
         try:
             line = p.stdout.readline().strip()
             self.assertTrue(line.startswith("listening on 127.0.0.1:"), line)
@@ -1096,9 +1096,7 @@ class WikiServerProgramTest(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertEqual(r.stdout.decode(), SITE + "/wiki/Quillfeather\n")
         finally:
-            p.send_signal(signal.SIGTERM)
-            self.assertEqual(p.wait(timeout=30), 0)
-            p.stdout.close()
+            self.assertEqual(wiki_support.stop_server(p), 0)
 
 
 def main():

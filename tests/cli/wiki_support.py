@@ -5,6 +5,8 @@ Every script passes the server program it was given (--wiki); nothing here
 reads the command line.
 """
 import argparse
+import atexit
+import ctypes
 import os
 import select
 import signal
@@ -31,6 +33,55 @@ def clean_env(extra=None):
     return env
 
 
+_SERVERS = set()
+
+
+def _die_with_this_process():
+    """In a server child, before exec: the parent-death signal, so that a
+    script that is killed (a ctest time-out) takes its servers with it."""
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        pr_set_pdeathsig = 1
+        libc.prctl(pr_set_pdeathsig, signal.SIGKILL)
+    except (OSError, AttributeError):
+        pass
+
+
+def start_server(cmd, **popen_args):
+    """Starts a server program (its own process group) that is stopped at
+    the latest when this script exits, however the tests went."""
+    process = subprocess.Popen(cmd, start_new_session=True, preexec_fn=_die_with_this_process, **popen_args)
+    _SERVERS.add(process)
+    return process
+
+
+def stop_server(process, timeout=30):
+    """SIGTERM, then SIGKILL to the whole group when it does not end in time.
+    Returns the exit status."""
+    try:
+        if process.poll() is None:
+            process.send_signal(signal.SIGTERM)
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            return process.wait()
+    finally:
+        _SERVERS.discard(process)
+        for stream in (process.stdout, process.stderr):
+            if stream is not None:
+                stream.close()
+
+
+@atexit.register
+def _stop_every_server():
+    for process in list(_SERVERS):
+        stop_server(process, timeout=5)
+
+
 class WikiServer:
     """versewell-wiki serving `root` on 127.0.0.1, port chosen by the system.
 
@@ -47,24 +98,26 @@ class WikiServer:
             cmd.append("--log")
         if delay_ms:
             cmd += ["--delay-ms", str(delay_ms)]
-        self.process = subprocess.Popen(cmd, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE if log else subprocess.DEVNULL, text=True,
-                                        env=clean_env())
+        self.process = start_server(cmd, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE if log else subprocess.DEVNULL, text=True,
+                                    env=clean_env())
         self.log = self.process.stderr
         line = self.process.stdout.readline().strip()
         if not line.startswith(self.PREFIX):
-            self.process.kill()
-            self.process.wait()
+            stop_server(self.process, timeout=0)
             raise RuntimeError("wiki server did not start: %r" % line)
         self.port = int(line[len(self.PREFIX):])
         self.proxy = "127.0.0.1:%d" % self.port
 
     def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=30)
-        self.process.stdout.close()
-        if self.log is not None:
-            self.log.close()
+        """Stops the server; safe to call more than once."""
+        return stop_server(self.process)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
 
     def wait_for_request(self, fragment, timeout=60):
         """Reads the request log until a request containing `fragment` arrived."""

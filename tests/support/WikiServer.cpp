@@ -5,7 +5,7 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,12 +52,6 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
 
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("CWikiServer: pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  posix_spawn_file_actions_addclose(&actions, fds[1]);
-  posix_spawn_file_actions_addopen(&actions, 2, m_logFile.c_str(), O_WRONLY | O_APPEND, 0);
   std::string program = ProgramPath();
   std::vector<std::string> args = {program, "--root", folder, "--port", "0"};
   for (std::string& option : WikiServerOptionArguments(options, [](const std::string& path) { return path; }))
@@ -65,11 +59,25 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  // Built before fork: the child only calls async-signal-safe functions.
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // The server dies with the test process, however that ends (a crash, a
+    // time-out's SIGKILL), so that no server outlives a failed run.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    if (dup2(fds[1], 1) < 0) _exit(127);
+    close(fds[0]);
+    close(fds[1]);
+    const int log = open(m_logFile.c_str(), O_WRONLY | O_APPEND);
+    if (log < 0 || dup2(log, 2) < 0) _exit(127);
+    close(log);
+    execve(program.c_str(), argv.data(), environ);
+    _exit(127);
+  }
   close(fds[1]);
-  if (rc != 0) {
+  if (pid < 0) {
     close(fds[0]);
     throw std::runtime_error("CWikiServer: cannot start " + program);
   }

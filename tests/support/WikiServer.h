@@ -4,7 +4,9 @@
 // The constructor spawns the server with --port 0, waits (at most 10 s) for
 // its "listening on 127.0.0.1:PORT" line and throws std::runtime_error when
 // the server does not come up. The destructor sends SIGTERM, waits for the
-// process and falls back to SIGKILL after 5 s. Tests point the plug-in at the
+// process and falls back to SIGKILL after 5 s; a test process that ends
+// without it (a crash, a time-out) takes the server with it (posix: the
+// parent-death signal). Tests point the plug-in at the
 // server with the host value "HttpProxy" = Proxy(). Not thread-safe; create
 // and destroy it on the test's thread.
 #ifndef VERSEWELL_TESTS_SUPPORT_WIKI_SERVER_H

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@ CChildProcess::CChildProcess(const std::string& role, const std::vector<std::str
   std::vector<char*> argv;
   for (std::string& arg : all) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
+  const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child < 0) {
     std::perror("CChildProcess: fork");
@@ -33,6 +35,10 @@ CChildProcess::CChildProcess(const std::string& role, const std::vector<std::str
     return;
   }
   if (child == 0) {
+    // The child dies with the test process, however that ends (a crash, a
+    // time-out's SIGKILL), so that none outlives a failed run.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(125);
     if (::dup2(fds[1], 1) < 0) ::_exit(125);  // dup2 clears close-on-exec
     ::execv("/proc/self/exe", argv.data());
     ::_exit(125);
