@@ -54,8 +54,9 @@ vw_test(loaded_library_search_tests loaded tests/search/LoadedLibrarySearchTest.
 vw_test(http_tests unit tests/http/HttpTransportTest.cpp tests/http/HttpDownloaderTest.cpp
   tests/http/DownloadFrontEndTest.cpp)
 vw_test(curl_rules_tests unit tests/platform/posix/CurlRulesTest.cpp)
-vw_test(host_abi_tests host_view tests/plugin/HostAbiTest.cpp)
-vw_test(unload_registry_tests host_view tests/plugin/UnloadRegistryTest.cpp tests/support/<platform>/ReleaseWatch.cpp)
+vw_test(host_abi_tests host_view tests/plugin/HostAbiTest.cpp tests/support/<platform>/LoadedLibrary.cpp)
+vw_test(unload_registry_tests host_view tests/plugin/UnloadRegistryTest.cpp tests/support/<platform>/ReleaseWatch.cpp
+  tests/support/<platform>/LoadedLibrary.cpp)
 vw_test(diag_unload_tests process tests/diag/UnloadMergeTest.cpp tests/support/<platform>/LoadedLibrary.cpp)
 vw_test(cli_unit_tests cli tests/cli/sys/CliTextTest.cpp tests/cli/host/HostSetupTest.cpp
   tests/cli/lookup/LookupRulesTest.cpp tests/cli/output/OutputNamesTest.cpp tests/cli/app/CommandLineTest.cpp)

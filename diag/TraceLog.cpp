@@ -23,15 +23,19 @@ class CTraceLogReports : public ITextReportSink {
   void Report(int level, const wchar_t* message) override { g_TraceLog.Log(level, message); }
 };
 
-CTraceLogReports g_traceLogReports;
-
 // Right after g_TraceLog (same priority, same file): text routines that run
 // later in static initialisation already report to the log.
-[[maybe_unused]] VERSEWELL_INIT_FIRST const bool g_bTraceLogReportsInstalled = (SetDefaultTextReports(&g_traceLogReports), true);
+struct SInstallTraceLogReports {
+  SInstallTraceLogReports() { SetDefaultTextReports(&TraceLogReports()); }
+};
+VERSEWELL_INIT_FIRST SInstallTraceLogReports g_installTraceLogReports;
 
 }  // namespace
 
-ITextReportSink& TraceLogReports() { return g_traceLogReports; }
+ITextReportSink& TraceLogReports() {
+  static CTraceLogReports reports;
+  return reports;
+}
 
 CTraceLog::CTraceLog() : m_bOpen(false) {}
 

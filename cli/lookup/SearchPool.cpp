@@ -241,3 +241,5 @@ bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, co
   m_counts = run.Counts();
   return true;
 }
+
+}  // namespace cli
