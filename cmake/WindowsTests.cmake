@@ -4,8 +4,9 @@
 # x86_64 build runs its tests under wine64 (cmake/wine-run.sh as
 # CMAKE_CROSSCOMPILING_EMULATOR) in a private prefix under the build folder,
 # with one wineserver for the whole run (the wine_server fixture). The i686
-# build compiles the same tests but cannot run them here: these machines have
-# no 32-bit x86 execution, natively or under Wine.
+# build runs the same tests the same way when VERSEWELL_WINE32_ROOT names a
+# root made by scripts/wine32-root.sh: Wine's 32-bit loader under qemu-i386
+# (registered with binfmt_misc by that script), in a 32-bit prefix.
 enable_testing()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
@@ -21,14 +22,23 @@ if(NOT EXISTS "${VERSEWELL_NATIVE_WIKI_SERVER}")
 endif()
 set(VW_WINEPREFIX ${CMAKE_CURRENT_BINARY_DIR}/wineprefix)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh)
-set(VW_TEST_ENVIRONMENT
-  "WINEPREFIX=${VW_WINEPREFIX}"
+set(VW_WINE_ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
+set(VERSEWELL_WINE32_ROOT "" CACHE PATH "Root made by scripts/wine32-root.sh, for running the i686 tests")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  if(NOT EXISTS "${VERSEWELL_WINE32_ROOT}/sysroot/usr/lib/wine/wine")
+    message(FATAL_ERROR "The i686 tests run under Wine's 32-bit loader: VERSEWELL_WINE32_ROOT must name a root made by scripts/wine32-root.sh")
+  endif()
+  list(APPEND VW_WINE_ENVIRONMENT "WINEARCH=win32"
+    "VW_WINE_LOADER=${VERSEWELL_WINE32_ROOT}/sysroot/usr/lib/wine/wine"
+    "QEMU_LD_PREFIX=${VERSEWELL_WINE32_ROOT}/sysroot")
+endif()
+set(VW_TEST_ENVIRONMENT ${VW_WINE_ENVIRONMENT}
   "http_proxy=" "HTTP_PROXY=" "https_proxy=" "HTTPS_PROXY=" "no_proxy=" "NO_PROXY=" "ALL_PROXY=" "all_proxy=")
 
 add_test(NAME wine_server_start COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-server.sh start)
 add_test(NAME wine_server_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-server.sh stop)
-set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
-set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
+set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${VW_WINE_ENVIRONMENT}")
+set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${VW_WINE_ENVIRONMENT}")
 
 add_library(versewell_testsupport STATIC
   tests/support/ChildRoles.cpp
