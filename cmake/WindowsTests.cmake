@@ -230,3 +230,17 @@ if(VERSEWELL_BUILD_CLI)
     message(STATUS "No VERSEWELL_NATIVE_CLI/VERSEWELL_NATIVE_PLUGIN: the Linux/Windows parity test is not added")
   endif()
 endif()
+
+# Under emulation (the i686 build: qemu-i386 runs every instruction) these
+# cases take minutes each, a new process seconds instead of milliseconds.
+# They test no 32-bit matter (file contents, many processes and threads on
+# one file), so they are left to the x86_64 run: the writer killed at
+# random moments (about 5 min), two writing processes (1.5 min), a cache
+# file larger than the first read buffer (2 min) and the concurrent cache
+# writers (40 s), measured on a loaded 2-core machine.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set_tests_properties(private_profile_tests PROPERTIES ENVIRONMENT
+    "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-PrivateProfileProcesses.WriterKilledAtRandomMomentsLeavesAParsableCompleteFile:PrivateProfileProcesses.TwoProcessesWritingOneFileLoseNothing")
+  set_tests_properties(artist_cache_tests PROPERTIES ENVIRONMENT
+    "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-LocalCacheTest.FileWithMoreNamesThanTheFirstBufferHoldsIsReadWhole:LocalCacheTest.ConcurrentThreadsLoseNothing")
+endif()
