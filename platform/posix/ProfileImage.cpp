@@ -177,6 +177,22 @@ void CProfileImage::Parse(const char* data, size_t size, uint64_t offset) {
 
   if (m_encoding == Encoding::UTF16LE) {
     while (pos + 2 <= size) {
+      // A run of units that need no decision (no line break, NUL or high
+      // surrogate) goes into the line in one step.
+      size_t run = pos;
+      while (run + 2 <= size) {
+        const uint32_t v = b[run] | (b[run + 1] << 8);
+        if (v == '\n' || v == '\r' || v == 0 || (v >= 0xD800 && v <= 0xDBFF)) break;
+        run += 2;
+      }
+      if (run > pos) {
+        const size_t old = line.size();
+        line.resize(old + (run - pos) / 2);
+        wchar_t* out = &line[old];
+        for (size_t k = pos; k < run; k += 2) *out++ = static_cast<wchar_t>(b[k] | (b[k + 1] << 8));
+        pos = run;
+        continue;
+      }
       uint32_t u = b[pos] | (b[pos + 1] << 8);
       size_t next = pos + 2;
       if (u >= 0xD800 && u <= 0xDBFF && next + 2 <= size) {
