@@ -155,8 +155,11 @@ void NormalizeLineBreaks(std::wstring& text) {
       continue;
     }
     if (!IsLineBreak(c)) {
-      out += c;
-      ++i;
+      // Up to the next line break or possible marker, the text stays.
+      size_t stop = i + 1;
+      while (stop < n && !IsLineBreak(text[stop]) && text[stop] != LINE_BREAK_MARKER[0]) ++stop;
+      out.append(text, i, stop - i);
+      i = stop;
       continue;
     }
     // A maximal run of CR and LF characters. Every pattern of steps 1 and
@@ -200,11 +203,11 @@ void StripTags(std::wstring& text) {
   for (; open != std::wstring::npos; open = text.find(L'<', pos)) {
     const size_t close = text.find(L'>', open);
     if (close == std::wstring::npos) break;  // an unclosed '<' ends the stripping
-    std::copy(data + pos, data + open, data + write);
+    std::memmove(data + write, data + pos, (open - pos) * sizeof(wchar_t));
     write += open - pos;
     pos = close + 1;
   }
-  std::copy(data + pos, data + text.size(), data + write);
+  std::memmove(data + write, data + pos, (text.size() - pos) * sizeof(wchar_t));
   write += text.size() - pos;
   text.resize(write);
 }

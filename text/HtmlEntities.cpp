@@ -34,6 +34,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -77,11 +78,15 @@ void DecodeNamed(std::wstring& text) {
   std::string key;
   const size_t n = text.size();
   size_t w = i;
+  wchar_t* const data = &text[0];
   while (i < n) {
-    wchar_t c = text[i];
-    if (c != L'&') {
-      text[w++] = c;
-      ++i;
+    if (data[i] != L'&') {
+      // The run up to the next "&" moves left as it is.
+      const wchar_t* next = std::find(data + i, data + n, L'&');
+      const size_t run = static_cast<size_t>(next - (data + i));
+      std::memmove(data + w, data + i, run * sizeof(wchar_t));
+      w += run;
+      i += run;
       continue;
     }
     size_t j = i + 1;
@@ -283,6 +288,39 @@ class CNumericStream {
     }
   }
 
+  // With no reference open, decodes the well-formed reference "&#digits;"
+  // that starts at `p` (before `end`) when its character can neither
+  // continue nor complete another reference: exactly what pushing its
+  // characters one by one would do. Returns the characters used, or 0 when
+  // the reference needs the general path.
+  size_t TryDecodeSimple(const wchar_t* p, const wchar_t* end) {
+    if (end - p < 4 || p[1] != L'#') return 0;
+    const wchar_t* q = p + 2;
+    int64_t value = 0;
+    while (q < end && *q >= L'0' && *q <= L'9' && value <= 65535) value = value * 10 + (*q++ - L'0');
+    if (q == p + 2 || q == end || *q != L';' || value < 1 || value > 65535) return 0;
+    const wchar_t c = static_cast<wchar_t>(value);
+    if (c == L'&' || c == L'#' || c == L';' || (c >= L'0' && c <= L'9')) return 0;
+    const uint64_t length = static_cast<uint64_t>(q - p - 2);
+    // Input characters carry no step: the first step that replaced this
+    // text, or a new one.
+    if (m_steps.FindAfter(length, static_cast<uint32_t>(value), 0) == 0) {
+      if (!m_bLive) return 0;
+      m_steps.Record(length, static_cast<uint32_t>(value));
+    }
+    m_pOut[m_nOut++] = c;
+    return static_cast<size_t>(q - p) + 1;
+  }
+
+  // Appends characters none of which is "&" while no reference is open:
+  // each would only be written and close nothing, so they are copied as a
+  // block.
+  bool Idle() const { return m_nOpen == kNoReference; }
+  void AppendPlain(const wchar_t* p, size_t count) {
+    std::memmove(m_pOut + m_nOut, p, count * sizeof(wchar_t));
+    m_nOut += count;
+  }
+
   const wchar_t* Output() const { return m_pOut; }
   size_t OutputLength() const { return m_nOut; }
 
@@ -366,7 +404,21 @@ void DecodeNumeric(std::wstring& text) {
   int reported = 0;
   long long unreported = 0;
   const size_t n = text.size();
+  const wchar_t* const data = text.data();
   for (size_t i = 0; i < n; ++i) {
+    if (stream.Idle()) {
+      if (data[i] != L'&') {
+        const size_t run = static_cast<size_t>(std::find(data + i, data + n, L'&') - (data + i));
+        stream.AppendPlain(data + i, run);  // writes at or left of what it reads
+        i += run - 1;
+        continue;
+      }
+      const size_t used = stream.TryDecodeSimple(data + i, data + n);
+      if (used > 0) {
+        i += used - 1;
+        continue;
+      }
+    }
     BadReference bad = stream.Push(text[i]);
     if (!bad.found) continue;
     if (reported >= MAX_REPORTED_BAD_REFERENCES) {
