@@ -6,6 +6,7 @@
 
 #include "cli/HostPlatform.h"
 #include "cli/PathText.h"
+#include "cli/host/PluginObjects.h"
 
 #ifndef VERSEWELL_INSTALL_LIBDIR
 #define VERSEWELL_INSTALL_LIBDIR "lib"
@@ -39,13 +40,13 @@ bool CPluginLibrary::Load(const std::string& path, std::string& error) {
     return false;
   }
   m_pHandle = handle;
-  m_pfnGetDllInterface = reinterpret_cast<PFN_GetDllInterface>(entry);
+  m_pEntry = entry;
   m_strPath = path;
   return true;
 }
 
 CLyricsDllInterface* CPluginLibrary::CreateObject() {
-  return m_pfnGetDllInterface != nullptr ? m_pfnGetDllInterface() : nullptr;
+  return m_pEntry != nullptr ? CreatePluginObject(m_pEntry) : nullptr;
 }
 
 std::string DefaultPluginPath() {
