@@ -191,10 +191,14 @@ if(VERSEWELL_BUILD_CLI)
   file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine INPUT ${CMAKE_CURRENT_BINARY_DIR}/wine-cli.sh.gen
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  # The scripts are Linux programs: named by path, not as the imported
+  # Python3::Interpreter target, to which CMake would prepend the Wine
+  # emulator - and wine64 runs a Linux program but always reports exit
+  # status 0, so a failing script would pass.
   # tests/cli/wine_cli_test.py runs the shared end-to-end script and lists
   # the tests that cannot hold under Wine, each with its platform reason.
   add_test(NAME cli_end_to_end_tests
-    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_cli_test.py
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_cli_test.py
       --cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
       --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample --plugin $<TARGET_FILE:versewell>)
   set_tests_properties(cli_end_to_end_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}"
@@ -205,7 +209,7 @@ if(VERSEWELL_BUILD_CLI)
   # bound. Its SIGTERM case is left out: Windows has no SIGTERM, and Wine
   # ends the process on it without any handler of the program running.
   add_test(NAME cli_stop_tests
-    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/cli_stop_test.py
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/cli_stop_test.py
       --cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
       --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample --plugin $<TARGET_FILE:versewell>
       -k test_ctrl_c_on_a_terminal_says_stopping_and_exits_130)
@@ -217,7 +221,7 @@ if(VERSEWELL_BUILD_CLI)
   set(VERSEWELL_NATIVE_PLUGIN "" CACHE FILEPATH "The native libversewell.so that versewell loads")
   if(EXISTS "${VERSEWELL_NATIVE_CLI}" AND EXISTS "${VERSEWELL_NATIVE_PLUGIN}")
     add_test(NAME cli_parity_tests
-      COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_parity_test.py
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_parity_test.py
         --linux-cli ${VERSEWELL_NATIVE_CLI} --linux-plugin ${VERSEWELL_NATIVE_PLUGIN}
         --windows-cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --windows-plugin $<TARGET_FILE:versewell>
         --wiki ${VERSEWELL_NATIVE_WIKI_SERVER} --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample)
