@@ -10,8 +10,9 @@
 # tests run under wine64 (scripts/test.sh windows), the i686 ones under
 # Wine's 32-bit loader and qemu-i386 (scripts/test.sh windows32).
 #
-# A host that loads versewell.dll must be built with the same toolchain
-# (mingw-w64 g++, posix threads): the interface passes C++ classes.
+# versewell.dll speaks the ABI of a host built with Microsoft's compiler
+# (Microsoft's vtable layout, MFC CStringW, Microsoft's std::list and
+# std::wstring); see README.md, "Which ABI the DLL speaks".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh windows
