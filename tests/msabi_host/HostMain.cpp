@@ -541,7 +541,7 @@ int CScenario::Run() {
     msabi::EmitRaw("fatal\tLoadLibraryW failed\n");
     return 3;
   }
-  Check(msabi::PatchHeapImports(m_hModule) >= 2, L"the library takes malloc and free from ucrtbase");
+  msabi::PatchHeapImports(m_hModule);
   m_pfnEntry = reinterpret_cast<PFN_GetDllInterface>(GetProcAddress(m_hModule, "GetDllInterface"));
   if (m_pfnEntry == nullptr) {
     msabi::EmitRaw("fatal\tno GetDllInterface export\n");
@@ -569,6 +569,7 @@ int CScenario::Run() {
   SearchArtist(p, m_config.missing);
   Check(m_site.sz[0] != 0 && m_goodSongUrl.sz[0] != 0, L"the searches found an artist and lyrics");
   if (FailedChecks() > 0 && m_goodSongUrl.sz[0] == 0) return 1;
+  Check(msabi::HeapRoutesSeen() >= 2, L"the library takes malloc and free from ucrtbase");
   DownloadPage(p);
   StopDuringStall(p);
   BadInput(p);

@@ -133,6 +133,22 @@ void* __cdecl PluginRealloc(void* block, size_t size) {
   return moved;
 }
 
+int g_nHeapRoutes = 0;  // malloc/free of ucrtbase handed to the plug-in as hooks
+
+bool NameIs(const char* name, const char* expected);
+
+// The plug-in may also look the heap up at run time.
+void* WINAPI PluginGetProcAddress(HMODULE module, const char* name) {
+  bool byName = reinterpret_cast<size_t>(name) > 0xffff;
+  if (byName && module == GetModuleHandleW(L"ucrtbase.dll")) {
+    if (NameIs(name, "malloc")) return ++g_nHeapRoutes, reinterpret_cast<void*>(&PluginMalloc);
+    if (NameIs(name, "free")) return ++g_nHeapRoutes, reinterpret_cast<void*>(&PluginFree);
+    if (NameIs(name, "calloc")) return reinterpret_cast<void*>(&PluginCalloc);
+    if (NameIs(name, "realloc")) return reinterpret_cast<void*>(&PluginRealloc);
+  }
+  return GetProcAddress(module, name);
+}
+
 char ToLower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 bool NameIs(const char* name, const char* expected) {
   for (; *expected != 0; ++name, ++expected)
@@ -176,7 +192,7 @@ int BlockState(const void* block) {
 
 const SHeapCounts& HeapCounts() { return g_counts; }
 
-int PatchHeapImports(HMODULE module) {
+void PatchHeapImports(HMODULE module) {
   const unsigned char* base = static_cast<const unsigned char*>(module);
   auto u32 = [&](size_t offset) {
     unsigned int v;
@@ -189,10 +205,11 @@ int PatchHeapImports(HMODULE module) {
   // The import directory is data directory 1 of the optional header.
   size_t directories = nt + 24 + (magic == 0x20b ? 112 : 96);
   size_t imports = u32(directories + 8);
-  int found = 0;
   for (size_t d = imports; u32(d + 12) != 0; d += 20) {
     const char* dll = reinterpret_cast<const char*>(base + u32(d + 12));
-    if (!NameIs(dll, "ucrtbase.dll") && !NameStarts(dll, "api-ms-win-crt-heap-")) continue;
+    bool crt = NameIs(dll, "ucrtbase.dll") || NameStarts(dll, "api-ms-win-crt-heap-");
+    bool loader = NameIs(dll, "kernel32.dll") || NameStarts(dll, "api-ms-win-core-libraryloader-");
+    if (!crt && !loader) continue;
     size_t names = u32(d) != 0 ? u32(d) : u32(d + 16);
     size_t thunks = u32(d + 16);
     for (size_t i = 0;; ++i) {
@@ -202,10 +219,11 @@ int PatchHeapImports(HMODULE module) {
       if ((entry >> (sizeof(size_t) * 8 - 1)) != 0) continue;  // by ordinal
       const char* name = reinterpret_cast<const char*>(base + (entry & 0x7fffffff) + 2);
       void* hook = nullptr;
-      if (NameIs(name, "malloc")) hook = reinterpret_cast<void*>(&PluginMalloc), ++found;
-      if (NameIs(name, "free")) hook = reinterpret_cast<void*>(&PluginFree), ++found;
-      if (NameIs(name, "calloc")) hook = reinterpret_cast<void*>(&PluginCalloc);
-      if (NameIs(name, "realloc")) hook = reinterpret_cast<void*>(&PluginRealloc);
+      if (crt && NameIs(name, "malloc")) hook = reinterpret_cast<void*>(&PluginMalloc), ++g_nHeapRoutes;
+      if (crt && NameIs(name, "free")) hook = reinterpret_cast<void*>(&PluginFree), ++g_nHeapRoutes;
+      if (crt && NameIs(name, "calloc")) hook = reinterpret_cast<void*>(&PluginCalloc);
+      if (crt && NameIs(name, "realloc")) hook = reinterpret_cast<void*>(&PluginRealloc);
+      if (loader && NameIs(name, "GetProcAddress")) hook = reinterpret_cast<void*>(&PluginGetProcAddress);
       if (hook == nullptr) continue;
       void** slot = reinterpret_cast<void**>(const_cast<unsigned char*>(base) + thunks + i * sizeof(void*));
       DWORD old = 0;
@@ -214,8 +232,9 @@ int PatchHeapImports(HMODULE module) {
       VirtualProtect(slot, sizeof(void*), old, &old);
     }
   }
-  return found;
 }
+
+int HeapRoutesSeen() { return g_nHeapRoutes; }
 
 void EmitRaw(const char* text) {
   size_t n = 0;

@@ -45,6 +45,7 @@ __declspec(dllimport) HANDLE WINAPI CreateFileW(const wchar_t* name, DWORD acces
 __declspec(dllimport) int WINAPI CloseHandle(HANDLE handle);
 __declspec(dllimport) int WINAPI CreateDirectoryW(const wchar_t* name, void* security);
 __declspec(dllimport) HMODULE WINAPI LoadLibraryW(const wchar_t* name);
+__declspec(dllimport) HMODULE WINAPI GetModuleHandleW(const wchar_t* name);
 __declspec(dllimport) int WINAPI FreeLibrary(HMODULE module);
 __declspec(dllimport) void* WINAPI GetProcAddress(HMODULE module, const char* name);
 __declspec(dllimport) int WINAPI VirtualProtect(void* address, size_t size, DWORD protect, DWORD* oldProtect);
@@ -90,8 +91,12 @@ int BlockState(const void* block);
 const SHeapCounts& HeapCounts();
 
 // Redirects versewell.dll's heap imports from ucrtbase (or the CRT's heap
-// API set) to the tracker. Returns how many of malloc and free were found.
-int PatchHeapImports(HMODULE module);
+// API set) to the tracker, and its GetProcAddress import, so that ucrtbase's
+// malloc and free looked up at run time lead there too.
+void PatchHeapImports(HMODULE module);
+// How often the plug-in was given ucrtbase's malloc or free (imported or
+// looked up).
+int HeapRoutesSeen();
 
 // Output.
 void Emit(const wchar_t* const* fields, int count);

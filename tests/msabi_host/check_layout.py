@@ -5,7 +5,9 @@ them out.
 Compiles tests/msabi_host/LayoutProbe.cpp (which includes
 include/versewell/plugin_windows.h) with clang for TARGET and
 -fdump-vtable-layouts, and compares each interface's table, slot by slot,
-with slots.txt. Then reads the object's symbols: on i686 every override must
+with slots.txt, and with the adapter's own tables in the DLL's sources
+(platform/win32/msabi/MsLayout.h: SPluginTable, SHostCallbackTable,
+SHostIgnoreTable, function pointers in slot order). Then reads the object's symbols: on i686 every override must
 be a public virtual __thiscall ("UAE" in the decorated name) and the
 destructor entry a scalar deleting destructor taking an unsigned int and
 returning void* ("??_G...UAEPAXI@Z"); on x86_64 the same with "UEAA".
@@ -33,6 +35,24 @@ def expected_slots():
                 continue
             name, slots = line.split(":", 1)
             tables[name.strip()] = slots.split()
+    return tables
+
+
+ADAPTER_LAYOUT = os.path.join(ROOT, "platform", "win32", "msabi", "MsLayout.h")
+ADAPTER_TABLES = {"SPluginTable": "CLyricsDllInterface", "SHostCallbackTable": "CHostCallback",
+                  "SHostIgnoreTable": "CHostIgnore"}
+
+
+def adapter_slots():
+    """The adapter's hand-made tables, as slot names ("~" for the destructor)."""
+    with open(ADAPTER_LAYOUT, encoding="utf-8") as f:
+        text = f.read()
+    tables = {}
+    for struct, interface in ADAPTER_TABLES.items():
+        body = re.search(r"struct %s \{(.*?)\n\};" % struct, text, re.S)
+        if body:
+            names = re.findall(r"\(\s*MSABI_THISCALL\s*\*\s*(\w+)\s*\)", body.group(1))
+            tables[interface] = ["~" if n == "ScalarDeletingDtor" else n for n in names]
     return tables
 
 
@@ -78,10 +98,18 @@ def main():
         symbols = subprocess.run([args.nm, obj], capture_output=True, text=True, check=True).stdout
     problems = []
     dumped = dumped_slots(r.stdout)
-    for name, slots in expected_slots().items():
+    expected = expected_slots()
+    for name, slots in expected.items():
         got = dumped.get(name)
         if got != slots:
             problems.append("%s: expected %s, laid out %s" % (name, slots, got))
+    adapter = "no adapter tables in this tree"
+    if os.path.exists(ADAPTER_LAYOUT):
+        tables = adapter_slots()
+        adapter = "adapter tables compared: %s" % ", ".join(sorted(tables))
+        for name, slots in expected.items():
+            if tables.get(name) != slots:
+                problems.append("%s: expected %s, the adapter's table has %s" % (name, slots, tables.get(name)))
     convention = "UAE" if args.target == "i686" else "UEAA"
     methods = [s.split()[-1] for s in symbols.splitlines() if "CProbe" in s and not s.split()[-1].startswith("??_7")]
     for m in methods:
@@ -95,8 +123,8 @@ def main():
         problems.append("no scalar deleting destructor for the plug-in interface")
     for p in problems:
         print("layout: " + p)
-    print("layout %s: %d tables, %d members checked, %s" % (args.target, len(dumped), len(methods),
-                                                            "ok" if not problems else "FAILED"))
+    print("layout %s: %d tables, %d members checked, %s; %s" % (args.target, len(dumped), len(methods), adapter,
+                                                                "ok" if not problems else "FAILED"))
     return 1 if problems else 0
 
 

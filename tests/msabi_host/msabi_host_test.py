@@ -216,7 +216,8 @@ class MsAbiHostTest(unittest.TestCase):
         counts = {r[0]: int(r[1]) for r in self.of("count")}
         print("\nhost ledger: " + ", ".join("%s=%d" % kv for kv in counts.items()), file=sys.stderr)
         for zero in ["double_frees", "foreign_frees", "bad_handed_blocks", "bad_handed_strings", "bad_list_links",
-                     "host_blocks_live", "host_strings_live", "host_string_bad_frees"]:
+                     "host_blocks_live", "host_strings_live", "host_string_bad_frees",
+                     "plugin_blocks_live_after_unload"]:
             self.assertEqual(0, counts[zero], zero)
         self.assertGreater(counts["plugin_blocks_handed_to_host"], 0)
         self.assertEqual(counts["plugin_blocks_handed_to_host"], counts["plugin_blocks_freed_by_host"])
