@@ -79,7 +79,7 @@ class CTestHost : public CHostCallback {
  public:
   explicit CTestHost(const wchar_t* proxy) : m_strProxy(proxy) {}
   ~CTestHost() override {
-    if (!m_bOwnerEnding) msabi::EmitRaw("check\thost destructor called by the plug-in\tFAIL\t\n");
+    Check(m_bOwnerEnding, L"the host's callback object is ended by the host only");
   }
 
   BOOL GetHostValue(const CString& name, void* value) override {
@@ -441,7 +441,7 @@ void CScenario::BadInput(CLyricsDllInterface* p) {
     lyrics.UnlockBuffer();
   }
 
-  msabi::CCountingStringMgr failing(true);
+  static msabi::CCountingStringMgr failing(true);
   OpenCaseLog(p, L"allocate_null");
   {
     CString url(&failing);

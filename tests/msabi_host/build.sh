@@ -21,9 +21,12 @@ for f in HostRuntime HostStrings HostStl HostMain; do
     -c "$here/$f.cpp" -o "$out/$f.obj"
   objs="$objs $out/$f.obj"
 done
-# 32-bit: the import libraries carry no safe exception handler tables.
+# The stack is committed whole at start (/stack:reserve,commit): without
+# Microsoft's runtime there is no __chkstk to touch the guard page of a
+# frame larger than a page. 32-bit: the import libraries carry no safe
+# exception handler tables.
 safeseh=
 [ "$target" = i686 ] && safeseh=/safeseh:no
 # shellcheck disable=SC2086
-"$lld" /nologo $safeseh /entry:HostEntry /subsystem:console /nodefaultlib "/out:$out/msabi_host.exe" $objs \
+"$lld" /nologo $safeseh /stack:0x200000,0x200000 /entry:HostEntry /subsystem:console /nodefaultlib "/out:$out/msabi_host.exe" $objs \
   "$libs/libkernel32.a" "$libs/libucrtbase.a"
