@@ -227,6 +227,7 @@ void CScenario::Configure(CLyricsDllInterface* p, const wchar_t* logFolder) {
   (cache += m_config.work) += L"\\cache";
   (parent += m_config.work) += L"\\parent.log";
   CreateDirectoryW(logFolder, nullptr);
+  CreateDirectoryW(cache.sz, nullptr);
   CString logValue(logFolder), level(L"Warning"), cacheValue(cache.sz), parentValue(parent.sz);
   Check(p->SetProperty(CString(L"LogFolder"), &logValue) == 1, L"set LogFolder");
   Check(p->SetProperty(CString(L"TraceLevel"), &level) == 1, L"set TraceLevel");

@@ -150,6 +150,7 @@ void* WINAPI PluginGetProcAddress(HMODULE module, const char* name) {
 }
 
 char ToLower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+// Case-insensitive; `expected` in lower case.
 bool NameIs(const char* name, const char* expected) {
   for (; *expected != 0; ++name, ++expected)
     if (ToLower(*name) != *expected) return false;
@@ -223,7 +224,7 @@ void PatchHeapImports(HMODULE module) {
       if (crt && NameIs(name, "free")) hook = reinterpret_cast<void*>(&PluginFree), ++g_nHeapRoutes;
       if (crt && NameIs(name, "calloc")) hook = reinterpret_cast<void*>(&PluginCalloc);
       if (crt && NameIs(name, "realloc")) hook = reinterpret_cast<void*>(&PluginRealloc);
-      if (loader && NameIs(name, "GetProcAddress")) hook = reinterpret_cast<void*>(&PluginGetProcAddress);
+      if (loader && NameIs(name, "getprocaddress")) hook = reinterpret_cast<void*>(&PluginGetProcAddress);
       if (hook == nullptr) continue;
       void** slot = reinterpret_cast<void**>(const_cast<unsigned char*>(base) + thunks + i * sizeof(void*));
       DWORD old = 0;

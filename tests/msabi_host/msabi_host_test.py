@@ -151,7 +151,8 @@ class MsAbiHostTest(unittest.TestCase):
     def test_host_ran_and_every_check_of_its_own_passed(self):
         fatal = self.of("fatal")
         failed = [c for c in self.of("check") if c[1] != "ok"]
-        self.assertEqual([], fatal, self.host.stderr.decode("utf-8", "replace")[-2000:])
+        tail = "\n".join("\t".join(f[:120] for f in r) for r in self.records[-12:])
+        self.assertEqual([], fatal, tail + "\n" + self.host.stderr.decode("utf-8", "replace")[-2000:])
         self.assertEqual([], failed)
         self.assertGreater(len(self.of("check")), 40)
         self.assertEqual(0, self.host.returncode)
@@ -209,8 +210,18 @@ class MsAbiHostTest(unittest.TestCase):
         base = lines["calibrate"] - 1  # the lines an opened log holds without a failure
         self.assertGreaterEqual(base, 0, lines)
         for case in BOUNDARY_CASES:
-            self.assertEqual(base + 1, lines[case], case)
-        self.assertGreaterEqual(lines["nil_input"], base + 1)
+            self.assertEqual(base + 1, lines[case], self.case_log(case))
+        self.assertGreaterEqual(lines["nil_input"], base + 1, self.case_log("nil_input"))
+
+    def case_log(self, case):
+        """What the trace log of one bad-input case holds (merged into the
+        default parent log in the case's folder)."""
+        folder = os.path.join(self.tmp, "work", "case-" + case)
+        text = [case + ":"]
+        for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+            with open(os.path.join(folder, name), "rb") as f:
+                text.append(f.read().decode("utf-16", "replace"))
+        return "\n".join(text)
 
     def test_every_block_crossed_once(self):
         counts = {r[0]: int(r[1]) for r in self.of("count")}
