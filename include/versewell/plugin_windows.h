@@ -72,6 +72,14 @@ struct SongEntry {
   versewell_host::WString Extra1;
   versewell_host::WString Url;
   bool Flag = false;
+
+  SongEntry() = default;
+  // Leaves Url empty.
+  SongEntry(const versewell_host::WString& title, const versewell_host::WString& artist,
+            const versewell_host::WString& extra1, bool flag)
+      : Title(title), Artist(artist), Extra1(extra1), Flag(flag) {}
+  SongEntry(const SongEntry&) = default;
+  SongEntry& operator=(const SongEntry&) = default;
 };
 
 // The element type of the host's song list: a SongEntry plus the identity of
@@ -80,6 +88,11 @@ struct SongListEntry : SongEntry {
   versewell_host::WString Extra2;
   versewell_host::WString SourceName;
   versewell_host::WString SourceId;
+
+  SongListEntry() = default;
+  explicit SongListEntry(const SongEntry& entry) : SongEntry(entry) {}
+  SongListEntry(const SongListEntry&) = default;
+  SongListEntry& operator=(const SongListEntry&) = default;
 };
 
 // The host's object that keeps hosts whose traffic the host should ignore.

@@ -21,6 +21,8 @@ using List = msstl::list<T>;
 // reused), and the list node is {next, prev, value}.
 static_assert(sizeof(SongEntry) == (sizeof(void*) == 8 ? 136 : 100), "SongEntry: four wstrings and a bool");
 static_assert(sizeof(SongListEntry) == (sizeof(void*) == 8 ? 232 : 172), "SongListEntry: base then three wstrings");
+static_assert(__builtin_offsetof(SongListEntry, Extra2) == sizeof(SongEntry), "no field in the base's tail padding");
+static_assert(__builtin_offsetof(SongEntry, Flag) == 4 * sizeof(msstl::wstring), "Flag after the four wstrings");
 static_assert(sizeof(msstl::list<SongListEntry>::node) == 2 * sizeof(void*) + sizeof(SongListEntry), "list node");
 static_assert(sizeof(msstl::list<SongListEntry>) == 2 * sizeof(void*), "list: head pointer and size");
 

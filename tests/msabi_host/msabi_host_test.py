@@ -205,6 +205,13 @@ class MsAbiHostTest(unittest.TestCase):
         self.assertGreaterEqual(stats["StatisticDownloadCounter"][1], stats["StatisticSuccessfulDownloads"][1])
         self.assertGreater(stats["StatisticSuccessfulDownloads"][1], 5)
 
+    def test_close_and_merge_log_filled_the_host_log(self):
+        with open(os.path.join(self.tmp, "work", "parent.log"), "rb") as f:
+            parent = f.read()
+        self.assertTrue(parent.startswith(b"\xff\xfe"))
+        # The refused setting of the configuration, at level 20.
+        self.assertIn("CCommonDllInterface::Set Property SourceName:  - Can not be set.", parent.decode("utf-16"))
+
     def test_bad_input_fails_with_one_trace_line_each(self):
         lines = {r[0]: int(r[1]) for r in self.of("trace_lines")}
         base = lines["calibrate"] - 1  # the lines an opened log holds without a failure
@@ -225,7 +232,9 @@ class MsAbiHostTest(unittest.TestCase):
 
     def test_every_block_crossed_once(self):
         counts = {r[0]: int(r[1]) for r in self.of("count")}
-        print("\nhost ledger: " + ", ".join("%s=%d" % kv for kv in counts.items()), file=sys.stderr)
+        stall = self.of("stall_ms")
+        print("\nhost ledger: " + ", ".join("%s=%d" % kv for kv in counts.items()) +
+              ("; stopped stalled download after %s ms" % stall[0][0] if stall else ""), file=sys.stderr)
         for zero in ["double_frees", "foreign_frees", "bad_handed_blocks", "bad_handed_strings", "bad_list_links",
                      "host_blocks_live", "host_strings_live", "host_string_bad_frees",
                      "plugin_blocks_live_after_unload"]:
