@@ -84,17 +84,19 @@ class CTestHost : public CHostCallback {
 
   BOOL GetHostValue(const CString& name, void* value) override {
     ++m_nValueCalls;
-    CString copy(name);  // shares (AddRef) through the plug-in's own manager
-    msabi::CStringData* header = name.GetData();
-    if (header->pStringMgr == nullptr || header->nRefs < 1 || header->nDataLength != int(wcslen(name.GetString())) ||
-        header->pStringMgr == CString::DefaultManager())
-      ++m_nBadNames;
-    if (m_pszThrowOn != nullptr && copy == m_pszThrowOn) {
+    // Raised before anything of the host needs unwinding: this host has no
+    // cleanup code for an exception passing through its own frames.
+    if (m_pszThrowOn != nullptr && name == m_pszThrowOn) {
       static int thrown = 0;
       size_t arguments[4] = {0x19930520, reinterpret_cast<size_t>(&thrown), 0, 0};
       ++m_nThrown;
       RaiseException(MSVC_EXCEPTION_CODE, 1, sizeof(void*) == 8 ? 4 : 3, arguments);
     }
+    CString copy(name);  // shares (AddRef) through the plug-in's own manager
+    msabi::CStringData* header = name.GetData();
+    if (header->pStringMgr == nullptr || header->nRefs < 1 || header->nDataLength != int(wcslen(name.GetString())) ||
+        header->pStringMgr == CString::DefaultManager())
+      ++m_nBadNames;
     if (value == nullptr) return 0;
     if (copy == L"MaxMatchDifference") {
       float* threshold = static_cast<float*>(value);
