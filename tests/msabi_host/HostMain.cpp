@@ -187,7 +187,6 @@ class CScenario {
   SText m_site;              // the site host, learnt from the first address
   SText m_goodSongUrl;       // a song with lyrics, for the buffer cases
   SText m_goodArtist;
-  SText m_goodArtistUrl;
   SText m_caseFolder;
   unsigned int m_nHostBlocksGiven = 0;  // blocks of entries the host put in lists it handed over
 };
@@ -309,7 +308,6 @@ void CScenario::SearchArtist(CLyricsDllInterface* p, const wchar_t* artist) {
     if (ok && m_goodSongUrl.sz[0] == 0 && lyrics.GetLength() > 40) {
       m_goodSongUrl += n->value.Url.c_str();
       m_goodArtist += artist;
-      m_goodArtistUrl += url.GetString();
     }
   }
 }
