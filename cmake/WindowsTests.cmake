@@ -81,6 +81,10 @@ vw_add_test(platform_tests tests/platform/CStringTest.cpp tests/platform/Platfor
 vw_add_test(text_tests tests/text/CodePageConversionTest.cpp tests/platform/PlatformCodePageTest.cpp
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
 vw_add_test(plugin_tests tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
+# The Microsoft-ABI boundary of the DLL, piece by piece: CStringW through
+# the string managers, std::wstring and the song list on a recorded heap,
+# and the adapter's slots called through its table.
+vw_add_test(msabi_tests tests/platform/win32/MsAbiLayoutTest.cpp tests/plugin/win32/MsPluginObjectTest.cpp)
 vw_add_test(artist_cache_tests tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
 vw_add_test(lyrics_cleaning_tests tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
 vw_add_test(search_wiki_tests tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp)
@@ -132,10 +136,10 @@ vw_add_test(thread_tests tests/plugin/ThreadStressTest.cpp)
 # a host does, through the public header and LoadLibraryW only
 # (tests/support/LoadedLibrary.h), never the core's code.
 function(vw_add_host_view_test name)
-  add_executable(${name} ${ARGN} tests/support/win32/LoadedLibrary.cpp)
+  add_executable(${name} ${ARGN} tests/support/win32/LoadedLibrary.cpp tests/support/win32/PluginEntry.cpp)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
-  target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE GTest::gtest_main versewell_msabi_host)
   add_dependencies(${name} versewell)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
@@ -148,15 +152,18 @@ vw_add_host_view_test(host_abi_tests tests/plugin/HostAbiTest.cpp)
 vw_add_host_view_test(unload_registry_tests tests/plugin/UnloadRegistryTest.cpp tests/support/win32/ReleaseWatch.cpp)
 # The trace log merge at FreeLibrary and at the end of a child process
 # that exits with the DLL loaded.
-vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/support/win32/LoadedLibrary.cpp)
+vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/support/win32/LoadedLibrary.cpp
+  tests/support/win32/PluginEntry.cpp)
+target_link_libraries(diag_unload_tests PRIVATE versewell_msabi_host)
 add_dependencies(diag_unload_tests versewell)
 # A host's journey and the host contract by slot index, through LoadLibraryW
 # and the public header only. The program links the test support library
 # for the Wine starter of the wiki server; the DLL is a module of its own,
 # so nothing of that reaches the plug-in.
 vw_add_test(loaded_library_search_tests tests/search/LoadedLibrarySearchTest.cpp
-  tests/plugin/HostContractTest.cpp tests/support/win32/LoadedLibrary.cpp)
+  tests/plugin/HostContractTest.cpp tests/support/win32/LoadedLibrary.cpp tests/support/win32/PluginEntry.cpp)
 target_include_directories(loaded_library_search_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+target_link_libraries(loaded_library_search_tests PRIVATE versewell_msabi_host)
 add_dependencies(loaded_library_search_tests versewell)
 # The test wiki server and the Wine starter of it (the server is the native
 # program), fetched from with the native curl command line.
@@ -184,10 +191,14 @@ if(VERSEWELL_BUILD_CLI)
   file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine INPUT ${CMAKE_CURRENT_BINARY_DIR}/wine-cli.sh.gen
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  # The scripts are Linux programs: named by path, not as the imported
+  # Python3::Interpreter target, to which CMake would prepend the Wine
+  # emulator - and wine64 runs a Linux program but always reports exit
+  # status 0, so a failing script would pass.
   # tests/cli/wine_cli_test.py runs the shared end-to-end script and lists
   # the tests that cannot hold under Wine, each with its platform reason.
   add_test(NAME cli_end_to_end_tests
-    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_cli_test.py
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_cli_test.py
       --cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
       --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample --plugin $<TARGET_FILE:versewell>)
   set_tests_properties(cli_end_to_end_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}"
@@ -198,7 +209,7 @@ if(VERSEWELL_BUILD_CLI)
   # bound. Its SIGTERM case is left out: Windows has no SIGTERM, and Wine
   # ends the process on it without any handler of the program running.
   add_test(NAME cli_stop_tests
-    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/cli_stop_test.py
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/cli_stop_test.py
       --cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
       --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample --plugin $<TARGET_FILE:versewell>
       -k test_ctrl_c_on_a_terminal_says_stopping_and_exits_130)
@@ -210,7 +221,7 @@ if(VERSEWELL_BUILD_CLI)
   set(VERSEWELL_NATIVE_PLUGIN "" CACHE FILEPATH "The native libversewell.so that versewell loads")
   if(EXISTS "${VERSEWELL_NATIVE_CLI}" AND EXISTS "${VERSEWELL_NATIVE_PLUGIN}")
     add_test(NAME cli_parity_tests
-      COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_parity_test.py
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_parity_test.py
         --linux-cli ${VERSEWELL_NATIVE_CLI} --linux-plugin ${VERSEWELL_NATIVE_PLUGIN}
         --windows-cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --windows-plugin $<TARGET_FILE:versewell>
         --wiki ${VERSEWELL_NATIVE_WIKI_SERVER} --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample)

@@ -11,8 +11,9 @@
 # build of the same sources is the one whose tests run under wine64
 # (scripts/test.sh windows).
 #
-# A host that loads versewell.dll must be built with the same toolchain
-# (mingw-w64 g++, posix threads): the interface passes C++ classes.
+# versewell.dll speaks the ABI of a host built with Microsoft's compiler
+# (Microsoft's vtable layout, MFC CStringW, Microsoft's std::list and
+# std::wstring); see README.md, "Which ABI the DLL speaks".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh windows
