@@ -240,6 +240,37 @@ if(VERSEWELL_BUILD_CLI)
   else()
     message(STATUS "No VERSEWELL_NATIVE_CLI/VERSEWELL_NATIVE_PLUGIN: the Linux/Windows parity test is not added")
   endif()
+
+  # A host built in Microsoft's C++ ABI (tests/msabi_host): clang for
+  # x86_64-pc-windows-msvc and lld-link make it, outside this toolchain,
+  # without Microsoft's runtime. It drives every slot of the DLL under
+  # wine64; the script compares its results with the native CLI's.
+  find_program(VW_CLANGXX_MSVC NAMES clang++-14 clang++)
+  find_program(VW_LLD_LINK NAMES lld-link)
+  if(VW_CLANGXX_MSVC AND VW_LLD_LINK AND EXISTS "${VERSEWELL_NATIVE_CLI}" AND EXISTS "${VERSEWELL_NATIVE_PLUGIN}")
+    file(GLOB VW_MSABI_HOST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/*.cpp
+      ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/*.h)
+    set(VW_MSABI_HOST_DIR ${CMAKE_CURRENT_BINARY_DIR}/msabi_host)
+    add_custom_command(OUTPUT ${VW_MSABI_HOST_DIR}/msabi_host.exe
+      COMMAND ${CMAKE_COMMAND} -E env CLANGXX=${VW_CLANGXX_MSVC} LLD_LINK=${VW_LLD_LINK}
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/build.sh x86_64 ${VW_MSABI_HOST_DIR}
+      DEPENDS ${VW_MSABI_HOST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/include/versewell/plugin_windows.h
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/build.sh
+      COMMENT "Building the Microsoft-ABI test host")
+    add_custom_target(msabi_host ALL DEPENDS ${VW_MSABI_HOST_DIR}/msabi_host.exe)
+    # The script is a Linux program: named by path, since CMake would put the
+    # Wine emulator in front of the imported Python3::Interpreter target, and
+    # wine64 reports exit status 0 for a Linux program whatever it returned.
+    add_test(NAME msabi_host_tests
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/msabi_host_test.py
+        --host ${VW_MSABI_HOST_DIR}/msabi_host.exe --dll $<TARGET_FILE:versewell>
+        --wine ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
+        --cli ${VERSEWELL_NATIVE_CLI} --plugin ${VERSEWELL_NATIVE_PLUGIN})
+    set_tests_properties(msabi_host_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}"
+      FIXTURES_REQUIRED wine TIMEOUT 600)
+  else()
+    message(STATUS "No clang++/lld-link or no native CLI: the Microsoft-ABI host test is not added")
+  endif()
 endif()
 
 # Under emulation (the i686 build: qemu-i386 runs every instruction) these

@@ -11,7 +11,7 @@
 # The windows stage builds versewell.dll for i686 (the shipped target) and
 # x86_64, and versewell.exe for both, checks them with objdump, and runs the
 # x86_64 test suite under wine64, the CLI's end-to-end tests against
-# versewell.exe included.
+# versewell.exe and the Microsoft-ABI test host (tests/msabi_host) included.
 # The windows32 stage runs the i686 build's tests under Wine's 32-bit loader
 # and qemu-i386, both unpacked into build/wine32 by scripts/wine32-root.sh
 # (as root: it registers qemu-i386 with binfmt_misc). A machine that cannot
@@ -90,6 +90,16 @@ if [ "$which" = all ] || [ "$which" = windows ]; then
   cmake --build build/windows-i686 -j"$jobs" --target versewell versewell_cli
   ./scripts/check-windows-dll.sh i686 build/windows-i686/versewell.dll
   ./scripts/check-windows-exe.sh i686 build/windows-i686/versewell.exe
+  # The test host built in Microsoft's C++ ABI (tests/msabi_host): the i686
+  # one is built and checked, never run; the x86_64 one runs in the suite
+  # below. Both hosts' tables are compared with the boundary's slot list.
+  echo "=== windows: Microsoft-ABI test host, i686 build and checks, table layouts"
+  msabi_start=$(date +%s)
+  tests/msabi_host/build.sh i686 build/windows-i686/msabi_host
+  tests/msabi_host/check_exe.sh i686 build/windows-i686/msabi_host/msabi_host.exe
+  python3 tests/msabi_host/check_layout.py i686
+  python3 tests/msabi_host/check_layout.py x86_64
+  echo "=== windows: Microsoft-ABI host checks $(( $(date +%s) - msabi_start )) s"
   echo "=== windows x86_64: build, then test under wine64"
   cmake -S . -B build/windows-x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
     -DCMAKE_BUILD_TYPE=Release -DVERSEWELL_NATIVE_WIKI_SERVER="$PWD/$native/versewell-wiki" \
