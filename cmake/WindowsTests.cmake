@@ -161,8 +161,10 @@ add_dependencies(loaded_library_search_tests versewell)
 # The test wiki server and the Wine starter of it (the server is the native
 # program), fetched from with the native curl command line.
 vw_add_test(wiki_server_tests tests/http/WikiServerTest.cpp tests/support/win32/TestFetch.cpp)
+# The INI contract, plus what the Kernel32 backend adds (files without the
+# UTF-16 mark, bare names, a blocked rename, one lock for two spellings).
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
-  tests/platform/PrivateProfileProcessTest.cpp)
+  tests/platform/PrivateProfileProcessTest.cpp tests/platform/win32/Kernel32ProfileTest.cpp)
 
 # The CLI host, versewell.exe. Its unit tests run as the others do; the
 # end-to-end tests are the shared Python scripts, given a wrapper that starts
