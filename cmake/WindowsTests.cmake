@@ -88,7 +88,7 @@ vw_add_test(search_wiki_tests tests/search/ArtistLookupTest.cpp tests/search/Son
 # WinHTTP: the same tests as on posix, against the loopback wiki with
 # certificates made on the Linux side (tests/support/win32/TestCertificates.cpp).
 vw_add_test(http_tests tests/http/HttpTransportTest.cpp tests/http/HttpDownloaderTest.cpp
-  tests/http/DownloadFrontEndTest.cpp)
+  tests/http/DownloadFrontEndTest.cpp tests/http/win32/WinHttpHopTest.cpp)
 # Open gaps of the WinHTTP backend under Wine (Wine 8), left out here only
 # (the tests stay as they are; see platform/win32/WinHttpTransport.cpp):
 #  - the two redirect-to-https tests: the https hop does go through
@@ -148,7 +148,10 @@ vw_add_host_view_test(host_abi_tests tests/plugin/HostAbiTest.cpp)
 vw_add_host_view_test(unload_registry_tests tests/plugin/UnloadRegistryTest.cpp tests/support/win32/ReleaseWatch.cpp)
 # The trace log merge at FreeLibrary and at the end of a child process
 # that exits with the DLL loaded.
-vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/support/win32/LoadedLibrary.cpp)
+# Windows only: stop, delete and FreeLibrary at once while WinHTTP still
+# holds the stopped request, 100 times (tests/diag/win32/).
+vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/diag/win32/UnloadDuringDownloadTest.cpp
+  tests/support/win32/LoadedLibrary.cpp)
 add_dependencies(diag_unload_tests versewell)
 # A host's journey and the host contract by slot index, through LoadLibraryW
 # and the public header only. The program links the test support library

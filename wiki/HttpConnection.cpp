@@ -6,7 +6,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -45,6 +47,7 @@ const char* ReasonPhrase(int status) {
     case 405: return "Method Not Allowed";
     case 407: return "Proxy Authentication Required";
     case 410: return "Gone";
+    case 413: return "Content Too Large";
     case 414: return "URI Too Long";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
@@ -122,6 +125,36 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
       request.headers.emplace_back(h.substr(0, colon), Trim(h.substr(colon + 1)));
     pos = end + 2;
   }
+  // The body a Content-Length announces, read so that closing the
+  // connection never drops unread bytes (which would reset it under the
+  // response); a body beyond MAX_HEAD_BYTES is refused.
+  size_t bodyLength = 0;
+  for (const auto& h : request.headers) {
+    std::string name = h.first;
+    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (name == "content-length") bodyLength = static_cast<size_t>(std::strtoull(h.second.c_str(), nullptr, 10));
+  }
+  if (bodyLength > MAX_HEAD_BYTES) {
+    status = 413;
+    return false;
+  }
+  const size_t wanted = headEnd + 4 + bodyLength;
+  while (buffer.size() < wanted) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || m_stopping.load()) return false;
+    if (m_pSsl == nullptr || SSL_pending(m_pSsl) == 0) {
+      pollfd p{m_fd, POLLIN, 0};
+      int r = poll(&p, 1, static_cast<int>(left.count() < 200 ? left.count() : 200));
+      if (r < 0 && errno != EINTR) return false;
+      if (r <= 0) continue;
+    }
+    char chunk[4096];
+    long n = Receive(chunk, sizeof chunk);
+    if (n < 0) continue;
+    if (n == 0) return false;
+    buffer.append(chunk, static_cast<size_t>(n));
+  }
+  request.body = buffer.substr(headEnd + 4, bodyLength);
 
   // Authority form "host:port", for CONNECT only.
   if (connect) {

@@ -29,6 +29,7 @@ struct WikiRequest {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string path;     // the target's path, still percent-encoded, always beginning with "/" (empty for CONNECT)
   std::string query;    // the text after the first '?', still encoded
+  std::string body;     // the Content-Length bytes after the head (at most MAX_HEAD_BYTES)
 };
 
 class CHttpConnection {
