@@ -72,16 +72,8 @@ CHttpConnection::~CHttpConnection() {
   }
 }
 
-bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
-  status = 0;
-  std::string buffer;
-  size_t headEnd = std::string::npos;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(HEAD_READ_TIMEOUT_MS);
-  while (headEnd == std::string::npos) {
-    if (buffer.size() > MAX_HEAD_BYTES) {
-      status = 431;
-      return false;
-    }
+bool CHttpConnection::ReceiveMore(std::string& buffer, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || m_stopping.load()) return false;
     if (m_pSsl == nullptr || SSL_pending(m_pSsl) == 0) {
@@ -95,6 +87,21 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
     if (n < 0) continue;  // TLS record not complete yet
     if (n == 0) return false;
     buffer.append(chunk, static_cast<size_t>(n));
+    return true;
+  }
+}
+
+bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
+  status = 0;
+  std::string buffer;
+  size_t headEnd = std::string::npos;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(HEAD_READ_TIMEOUT_MS);
+  while (headEnd == std::string::npos) {
+    if (buffer.size() > MAX_HEAD_BYTES) {
+      status = 431;
+      return false;
+    }
+    if (!ReceiveMore(buffer, deadline)) return false;
     headEnd = buffer.find("\r\n\r\n");
   }
   request.rawHead = buffer.substr(0, headEnd + 4);
@@ -139,21 +146,8 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
     return false;
   }
   const size_t wanted = headEnd + 4 + bodyLength;
-  while (buffer.size() < wanted) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || m_stopping.load()) return false;
-    if (m_pSsl == nullptr || SSL_pending(m_pSsl) == 0) {
-      pollfd p{m_fd, POLLIN, 0};
-      int r = poll(&p, 1, static_cast<int>(left.count() < 200 ? left.count() : 200));
-      if (r < 0 && errno != EINTR) return false;
-      if (r <= 0) continue;
-    }
-    char chunk[4096];
-    long n = Receive(chunk, sizeof chunk);
-    if (n < 0) continue;
-    if (n == 0) return false;
-    buffer.append(chunk, static_cast<size_t>(n));
-  }
+  while (buffer.size() < wanted)
+    if (!ReceiveMore(buffer, deadline)) return false;
   request.body = buffer.substr(headEnd + 4, bodyLength);
 
   // Authority form "host:port", for CONNECT only.
