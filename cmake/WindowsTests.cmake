@@ -168,6 +168,9 @@ vw_add_test(wiki_server_tests tests/http/WikiServerTest.cpp tests/support/win32/
 # UTF-16 mark, bare names, a blocked rename, one lock for two spellings).
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
   tests/platform/PrivateProfileProcessTest.cpp tests/platform/win32/Kernel32ProfileTest.cpp)
+# Every write flushes its copy to the disk before the rename (an fsync under
+# Wine), a few thousand of them here: a longer limit than the others.
+set_tests_properties(private_profile_tests PROPERTIES TIMEOUT 1800)
 
 # The CLI host, versewell.exe. Its unit tests run as the others do; the
 # end-to-end tests are the shared Python scripts, given a wrapper that starts

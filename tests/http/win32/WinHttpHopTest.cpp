@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/ErrorText.h"
 #include "platform/HttpTransport.h"
 #include "support/RefusingPort.h"
 #include "support/WikiServer.h"

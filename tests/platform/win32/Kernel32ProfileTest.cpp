@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include <windows.h>
-
 #include "platform/PrivateProfile.h"
 #include "platform/PrivateProfileTestSupport.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+// Last, after every platform header (see the file).
+#include "platform/win32/WinApi.h"
 
 using namespace profile_test;
 
