@@ -51,7 +51,10 @@ TEST_F(PrivateProfileTest, AnsiFileKeepsEveryEntryAndTakesANonAsciiWrite) {
   const std::string bytes = Bytes();
   ASSERT_GE(bytes.size(), 2u);
   EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-  EXPECT_EQ(ParseStrict(bytes, false).values.at(NON_ASCII).at(L"ArtistUrl"), L"/quill");
+  const ParsedFile parsed = ParseStrict(bytes, false);
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  ASSERT_EQ(parsed.values.count(NON_ASCII), 1u);
+  EXPECT_EQ(parsed.values.at(NON_ASCII).at(L"ArtistUrl"), L"/quill");
 }
 
 TEST_F(PrivateProfileTest, EmptyFileBecomesUtf16AtTheFirstWrite) {
