@@ -82,6 +82,8 @@ vw_add_test(text_tests tests/text/CodePageConversionTest.cpp tests/text/Platform
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
 vw_add_test(plugin_tests tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
 vw_add_test(artist_cache_tests tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
+# Every cache write flushes its copy to the disk (an fsync under Wine).
+set_tests_properties(artist_cache_tests PROPERTIES TIMEOUT 1800)
 vw_add_test(lyrics_cleaning_tests tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
 vw_add_test(search_wiki_tests tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp)
 # The downloader, the transport contract and the download front end over
