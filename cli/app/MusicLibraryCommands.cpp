@@ -1,0 +1,418 @@
+#include "cli/app/MusicLibraryCommands.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/output/AtomicFile.h"
+#include "cli/output/JsonError.h"
+#include "cli/input/AudioTags.h"
+#include "cli/input/BatchInput.h"
+#include "cli/app/Commands.h"
+#include "cli/sys/HostPlatform.h"
+#include "cli/input/MusicLibraryWalk.h"
+#include "cli/output/OutputFolder.h"
+#include "cli/output/OutputTemplate.h"
+#include "cli/sys/PathText.h"
+#include "cli/output/FileNames.h"
+#include "cli/output/Progress.h"
+#include "cli/lookup/SearchPool.h"
+#include "cli/sys/TextConvert.h"
+
+namespace cli {
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+// One song of the run, as planned before any download.
+struct SPlanned {
+  std::string strLabel;  // "line 3" or the audio file's path
+  size_t nLine = 0;      // batch only
+  std::string strAudioFile;  // library only
+  std::string strTextFile;   // library without --embed
+  std::string strSkip;       // non-empty: skipped before the search, why
+  std::string strDryRunTarget;  // batch: where --dry-run says the lyrics would go
+  bool bUnreadable = false;
+  std::string strArtist, strTitle;  // UTF-8 query
+};
+
+struct SSummary {
+  size_t nFound = 0, nNotFound = 0, nNetwork = 0, nSkipped = 0, nWritten = 0, nWriteFailed = 0;
+  bool bInterrupted = false;
+};
+
+std::string Visible(const std::string& text) {
+  std::string out;
+  for (char c : text) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+  return out;
+}
+
+std::string LyricsText(const std::wstring& lyrics, bool crlf, bool finalBreak) {
+  std::string text = ToUnixLines(WideToUtf8(lyrics));
+  if (!finalBreak && !text.empty() && text.back() == '\n') text.pop_back();
+  if (!crlf) return text;
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// Prints, counts and summarises what the pool reports; owns stdout and the
+// progress line while the run lasts.
+class CRunReporter {
+ public:
+  CRunReporter(const SOptions& options, const std::vector<SPlanned>& plan)
+      : m_options(options),
+        m_plan(plan),
+        m_progress(ChooseProgressStyle(hostplatform::StderrIsTerminal(), std::getenv("TERM"), options.bNoProgress,
+                                       options.bQuiet)) {}
+
+  void Query(json& object, const SPlanned& song) {
+    object["query"] = song.strArtist;
+    object["query_title"] = song.strTitle;
+    if (song.nLine > 0) object["line"] = song.nLine;
+    if (!song.strAudioFile.empty()) object["path"] = song.strAudioFile;
+  }
+
+  void Skipped(const SPlanned& song) {
+    ++m_summary.nSkipped;
+    ++m_nDone;
+    if (m_options.bJsonl) {
+      json object = {{"skipped", song.strSkip}};
+      Query(object, song);
+      Print(object);
+    }
+    if (song.bUnreadable)
+      Error(song.strLabel + ": " + song.strSkip);
+    else if (!m_options.bQuiet && !m_options.bJsonl)
+      Note("skipped " + song.strLabel + ": " + song.strSkip);
+  }
+
+  void Report(const SSongOutcome& outcome) {
+    const SPlanned& song = m_plan[outcome.nIndex];
+    const SSongResult& r = outcome.result;
+    const std::string who = song.strLabel + " (" + song.strArtist + " - " + song.strTitle + ")";
+    m_strCurrent = song.strArtist + " - " + song.strTitle;
+    if (r.eOutcome == EOutcome::Interrupted) {
+      m_summary.bInterrupted = true;
+      return;  // not a result: the song did not finish
+    }
+    ++m_nDone;
+    json object;
+    if (r.eOutcome == EOutcome::Found && r.bSkipped) {
+      ++m_summary.nSkipped;
+      object = {{"skipped", r.strSkipReason}, {"url", WideToUtf8(r.song.strUrl)}};
+      if (!m_options.bQuiet && !m_options.bJsonl) Note("skipped " + song.strLabel + ": " + r.strSkipReason);
+    } else if (r.eOutcome == EOutcome::Found) {
+      ++m_summary.nFound;
+      if (!r.strNote.empty() && !m_options.bQuiet) Note(who + ": " + r.strNote);
+      object = {{"artist", WideToUtf8(r.song.strArtist)}, {"title", WideToUtf8(r.song.strTitle)},
+                {"url", WideToUtf8(r.song.strUrl)},       {"match", r.song.strMatch},
+                {"lyrics", WideToUtf8(r.song.strLyrics)}};
+      if (outcome.delivery.bWritten) {
+        ++m_summary.nWritten;
+        object["file"] = outcome.delivery.strFile;
+      }
+      if (outcome.delivery.bFailed) {
+        ++m_summary.nWriteFailed;
+        ++m_nFailures;
+        Error(who + ": " + outcome.delivery.strMessage);
+        object = JsonError(EErrorKind::Write, outcome.delivery.strMessage, WideToUtf8(r.song.strUrl));
+      }
+    } else {
+      ++(r.eOutcome == EOutcome::Network ? m_summary.nNetwork : m_summary.nNotFound);
+      ++m_nFailures;
+      Error(who + ": " + r.failure.strMessage);
+      object = ErrorObject(r.failure);
+    }
+    if (m_options.bJsonl) {
+      Query(object, song);
+      Print(object);
+    }
+    Tick();
+  }
+
+  void Tick() {
+    std::string text = m_strCurrent;
+    if (m_nFailures > 0) text = std::to_string(m_nFailures) + " failed | " + text;
+    m_progress.Update(m_nDone, m_plan.size(), text);
+  }
+
+  // The summary on standard error; returns the exit code.
+  int Finish(const SDownloadCounts* counts) {
+    m_progress.Finish();
+    if (hostplatform::StopRequested()) m_summary.bInterrupted = true;
+    if (m_summary.bInterrupted) Error("interrupted");
+    if (!m_options.bQuiet || m_summary.bInterrupted) {
+      std::string line = "found " + std::to_string(m_summary.nFound) + ", not on the wiki " +
+                         std::to_string(m_summary.nNotFound) + ", network failures " +
+                         std::to_string(m_summary.nNetwork) + ", skipped " + std::to_string(m_summary.nSkipped) +
+                         ", written " + std::to_string(m_summary.nWritten);
+      if (m_summary.nWriteFailed > 0) line += ", not written " + std::to_string(m_summary.nWriteFailed);
+      if (m_summary.bInterrupted) line += ", not done " + std::to_string(m_plan.size() - m_nDone);
+      Note(line);
+    }
+    if (m_options.bStats && counts != nullptr) {
+      unsigned total = counts->nLookupsAndLists + counts->nLyrics;
+      Note("downloads " + std::to_string(total) + " = artist lookups " +
+           std::to_string(counts->nLookupsAndLists - counts->nLists) + " + song lists " +
+           std::to_string(counts->nLists) + " + lyrics pages " + std::to_string(counts->nLyrics) + " (failed " +
+           std::to_string(counts->nFailed) + ")");
+    }
+    if (std::fflush(stdout) != 0 || m_bOutputFailed) {
+      Error("cannot write to standard output");
+      if (!m_summary.bInterrupted && m_summary.nNetwork == 0) return EXIT_NOT_FOUND;
+    }
+    if (m_summary.bInterrupted) return EXIT_INTERRUPTED;
+    if (m_summary.nNetwork > 0) return EXIT_NETWORK;
+    if (m_summary.nNotFound > 0 || m_summary.nWriteFailed > 0) return EXIT_NOT_FOUND;
+    return EXIT_FOUND;
+  }
+
+  void Print(const json& object) {
+    std::string line = object.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    m_progress.Finish();
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) m_bOutputFailed = true;
+    std::fflush(stdout);
+  }
+
+  void Note(const std::string& text) {
+    m_progress.Finish();
+    std::fputs((Visible(text) + "\n").c_str(), stderr);
+  }
+
+  void Error(const std::string& text) {
+    m_progress.Finish();
+    PrintError(Visible(text));
+  }
+
+  void PlainOut(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) m_bOutputFailed = true;
+  }
+
+ private:
+  const SOptions& m_options;
+  const std::vector<SPlanned>& m_plan;
+  CProgress m_progress;
+  SSummary m_summary;
+  size_t m_nDone = 0;
+  size_t m_nFailures = 0;
+  std::string m_strCurrent;
+  bool m_bOutputFailed = false;
+};
+
+SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder, CTraceWatch* trace) {
+  SPoolConfig config;
+  config.nJobs = options.nJobs;
+  config.nDelayMs = options.nDelayMs;
+  config.lookup.bClosest = options.bClosest;
+  config.lookup.nRetries = options.nRetries;
+  config.lookup.strProxy = options.strProxy;
+  config.pTrace = trace;
+  config.strProxy = Utf8ToWide(options.strProxy);
+  config.fMaxDifference = options.fMaxDifference;
+  config.strCacheFolder = cacheFolder;
+  return config;
+}
+
+// Runs the planned songs that are not skipped; returns the exit code.
+int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace,
+            const std::vector<SPlanned>& plan, const CSearchPool::FCheck& check, const CSearchPool::FDeliver& deliver) {
+  CRunReporter reporter(options, plan);
+  std::vector<SSongJob> jobs;
+  std::vector<size_t> planIndex;
+  for (size_t i = 0; i < plan.size(); ++i) {
+    if (!plan[i].strSkip.empty()) {
+      reporter.Skipped(plan[i]);
+      continue;
+    }
+    jobs.push_back({Utf8ToWide(plan[i].strArtist), Utf8ToWide(plan[i].strTitle)});
+    planIndex.push_back(i);
+  }
+  if (options.bDryRun) {
+    for (size_t i : planIndex) {
+      const SPlanned& song = plan[i];
+      std::string target = !song.strTextFile.empty()    ? song.strTextFile
+                           : !song.strAudioFile.empty() ? "the tag of " + song.strAudioFile
+                                                        : song.strDryRunTarget;
+      if (options.bJsonl) {
+        json object = {{"dry_run", true}, {"file", target}};
+        reporter.Query(object, song);
+        reporter.Print(object);
+      } else {
+        reporter.PlainOut("would fetch " + Visible(song.strArtist + " - " + song.strTitle) + " -> " + Visible(target) +
+                          "\n");
+      }
+    }
+    return reporter.Finish(nullptr);
+  }
+
+  CSearchPool pool(library, PoolConfig(options, cacheFolder, trace));
+  std::string error;
+  bool ran = pool.Run(
+      jobs,
+      check ? CSearchPool::FCheck([&](size_t job, const SSongResult& r) { return check(planIndex[job], r); })
+            : CSearchPool::FCheck(),
+      [&](size_t job, const SSongResult& r) { return deliver(planIndex[job], r); },
+      [&](const SSongOutcome& outcome) {
+        SSongOutcome mapped = outcome;
+        mapped.nIndex = planIndex[outcome.nIndex];
+        reporter.Report(mapped);
+      },
+      [&] { reporter.Tick(); }, error);
+  if (!ran) {
+    reporter.Error(error);
+    return EXIT_USAGE;
+  }
+  return reporter.Finish(&pool.Counts());
+}
+
+}  // namespace
+
+int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace) {
+  const std::string& source = options.vecArgs.empty() ? std::string("-") : options.vecArgs[0];
+  SBatchInput input;
+  if (source == "-") {
+    input = ReadBatchInput(std::cin);
+  } else {
+    std::ifstream in(PathFromUtf8(source), std::ios::binary);
+    if (!in) {
+      std::error_code ec(errno, std::generic_category());
+      PrintError("cannot read " + source + ": " + ec.message());
+      return EXIT_USAGE;
+    }
+    input = ReadBatchInput(in);
+  }
+  for (const SBatchProblem& problem : input.vecProblems)
+    PrintError((source == "-" ? std::string("standard input") : source) + ", line " + std::to_string(problem.nLine) +
+               ": " + problem.strReason + "; line skipped");
+  std::string error;
+  COutputTemplate layout;
+  if (!options.strTemplate.empty() && !layout.Parse(options.strTemplate, error)) {
+    PrintError("--template: " + error);
+    return EXIT_USAGE;
+  }
+  // The folder must take files before the first download is spent on it.
+  COutputFolder folder(options.strOutDir.empty() ? std::string(".") : options.strOutDir);
+  const bool saving = !options.strOutDir.empty();
+  if (saving && !options.bDryRun && !folder.Prepare(error)) {
+    PrintError(error);
+    return EXIT_NOT_FOUND;
+  }
+
+  std::vector<SPlanned> plan;
+  for (const SBatchSong& song : input.vecSongs) {
+    SPlanned planned;
+    planned.strLabel = "line " + std::to_string(song.nLine);
+    planned.nLine = song.nLine;
+    planned.strArtist = song.strArtist;
+    planned.strTitle = song.strTitle;
+    planned.strDryRunTarget =
+        saving ? Utf8FromPath(PathFromUtf8(options.strOutDir) /
+                              PathFromUtf8(layout.Expand({Utf8ToWide(song.strArtist), Utf8ToWide(song.strTitle)},
+                                                         song.strArtist + "\t" + song.strTitle,
+                                                         hostplatform::MaxFileNameBytes(options.strOutDir) -
+                                                             TEMP_NAME_RESERVE)))
+               : "standard output";
+    plan.push_back(std::move(planned));
+  }
+  auto place = [&](const SSongResult& r) {
+    const std::string address = WideToUtf8(r.song.strUrl);
+    const std::string relative =
+        layout.Expand(FieldsFromPageAddress(r.song.strUrl, r.song.strArtist, r.song.strTitle), address,
+                      folder.MaxComponentBytes());
+    return folder.Claim(address, relative);
+  };
+  CSearchPool::FCheck check;
+  if (saving && !options.bForce)
+    check = [&place](size_t, const SSongResult& r) {
+      COutputFolder::SPlacement placement = place(r);
+      return placement.bSaved ? "already saved as " + placement.strPath : std::string();
+    };
+  auto deliver = [&](size_t, const SSongResult& r) {
+    SDelivery delivery;
+    if (!saving) return delivery;
+    COutputFolder::SPlacement placement = place(r);
+    std::string reason;
+    if (folder.Save(placement, WideToUtf8(r.song.strUrl), LyricsText(r.song.strLyrics, options.bCrlf, true), reason)) {
+      delivery.bWritten = true;
+      delivery.strFile = placement.strPath;
+    } else {
+      delivery.bFailed = true;
+      delivery.strMessage = reason;
+    }
+    return delivery;
+  };
+  int code = RunPlan(options, library, cacheFolder, trace, plan, check, deliver);
+  if (code == EXIT_FOUND && !input.vecProblems.empty() && plan.empty()) code = EXIT_NOT_FOUND;
+  return code;
+}
+
+int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder,
+               CTraceWatch* trace) {
+  const std::string& root = options.vecArgs.at(0);
+  SMusicLibraryWalk walk = WalkMusicLibrary(root);
+  bool rootMissing = walk.vecFiles.empty() && walk.vecProblems.size() == 1 && walk.vecProblems[0].strPath == root;
+  for (const SWalkProblem& problem : walk.vecProblems) PrintError(problem.strPath + ": " + problem.strReason);
+  if (rootMissing) return EXIT_USAGE;
+
+  std::vector<SPlanned> plan;
+  std::map<std::string, std::string> textOwners;  // .txt path -> the audio file that writes it
+  for (const std::string& file : walk.vecFiles) {
+    SPlanned planned;
+    planned.strLabel = file;
+    planned.strAudioFile = file;
+    SAudioTags tags = ReadAudioTags(file);
+    planned.strArtist = tags.strArtist;
+    planned.strTitle = tags.strTitle;
+    if (!tags.bReadable) {
+      planned.strSkip = "cannot read the tags: " + tags.strError;
+      planned.bUnreadable = true;
+    } else if (tags.strArtist.empty() || tags.strTitle.empty()) {
+      planned.strSkip = tags.strArtist.empty() && tags.strTitle.empty() ? "no artist and no title tag"
+                        : tags.strArtist.empty()                        ? "no artist tag"
+                                                                        : "no title tag";
+    } else if (options.bEmbed) {
+      if (tags.bHasLyrics && !options.bForce) planned.strSkip = "already has lyrics in its tag (--force replaces them)";
+    } else {
+      planned.strTextFile = Utf8FromPath(PathFromUtf8(file).replace_extension(".txt"));
+      std::error_code ec;
+      auto owner = textOwners.find(planned.strTextFile);
+      if (owner != textOwners.end())
+        planned.strSkip = "shares " + planned.strTextFile + " with " + owner->second;
+      else if (!options.bForce && fs::exists(PathFromUtf8(planned.strTextFile), ec))
+        planned.strSkip = "already has " + planned.strTextFile + " (--force replaces it)";
+      textOwners.emplace(planned.strTextFile, file);
+    }
+    plan.push_back(std::move(planned));
+  }
+
+  auto deliver = [&](size_t index, const SSongResult& r) {
+    const SPlanned& song = plan[index];
+    SDelivery delivery;
+    std::string reason;
+    if (options.bEmbed) {
+      delivery.bWritten = EmbedLyrics(song.strAudioFile, LyricsText(r.song.strLyrics, options.bCrlf, false), reason);
+      delivery.strFile = song.strAudioFile;
+    } else {
+      delivery.bWritten = WriteFileAtomically(song.strTextFile, LyricsText(r.song.strLyrics, options.bCrlf, true), reason);
+      delivery.strFile = song.strTextFile;
+    }
+    delivery.bFailed = !delivery.bWritten;
+    delivery.strMessage = reason;
+    return delivery;
+  };
+  return RunPlan(options, library, cacheFolder, trace, plan, CSearchPool::FCheck(), deliver);
+}
+
+}  // namespace cli

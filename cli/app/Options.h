@@ -1,0 +1,63 @@
+// The command line after parsing: what to run and how to set up the plug-in.
+// A plain value; CCommandLine fills it, CCommandRunner and the local
+// commands read it.
+#ifndef VERSEWELL_CLI_OPTIONS_H
+#define VERSEWELL_CLI_OPTIONS_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit codes of the program.
+constexpr int EXIT_FOUND = 0;
+constexpr int EXIT_NOT_FOUND = 1;  // not on the wiki: artist, song or lyrics absent, HTTP 404/410
+constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
+constexpr int EXIT_NETWORK = 3;    // any other failed download (network, proxy, server)
+// (4 is kept for failures to write local files.)
+constexpr int EXIT_INTERNAL = 70;  // the program's own fault: out of memory, an unexpected exception
+constexpr int EXIT_INTERRUPTED = 130;
+
+enum class ECommand {
+  None, Version, Artist, Songs, Lyrics, FetchAll, Batch, Library,
+  // Commands that need no plug-in:
+  Log, CachePath, CacheClear, Completion, ManPage,
+};
+
+struct SOptions {
+  ECommand eCommand = ECommand::None;
+  std::vector<std::string> vecArgs;  // positional arguments of the command
+
+  std::string strPlugin;  // empty: the library installed beside the program
+  std::string strProxy;
+  std::optional<float> fMaxDifference;
+  std::string strCacheDir;  // empty: the default cache folder
+  bool bNoCache = false;
+  std::string strLogDir;
+  std::string strTraceLevel;
+  std::string strParentLog;
+  bool bJson = false;
+  bool bStats = false;
+  bool bVerbose = false;
+  unsigned nRetries = 2;   // extra attempts after a network failure or HTTP 429/5xx
+  unsigned nDelayMs = 0;   // pause between plug-in requests
+  bool bClosest = false;   // lyrics, batch, library: take the closest title even when not close
+  bool bQuiet = false;       // nothing on stderr but errors
+  bool bNoProgress = false;  // no progress line
+
+  std::string strOutDir;  // fetch-all
+  bool bForce = false;    // fetch-all, batch, library
+
+  // batch and library (vecArgs[0] is the input file or the music folder)
+  unsigned nJobs = 2;
+  std::string strTemplate;  // fetch-all and batch; empty: the default layout
+  bool bJsonl = false;
+  bool bCrlf = false;
+  bool bEmbed = false;   // library
+  bool bDryRun = false;
+};
+
+}  // namespace cli
+
+#endif  // VERSEWELL_CLI_OPTIONS_H
