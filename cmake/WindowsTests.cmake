@@ -96,13 +96,15 @@ vw_add_test(plugin_tests tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.c
 # and the adapter's slots called through its table.
 vw_add_test(msabi_tests tests/platform/win32/MsAbiLayoutTest.cpp tests/plugin/win32/MsPluginObjectTest.cpp)
 vw_add_test(artist_cache_tests tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
+# Every cache write flushes its copy to the disk (an fsync under Wine).
+set_tests_properties(artist_cache_tests PROPERTIES TIMEOUT 1800)
 vw_add_test(lyrics_cleaning_tests tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
 vw_add_test(search_wiki_tests tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp)
 # The downloader, the transport contract and the download front end over
 # WinHTTP: the same tests as on posix, against the loopback wiki with
 # certificates made on the Linux side (tests/support/win32/TestCertificates.cpp).
 vw_add_test(http_tests tests/http/HttpTransportTest.cpp tests/http/HttpDownloaderTest.cpp
-  tests/http/DownloadFrontEndTest.cpp)
+  tests/http/DownloadFrontEndTest.cpp tests/http/win32/WinHttpHopTest.cpp)
 # Open gaps of the WinHTTP backend under Wine (Wine 8), left out here only
 # (the tests stay as they are; see platform/win32/WinHttpTransport.cpp):
 #  - the two redirect-to-https tests: the https hop does go through
@@ -161,9 +163,11 @@ vw_add_host_view_test(host_abi_tests tests/plugin/HostAbiTest.cpp)
 # (tests/support/win32/ReleaseWatch.cpp).
 vw_add_host_view_test(unload_registry_tests tests/plugin/UnloadRegistryTest.cpp tests/support/win32/ReleaseWatch.cpp)
 # The trace log merge at FreeLibrary and at the end of a child process
-# that exits with the DLL loaded.
-vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/support/win32/LoadedLibrary.cpp
-  tests/support/win32/PluginEntry.cpp)
+# that exits with the DLL loaded; Windows only: stop, delete and FreeLibrary
+# at once while WinHTTP still holds the stopped request, 100 times
+# (tests/diag/win32/).
+vw_add_process_test(diag_unload_tests tests/diag/UnloadMergeTest.cpp tests/diag/win32/UnloadDuringDownloadTest.cpp
+  tests/support/win32/LoadedLibrary.cpp tests/support/win32/PluginEntry.cpp)
 target_link_libraries(diag_unload_tests PRIVATE versewell_msabi_host)
 add_dependencies(diag_unload_tests versewell)
 # A host's journey and the host contract by slot index, through LoadLibraryW
@@ -178,8 +182,13 @@ add_dependencies(loaded_library_search_tests versewell)
 # The test wiki server and the Wine starter of it (the server is the native
 # program), fetched from with the native curl command line.
 vw_add_test(wiki_server_tests tests/wiki/WikiServerTest.cpp tests/support/win32/TestFetch.cpp)
+# The INI contract, plus what the Kernel32 backend adds (files without the
+# UTF-16 mark, bare names, a blocked rename, one lock for two spellings).
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
-  tests/platform/PrivateProfileProcessTest.cpp)
+  tests/platform/PrivateProfileProcessTest.cpp tests/platform/win32/Kernel32ProfileTest.cpp)
+# Every write flushes its copy to the disk before the rename (an fsync under
+# Wine), a few thousand of them here: a longer limit than the others.
+set_tests_properties(private_profile_tests PROPERTIES TIMEOUT 1800)
 
 # The CLI host, versewell.exe. Its unit tests run as the others do; the
 # end-to-end tests are the shared Python scripts, given a wrapper that starts

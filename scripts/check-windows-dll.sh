@@ -6,6 +6,9 @@
 #    as libstdc++-6.dll, libgcc_s_*.dll or libwinpthread-1.dll),
 #  - that the export is the Microsoft-ABI entry, and that the DLL names
 #    ucrtbase.dll, the heap of a Microsoft-built host,
+#  - no mention of the shared libgcc DLLs (libgcc_s_dw2-1.dll and kin): the
+#    DLL's start-up code must never look one up to register its unwind
+#    tables there (platform/win32/crt/crtbegin.c),
 #  - a version resource with file and product version VERSION, while the
 #    plug-in's own information keeps "2.1.2000.0".
 # Usage: scripts/check-windows-dll.sh i686|x86_64 path/to/versewell.dll [VERSION]
@@ -32,6 +35,10 @@ if [ -n "$entry" ]; then
   [ $((16#$base + 16#$rva)) -eq $((16#$entry)) ] || fail "GetDllInterface is not the Microsoft-ABI entry GetMsDllInterface"
 fi
 grep -aq 'u.c.r.t.b.a.s.e...d.l.l' "$dll" || fail "no ucrtbase.dll (the host heap) named in the DLL"
+# The compiler's own crtbegin.o names libgcc_s_dw2-1.dll (i686) to hand
+# the unwind tables to it when another module loaded it; ours names nothing.
+libgcc_names=$(strings -a "$dll" | grep -io 'libgcc_s_[a-z0-9]*-1\.dll' || true)
+[ -z "$libgcc_names" ] || fail "names a shared libgcc DLL: $(head -1 <<<"$libgcc_names")"
 
 # The resource: VS_FIXEDFILEINFO holds the version as two DWORD pairs
 # (major<<16|minor, build<<16|revision) for file and product version.

@@ -13,4 +13,9 @@
 #define VERSEWELL_INIT_FIRST __attribute__((init_priority(101)))
 #define VERSEWELL_INIT_SECOND __attribute__((init_priority(102)))
 
+// GetDllInterface: the host is a Windows program that may be built by another compiler:
+// no exception crosses the DLL boundary, an allocation failure in the export
+// gives a null object and a trace line.
+#define VERSEWELL_EXPORT_ALLOCATION_FAILURE_THROWS 0
+
 #endif  // VERSEWELL_PLATFORM_WIN32_EXPORT_BACKEND_H
