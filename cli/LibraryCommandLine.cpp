@@ -47,6 +47,10 @@ Examples:
   state.pLibrary->add_option("DIR", state.strLibraryDir, "The music folder, walked recursively")->required();
   state.pLibrary->add_flag("--embed", options.bEmbed,
                            "Write the lyrics into each file's tag instead of a .txt file beside it");
+  state.pLibrary->add_flag("--follow-links", options.bFollowLinks,
+                           "Also edit files that links inside the folder lead to outside it");
+  state.pLibrary->add_flag("--chown-ok", options.bChownOk,
+                           "Edit files whose owner or group cannot be kept (they become the runner's)");
   AddCommonOptions(state.pLibrary, options);
   state.pLibrary->footer(R"(
 Examples:

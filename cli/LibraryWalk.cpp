@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/AtomicFile.h"
+#include "cli/output/SafeFile.h"
 #include "cli/AudioTags.h"
 #include "cli/PathText.h"
 
@@ -32,7 +32,7 @@ void WalkFolder(const fs::path& folder, SLibraryWalk& walk) {
             [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
   for (const fs::directory_entry& entry : entries) {
     const std::string name = Utf8FromPath(entry.path().filename());
-    if (name.compare(0, std::char_traits<char>::length(TEMP_FILE_PREFIX), TEMP_FILE_PREFIX) == 0) continue;
+    if (IsOwnTemporaryName(name)) continue;
     fs::file_status status = entry.symlink_status(ec);
     if (ec) {
       walk.vecProblems.push_back({Utf8FromPath(entry.path()), "cannot examine: " + ec.message()});
