@@ -63,19 +63,27 @@ bool CLineReader::Fill() {
   long long n = m_read(buffer, sizeof buffer, m_strError);
   if (n <= 0) {
     m_bEnded = true;
+    if (m_eEncoding == EEncoding::Unknown) m_strPending += m_strRawCarry;  // a one-byte list
     m_eEnd = n == 0 ? EStatus::End : n == -2 ? EStatus::Stopped : EStatus::Error;
     return false;
   }
   size_t size = static_cast<size_t>(n);
   const char* data = buffer;
+  std::string head;
   if (m_eEncoding == EEncoding::Unknown) {
-    // The first read decides; a byte-order mark split over two reads is
-    // not worth handling (every read function returns more than 2 bytes).
-    if (size >= 2 && static_cast<unsigned char>(data[0]) == 0xFF && static_cast<unsigned char>(data[1]) == 0xFE) {
+    // The first two bytes decide; they may come in two reads.
+    head = m_strRawCarry + std::string(data, size);
+    m_strRawCarry.clear();
+    if (head.size() < 2) {
+      m_strRawCarry = head;
+      return true;
+    }
+    data = head.data();
+    size = head.size();
+    if (static_cast<unsigned char>(data[0]) == 0xFF && static_cast<unsigned char>(data[1]) == 0xFE) {
       m_eEncoding = EEncoding::Utf16Le;
       data += 2, size -= 2;
-    } else if (size >= 2 && static_cast<unsigned char>(data[0]) == 0xFE &&
-               static_cast<unsigned char>(data[1]) == 0xFF) {
+    } else if (static_cast<unsigned char>(data[0]) == 0xFE && static_cast<unsigned char>(data[1]) == 0xFF) {
       m_eEncoding = EEncoding::Utf16Be;
       data += 2, size -= 2;
     } else {
@@ -123,7 +131,10 @@ CLineReader::EStatus CLineReader::Next(std::string& line) {
     }
     if (!Fill()) {
       if (m_eEnd == EStatus::Binary || m_eEnd == EStatus::Error || m_eEnd == EStatus::Stopped) return m_eEnd;
-      if (tooLong) return EStatus::TooLong;
+      if (tooLong) {
+        m_strPending.clear();  // the rest of the over-long last line
+        return EStatus::TooLong;
+      }
       if (m_strPending.empty()) return EStatus::End;
       line.swap(m_strPending);  // a last line without a line feed
       m_nPos = 0;

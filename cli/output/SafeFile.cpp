@@ -85,7 +85,7 @@ bool CNewFile::Commit(const std::string& destination, std::string& error) {
   safesys::Close(m_hFile);
   m_hFile = safesys::NO_HANDLE;
   if (!safesys::Replace(m_strPath, destination, code)) {
-    error = "cannot replace " + destination + ": " + safesys::ErrorText(code);
+    error = Failure(code);
     Discard();
     return false;
   }

@@ -227,14 +227,17 @@ TEST(OutputFolder, SavedFilesAreSkippedOnlyForTheSameAddress) {
     EXPECT_EQ(folder.Claim("site/wiki/A:One", "A/One.txt").strRelative, "A/One.txt");
   }
   std::ofstream(P(tmp.Path() + "/A/Foreign.txt")) << "mine";
-  COutputFolder again(tmp.Path());
-  ASSERT_TRUE(again.Prepare(error)) << error;
-  COutputFolder::SPlacement p = again.Claim("site/wiki/A:One", "A/One.txt");
-  EXPECT_TRUE(p.bSaved);
-  // A file the index does not know is never overwritten.
-  p = again.Claim("site/wiki/A:Foreign", "A/Foreign.txt");
-  EXPECT_EQ(p.strRelative, "A/Foreign (2).txt");
-  EXPECT_FALSE(p.bSaved);
+  {
+    // One run at a time holds the folder: this one ends before the next.
+    COutputFolder again(tmp.Path());
+    ASSERT_TRUE(again.Prepare(error)) << error;
+    COutputFolder::SPlacement p = again.Claim("site/wiki/A:One", "A/One.txt");
+    EXPECT_TRUE(p.bSaved);
+    // A file the index does not know is never overwritten.
+    p = again.Claim("site/wiki/A:Foreign", "A/Foreign.txt");
+    EXPECT_EQ(p.strRelative, "A/Foreign (2).txt");
+    EXPECT_FALSE(p.bSaved);
+  }
   // Another page never takes over a name the index records for someone else.
   COutputFolder third(tmp.Path());
   ASSERT_TRUE(third.Prepare(error)) << error;
