@@ -463,6 +463,18 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
       }
     }
     SAudioTags tags = ReadAudioTags(planned.strEditTarget);
+    if (options.bEmbed && tags.bReadable) {
+      // Hard links: one file under several names is edited once.
+      const std::string key = "inode " + std::to_string(tags.identity.nDevice) + ":" +
+                              std::to_string(tags.identity.nInode);
+      auto owner = editOwners.find(key);
+      if (owner != editOwners.end()) {
+        planned.strSkip = "the same file as " + owner->second;
+        plan.push_back(std::move(planned));
+        continue;
+      }
+      editOwners.emplace(key, file);
+    }
     planned.strArtist = tags.strArtist;
     planned.strTitle = tags.strTitle;
     planned.identity = tags.identity;

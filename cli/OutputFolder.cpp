@@ -66,7 +66,7 @@ COutputFolder::COutputFolder(std::string root) : m_strRoot(std::move(root)) {}
 COutputFolder::~COutputFolder() {
   std::string ignored;
   Finish(ignored);
-  safesys::Close(m_hLock);
+  safesys::UnlockFolder(m_hLock);
 }
 
 std::string COutputFolder::Join(const std::string& relative) const {

@@ -127,8 +127,9 @@ bool FolderTakesFiles(const std::string& folder, std::string& error) {
   return true;  // the destructor removes the probe
 }
 
-bool ReadRegularFile(const std::string& path, std::string& content, int& error, uint64_t limit) {
-  safesys::Handle file = safesys::OpenRegular(path, false, true, error);
+bool ReadRegularFile(const std::string& path, std::string& content, int& error, uint64_t limit,
+                     bool followLinks) {
+  safesys::Handle file = safesys::OpenRegular(path, false, followLinks, error);
   if (file == safesys::NO_HANDLE) return false;
   content.clear();
   char buffer[65536];

@@ -79,9 +79,10 @@ bool WriteFileSafely(const std::string& destination, const std::string& content,
 bool FolderTakesFiles(const std::string& folder, std::string& error);
 
 // Reads a whole regular file, refusing FIFOs, devices and folders without
-// waiting on them; at most `limit` bytes (more is an error). False with
-// `error` set to the system's error number.
-bool ReadRegularFile(const std::string& path, std::string& content, int& error, uint64_t limit);
+// waiting on them (and links, unless `followLinks`); at most `limit` bytes
+// (more is an error). False with `error` set to the system's error number.
+bool ReadRegularFile(const std::string& path, std::string& content, int& error, uint64_t limit,
+                     bool followLinks = false);
 
 // When this run started, on the file clock, less a margin for coarse file
 // times; fixed at the first call (made early in main).

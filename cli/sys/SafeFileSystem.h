@@ -85,9 +85,13 @@ bool Replace(const std::string& from, const std::string& to, int& error);
 bool Remove(const std::string& path, int& error);
 
 // Holds the lock that says "a run is writing into this folder" (flock on the
-// folder itself on posix; a lock file on Windows, where folders cannot be
-// locked). NO_HANDLE with IsLockBusy(error) when another process holds it.
+// folder itself on posix; on Windows, where folders cannot be locked, a
+// named mutex for the folder's volume and file index, so no file is added).
+// NO_HANDLE with IsLockBusy(error) when another process holds it. Released
+// by UnlockFolder, or when the process ends, however it ends; the thread
+// that locked unlocks.
 Handle LockFolder(const std::string& folder, int& error);
+void UnlockFolder(Handle lock);
 
 // Owner, group and the way back: whether this process can give a new file
 // the owner and group of `model` (root can; another user only when it owns

@@ -88,6 +88,7 @@ TEST(SafeField, SeparatorsReservedAndControlCharactersBecomeUnderscores) {
   EXPECT_EQ(SafeField(L"Who Will Shoe Your Pretty Little Foot?", "x"), "Who Will Shoe Your Pretty Little Foot_");
   EXPECT_EQ(SafeField(L"AC/DC: <live> \"best\" | a*b\\c", "x"), "AC_DC_ _live_ _best_ _ a_b_c");
   EXPECT_EQ(SafeField(L"tab\tand\nnewline\x7F\x85", "x"), "tab and_newline__");
+  EXPECT_EQ(SafeField(L"Zero\x200BWidth\xFEFF Space\x200D", "x"), "ZeroWidth Space\xE2\x80\x8D") << "invisible marks go, joiners stay";
   EXPECT_EQ(SafeField(L"evil\u202Etxt.exe", "x"), "evil_txt.exe");
   EXPECT_EQ(SafeField(L"\u00C0 la claire fontaine", "x"), "\xC3\x80 la claire fontaine");
 }

@@ -225,6 +225,8 @@ Handle LockFolder(const std::string& folder, int& error) {
   return fd;
 }
 
+void UnlockFolder(Handle lock) { Close(lock); }
+
 bool CanKeepOwner(Handle model) {
   struct stat st {};
   if (fstat(Fd(model), &st) != 0) return false;

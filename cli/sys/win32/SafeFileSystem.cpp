@@ -16,6 +16,7 @@
 #include <io.h>
 
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 
 namespace safesys {
@@ -210,21 +211,39 @@ bool Remove(const std::string& path, int& error) {
 }
 
 Handle LockFolder(const std::string& folder, int& error) {
-  // Folders cannot be locked here; a lock file stands for the folder. It is
-  // opened, never created through a link, and left in place (removing it
-  // would let a third run lock a new file while the second holds the old).
-  std::string path = folder + "\\.versewell-lock";
-  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  HANDLE directory = CreateFileW(Wide(folder).c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) {
     error = static_cast<int>(GetLastError());
     return NO_HANDLE;
   }
-  if (!Lock(FromHandle(file), false, error)) {
-    CloseHandle(file);
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL known = GetFileInformationByHandle(directory, &info);
+  error = static_cast<int>(GetLastError());
+  CloseHandle(directory);
+  if (!known) return NO_HANDLE;
+  wchar_t name[96];
+  swprintf(name, 96, L"Local\\versewell-folder-%08lx-%08lx%08lx", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+           static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+  if (mutex == nullptr) {
+    error = static_cast<int>(GetLastError());
     return NO_HANDLE;
   }
-  return FromHandle(file);
+  // WAIT_ABANDONED: the run that held it ended without letting go; ours now.
+  DWORD waited = WaitForSingleObject(mutex, 0);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    error = ERROR_LOCK_VIOLATION;
+    return NO_HANDLE;
+  }
+  return reinterpret_cast<Handle>(mutex);
+}
+
+void UnlockFolder(Handle lock) {
+  if (lock == NO_HANDLE) return;
+  ReleaseMutex(H(lock));
+  CloseHandle(H(lock));
 }
 
 // Windows keeps the owner when the security descriptor is copied; whether
