@@ -103,7 +103,7 @@ class FullDiskTest(FileSafetyCase):
             cmd = ["flac", "--totally-silent", "--no-padding", "-f", "-T", "ARTIST=" + artist, "-T",
                    "TITLE=" + title] + (["-T", "COMMENT=" + comment] if pad else []) + ["-o", path, self.wav]
         else:
-            cmd = ["opusenc", "--quiet", "--artist", artist, "--title", title] + \
+            cmd = ["opusenc", "--quiet", "--padding", "0", "--artist", artist, "--title", title] + \
                   (["--comment", "COMMENT=" + comment] if pad else []) + [self.wav, path]
         subprocess.run(cmd, check=True, capture_output=True)
         return path
@@ -508,7 +508,8 @@ class HardLinkKillTest(FileSafetyCase):
                 f.write(old)
             process = subprocess.Popen(self.command("library", lib, "--embed", "--force"),
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=clean_env())
-            time.sleep(rng.uniform(0.3, 1.0) * full)
+            # Late in the run: the download comes first, the edit last.
+            time.sleep(rng.uniform(0.6, 1.05) * full)
             process.kill()
             process.wait()
             if any(n.endswith(".jnl") for n in os.listdir(lib)):
