@@ -422,7 +422,7 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
 
   std::vector<SPlanned> plan;
   std::map<std::string, std::string> textOwners;  // .txt path -> the audio file that writes it
-  std::map<std::string, std::string> editOwners;  // edited file -> the name it was reached by first
+  std::map<std::string, std::string> editOwners;  // edited file (device:inode) -> the name it was reached by first
   for (const std::string& file : walk.vecFiles) {
     SPlanned planned;
     planned.strLabel = file;
@@ -443,13 +443,6 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
         plan.push_back(std::move(planned));
         continue;
       }
-      auto owner = editOwners.find(target);
-      if (owner != editOwners.end()) {
-        planned.strSkip = "the same file as " + owner->second;
-        plan.push_back(std::move(planned));
-        continue;
-      }
-      editOwners.emplace(target, file);
       if (!options.bChownOk && !options.bDryRun) {
         int code = 0;
         safesys::Handle handle = safesys::OpenRegular(target, false, false, code);
@@ -464,7 +457,7 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
     }
     SAudioTags tags = ReadAudioTags(planned.strEditTarget);
     if (options.bEmbed && tags.bReadable) {
-      // Hard links: one file under several names is edited once.
+      // Links and hard links: one file under several names is edited once.
       const std::string key = "inode " + std::to_string(tags.identity.nDevice) + ":" +
                               std::to_string(tags.identity.nInode);
       auto owner = editOwners.find(key);

@@ -2,28 +2,12 @@
 
 #include <cstring>
 
+#include "cli/TextConvert.h"
+
 namespace cli {
 namespace {
 
 constexpr size_t CHUNK_BYTES = 65536;
-
-void AppendUtf8(std::string& out, unsigned long c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -44,7 +28,7 @@ void CLineReader::DecodeUtf16(const char* data, size_t size) {
       if (i + 3 >= raw.size()) break;  // the low half comes with the next chunk
       unsigned low = unit(i + 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(m_strPending, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        AppendUtf8(m_strPending, static_cast<char32_t>(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00)));
         i += 2;
         continue;
       }
@@ -52,7 +36,7 @@ void CLineReader::DecodeUtf16(const char* data, size_t size) {
     } else if (u >= 0xDC00 && u <= 0xDFFF) {
       u = 0xFFFD;
     }
-    AppendUtf8(m_strPending, u);
+    AppendUtf8(m_strPending, static_cast<char32_t>(u));
   }
   m_strRawCarry = raw.substr(i);
 }

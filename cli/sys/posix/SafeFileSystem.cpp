@@ -32,6 +32,12 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+int OpenFolder(const std::string& folder, int& error) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) error = errno;
+  return fd;
+}
+
 void Fill(const struct stat& st, SIdentity& identity) {
   identity.nDevice = static_cast<uint64_t>(st.st_dev);
   identity.nInode = static_cast<uint64_t>(st.st_ino);
@@ -213,11 +219,8 @@ bool Remove(const std::string& path, int& error) {
 }
 
 Handle LockFolder(const std::string& folder, int& error) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return NO_HANDLE;
-  }
+  int fd = OpenFolder(folder, error);
+  if (fd < 0) return NO_HANDLE;
   if (!Lock(fd, false, error)) {
     ::close(fd);
     return NO_HANDLE;
@@ -274,11 +277,8 @@ bool SetModified(Handle handle, const SIdentity& identity, int& error) {
 }
 
 bool SyncFolder(const std::string& folder, int& error) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return false;
-  }
+  int fd = OpenFolder(folder, error);
+  if (fd < 0) return false;
   bool ok = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
   if (!ok) error = errno;
   ::close(fd);
