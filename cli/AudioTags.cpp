@@ -208,8 +208,9 @@ bool IsAudioFileName(const std::string& fileName) {
 SAudioTags ReadAudioTags(const std::string& path) {
   SAudioTags result;
   int code = 0;
-  // Never a FIFO or device: those would block or never end.
-  safesys::Handle handle = safesys::OpenRegular(path, false, false, code);
+  // Never a FIFO or device: those would block or never end. A link is
+  // read through (an edit opens the resolved file, never through a link).
+  safesys::Handle handle = safesys::OpenRegular(path, false, true, code);
   if (handle == safesys::NO_HANDLE) {
     result.strError = safesys::ErrorText(code);
     return result;
