@@ -196,6 +196,12 @@ class OwnersAndLinksTest(FileSafetyCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn(b"LYRICS=", self.read(far))
 
+        # Without --embed a link's tags are read through it; the text file
+        # goes beside the link.
+        r = self.run_cli("library", lib)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(os.path.exists(os.path.join(lib, "link.txt")))
+
     def test_another_user_skips_what_it_cannot_keep_unless_chown_ok(self):
         if os.geteuid() != 0:
             self.skipTest("running as another user needs root")
