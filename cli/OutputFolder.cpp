@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <chrono>
+#include <filesystem>
 #include <system_error>
 #include <thread>
 
@@ -17,7 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Folded(const std::string& path) { return WideToUtf8(FoldCase(Utf8ToWide(path))); }
-
 
 std::string Escape(const std::string& text) {
   std::string out;
