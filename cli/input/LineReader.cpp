@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli/TextConvert.h"
+#include "cli/sys/TextConvert.h"
 
 namespace cli {
 namespace {

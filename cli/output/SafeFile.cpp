@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/PathText.h"
+#include "cli/sys/PathText.h"
 
 namespace cli {
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 // POSIX backend of the file-safety calls (cli/sys/SafeFileSystem.h).
 #include "cli/sys/SafeFileSystem.h"
 
-#include "cli/HostPlatform.h"
+#include "cli/sys/HostPlatform.h"
 
 #include <fcntl.h>
 #include <poll.h>

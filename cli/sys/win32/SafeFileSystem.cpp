@@ -8,7 +8,7 @@
 #define _CRT_RAND_S
 #include "cli/sys/SafeFileSystem.h"
 
-#include "cli/HostPlatform.h"
+#include "cli/sys/HostPlatform.h"
 
 #include <windows.h>
 #include <aclapi.h>
