@@ -468,7 +468,7 @@ class FetchAllTest(CliTestCase):
         pages = [("Zed_Hostile_Page", "../../../escape"),             # no artist:title form: the list text is used
                  ("..\\..\\win:CON", "con"),                       # backslashes, a device name
                  ("Zed_Hostile:.hidden\x01bell", "hidden"),           # leading dot, control character
-                 ("Zed_Hostile:%s" % ("\u00e9" * 115), "long"),       # longer than a file name may be
+                 ("Zed_Hostile:%s" % ("\u00e9" * 115), "long"),       # long, but a file name may be so long
                  ("..:..", "dots")]
         items = []
         for i, (page, text) in enumerate(pages):
@@ -509,8 +509,9 @@ class FetchAllTest(CliTestCase):
             self.assertIn(os.path.join("_._win", "CON_.txt"), written)
             self.assertIn(os.path.join("Zed Hostile", "hidden_bell.txt"), written)
             self.assertIn(os.path.join("unknown artist", "untitled.txt"), written)
-            long_name = [p for p in written if "\u00e9" in p][0]
-            self.assertRegex(long_name, r"~[0-9a-f]{8}\.txt$")
+            # Temporary names are short and fixed, so a name the file system
+            # holds is kept whole (cutting is tested with the templates).
+            self.assertIn(os.path.join("Zed Hostile", "\u00e9" * 115 + ".txt"), written)
         finally:
             server.stop()
 
