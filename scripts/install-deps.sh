@@ -15,6 +15,7 @@ PACKAGES=(
   libtag1-dev
   flac vorbis-tools opus-tools lame
   python3 curl
+  python3-lxml
 )
 # `install-deps.sh windows`: the Windows cross build and its test run instead
 # (mingw-w64 with the posix thread model, Wine for the x86_64 tests, the

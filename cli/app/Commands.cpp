@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "cli/output/JsonError.h"
 #include "cli/output/OutputFolder.h"
 #include "cli/output/OutputTemplate.h"
 #include "cli/host/PluginSetup.h"
@@ -223,9 +224,8 @@ int CCommandRunner::RunFetchAll() {
   COutputFolder folder(m_options.strOutDir);
   if (!folder.Prepare(error)) {
     PrintError("--out: " + error);
-    const char* kind = folder.Busy() ? "write" : "usage";
     if (m_options.bJson)
-      Emit({{"error", {{"kind", kind}, {"message", "--out: " + error}, {"url", nullptr}, {"cause", nullptr}}}});
+      Emit(JsonError(folder.Busy() ? EErrorKind::Write : EErrorKind::Usage, "--out: " + error));
     else
       FinishWithoutOutput();
     return folder.Busy() ? EXIT_WRITE : EXIT_USAGE;

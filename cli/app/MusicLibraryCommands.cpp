@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/output/AtomicFile.h"
+#include "cli/output/JsonError.h"
 #include "cli/input/AudioTags.h"
 #include "cli/input/BatchInput.h"
 #include "cli/app/Commands.h"
@@ -131,7 +132,7 @@ class CRunReporter {
         ++m_summary.nWriteFailed;
         ++m_nFailures;
         Error(who + ": " + outcome.delivery.strMessage);
-        object = {{"error", {{"kind", "write"}, {"message", outcome.delivery.strMessage}, {"url", WideToUtf8(r.song.strUrl)}}}};
+        object = JsonError(EErrorKind::Write, outcome.delivery.strMessage, WideToUtf8(r.song.strUrl));
       }
     } else {
       ++(r.eOutcome == EOutcome::Network ? m_summary.nNetwork : m_summary.nNotFound);

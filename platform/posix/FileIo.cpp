@@ -205,6 +205,16 @@ class CPosixFileIo : public IFileIo {
     if (::fstat(static_cast<int>(a), &sa) != 0 || ::fstat(static_cast<int>(b), &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   }
+
+  bool GetFileIdentity(FileHandle file, FileIdentity* identity) override {
+    struct stat st {};
+    if (!IsOpen(file) || ::fstat(static_cast<int>(file), &st) != 0) return false;
+    identity->nVolume = static_cast<uint64_t>(st.st_dev);
+    identity->nIndex = static_cast<uint64_t>(st.st_ino);
+    identity->nSize = static_cast<uint64_t>(st.st_size);
+    identity->nWriteTime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+  }
 };
 
 CPosixFileIo& SystemFileIoInstance() {
