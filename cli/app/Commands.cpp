@@ -225,10 +225,10 @@ int CCommandRunner::RunFetchAll() {
   if (!folder.Prepare(error)) {
     PrintError("--out: " + error);
     if (m_options.bJson)
-      Emit(JsonError(EErrorKind::Usage, "--out: " + error));
+      Emit(JsonError(folder.Busy() ? EErrorKind::Write : EErrorKind::Usage, "--out: " + error));
     else
       FinishWithoutOutput();
-    return EXIT_USAGE;
+    return folder.Busy() ? EXIT_WRITE : EXIT_USAGE;
   }
   std::list<SongListEntry> songs;
   std::wstring artistUrl;
@@ -251,7 +251,7 @@ int CCommandRunner::RunFetchAll() {
     const std::string address = WideToUtf8(song.Url);
     const std::string relative =
         layout.Expand(FieldsFromPageAddress(song.Url, artist, song.Title), address, folder.MaxComponentBytes());
-    const COutputFolder::SPlacement placement = folder.Claim(address, relative);
+    COutputFolder::SPlacement placement = folder.Claim(address, relative);
     nlohmann::ordered_json file = {{"title", WideToUtf8(song.Title)}, {"url", address}, {"file", placement.strPath}};
     if (!m_options.bForce && placement.bSaved) {
       ++skipped;
@@ -267,7 +267,11 @@ int CCommandRunner::RunFetchAll() {
       bool ok = outcome == EOutcome::Found;
       std::string reason = failure.strMessage;
       if (outcome == EOutcome::Network) networkFailure = true;
-      if (ok && !folder.Save(placement, address, ToUnixLines(WideToUtf8(lyrics)), reason)) {
+      const std::string content = ok ? ToUnixLines(WideToUtf8(lyrics)) : std::string();
+      // A file a stopped run wrote without its index line is adopted here.
+      if (ok && !placement.bSaved) placement = folder.Claim(address, relative, &content);
+      if (ok) file["file"] = placement.strPath;
+      if (ok && !folder.Save(placement, address, content, reason)) {
         // A full disk or a lost folder fails every later song the same way.
         progress.Finish();
         PrintError(reason);
@@ -294,6 +298,12 @@ int CCommandRunner::RunFetchAll() {
   }
   if (!interrupted && !writeFailed) progress.Update(done, songs.size(), "");
   progress.Finish();
+  std::string indexError;
+  if (!folder.Finish(indexError)) {
+    PrintError(indexError);
+    writeFailed = true;
+  }
+  const std::string reclaimed = DescribeReclaimed(folder.Reclaimed());
 
   if (m_options.bJson) {
     Emit({{"artist", WideToUtf8(artist)},
@@ -306,12 +316,13 @@ int CCommandRunner::RunFetchAll() {
           {"files", std::move(files)}});
   } else {
     EmitText("saved " + std::to_string(saved) + ", skipped " + std::to_string(skipped) + ", failed " +
-             std::to_string(failed) + " (" + folder.Root() + ")\n");
+             std::to_string(failed) + " (" + folder.Root() + ")" + (reclaimed.empty() ? "" : "; " + reclaimed) + "\n");
   }
   if (interrupted) {
     PrintError("interrupted");
     return EXIT_INTERRUPTED;
   }
+  if (writeFailed) return EXIT_WRITE;
   if (failed == 0) return EXIT_FOUND;
   return networkFailure ? EXIT_NETWORK : EXIT_NOT_FOUND;
 }

@@ -79,17 +79,21 @@ class CPosixFileIo : public IFileIo {
     }
     // Never O_TRUNC here: a file that another opener holds must not be
     // truncated before the sharing check below has refused this open.
-    int fd = ::open(native.c_str(), flags, 0666);
+    // O_NONBLOCK: a FIFO or device at the name is refused below, never
+    // waited on. A file made new is never made through a link.
+    if (disposition == DISPOSITION_CREATE_NEW) flags |= O_NOFOLLOW;
+    int fd = ::open(native.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
-      SetLastError(OpenError(errno, native));
+      SetLastError(errno == ENXIO ? ERROR_ACCESS_DENIED : OpenError(errno, native));
       return INVALID_FILE_HANDLE;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_FILE_HANDLE;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (int lock = LockFor(access, share)) {
       while (::flock(fd, lock | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
