@@ -39,35 +39,53 @@ vw_test(diag_file_tests unit tests/platform/FileTest.cpp tests/diag/StdioFileExT
 vw_test(text_tests unit tests/text/CodePageConversionTest.cpp tests/platform/PlatformCodePageTest.cpp
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
 vw_test(plugin_tests unit tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
+vw_test(msabi_tests unit tests/platform/win32/MsAbiLayoutTest.cpp tests/plugin/win32/MsPluginObjectTest.cpp)
 vw_test(thread_tests unit tests/plugin/ThreadStressTest.cpp)
 vw_test(file_fault_tests unit tests/diag/FileFaultTest.cpp)
 vw_test(cache_fault_tests unit tests/search/CacheFaultTest.cpp)
 vw_test(private_profile_tests process tests/platform/PrivateProfileContractTest.cpp
-  tests/platform/PrivateProfileTest.cpp tests/platform/PrivateProfileProcessTest.cpp)
+  tests/platform/PrivateProfileTest.cpp tests/platform/PrivateProfileProcessTest.cpp
+  tests/platform/win32/Kernel32ProfileTest.cpp)
 vw_test(artist_cache_tests unit tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
 vw_test(wiki_server_tests unit tests/wiki/WikiServerTest.cpp tests/support/<platform>/TestFetch.cpp)
 vw_test(lyrics_cleaning_tests unit tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
 vw_test(search_wiki_tests unit tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp
   tests/search/SearchBoundaryTest.cpp)
 vw_test(loaded_library_search_tests loaded tests/search/LoadedLibrarySearchTest.cpp tests/plugin/HostContractTest.cpp
-  tests/support/<platform>/LoadedLibrary.cpp)
+  tests/support/<platform>/LoadedLibrary.cpp tests/support/<platform>/PluginEntry.cpp)
 vw_test(http_tests unit tests/http/HttpTransportTest.cpp tests/http/HttpDownloaderTest.cpp
-  tests/http/DownloadFrontEndTest.cpp)
+  tests/http/DownloadFrontEndTest.cpp tests/http/win32/WinHttpHopTest.cpp)
 vw_test(curl_rules_tests unit tests/platform/posix/CurlRulesTest.cpp)
-vw_test(host_abi_tests host_view tests/plugin/HostAbiTest.cpp tests/support/<platform>/LoadedLibrary.cpp)
+vw_test(host_abi_tests host_view tests/plugin/HostAbiTest.cpp tests/support/<platform>/LoadedLibrary.cpp
+  tests/support/<platform>/PluginEntry.cpp)
 vw_test(unload_registry_tests host_view tests/plugin/UnloadRegistryTest.cpp tests/support/<platform>/ReleaseWatch.cpp
-  tests/support/<platform>/LoadedLibrary.cpp)
-vw_test(diag_unload_tests process tests/diag/UnloadMergeTest.cpp tests/support/<platform>/LoadedLibrary.cpp)
+  tests/support/<platform>/LoadedLibrary.cpp tests/support/<platform>/PluginEntry.cpp)
+vw_test(diag_unload_tests process tests/diag/UnloadMergeTest.cpp tests/diag/win32/UnloadDuringDownloadTest.cpp
+  tests/support/<platform>/LoadedLibrary.cpp tests/support/<platform>/PluginEntry.cpp)
 vw_test(cli_unit_tests cli tests/cli/sys/CliTextTest.cpp tests/cli/host/HostSetupTest.cpp
   tests/cli/lookup/LookupRulesTest.cpp tests/cli/output/OutputNamesTest.cpp tests/cli/app/CommandLineTest.cpp)
-vw_test(cli_library_tests cli tests/cli/input/AudioTagsTest.cpp tests/cli/input/MusicLibraryInputTest.cpp
-  tests/cli/lookup/SearchPoolTest.cpp)
+vw_test(cli_library_tests cli tests/cli/input/AudioTagsTest.cpp tests/cli/output/FileSafetyTest.cpp
+  tests/cli/input/MusicLibraryInputTest.cpp tests/cli/lookup/SearchPoolTest.cpp)
 
+vw_exclude(posix msabi_tests
+  "the Microsoft-ABI boundary exists only in the Windows DLL and versewell.exe")
+vw_exclude(posix tests/platform/win32/Kernel32ProfileTest.cpp "what the Kernel32 INI backend adds")
+vw_exclude(posix tests/http/win32/WinHttpHopTest.cpp "redirect hops of the WinHTTP backend")
+vw_exclude(posix tests/diag/win32/UnloadDuringDownloadTest.cpp
+  "FreeLibrary while WinHTTP still holds a stopped request")
+foreach(vw_platform posix win32)
+  foreach(vw_host_source HostMain.cpp HostRuntime.cpp HostStl.cpp HostStrings.cpp LayoutProbe.cpp)
+    vw_exclude(${vw_platform} tests/msabi_host/${vw_host_source}
+      "the Microsoft-ABI test host: built by tests/msabi_host/build.sh with clang for the Microsoft ABI, run by msabi_host_test.py")
+  endforeach()
+endforeach()
 vw_exclude(win32 cache_fault_tests
   "faults are injected into the posix INI module's file calls; on Windows the INI files are Kernel32's")
 vw_exclude(win32 curl_rules_tests "rules only the libcurl backend has")
 vw_exclude(win32 tests/platform/PrivateProfileTest.cpp
   "the file format of the posix INI module; on Windows the INI files are Kernel32's")
+vw_exclude(win32 tests/cli/output/FileSafetyTest.cpp
+  "the file-safety layer's posix backend: links, FIFOs, owners and modes, flock")
 vw_exclude(win32 tests/cli/input/AudioTagsTest.cpp
   "Debian has no mingw-w64 TagLib: the Windows CLI has no tag reader and refuses library")
 

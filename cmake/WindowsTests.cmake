@@ -4,8 +4,9 @@
 # x86_64 build runs its tests under wine64 (cmake/wine-run.sh as
 # CMAKE_CROSSCOMPILING_EMULATOR) in a private prefix under the build folder,
 # with one wineserver for the whole run (the wine_server fixture). The i686
-# build compiles the same tests but cannot run them here: these machines have
-# no 32-bit x86 execution, natively or under Wine.
+# build runs the same tests the same way when VERSEWELL_WINE32_ROOT names a
+# root made by scripts/wine32-root.sh: Wine's 32-bit loader under qemu-i386
+# (registered with binfmt_misc by that script), in a 32-bit prefix.
 enable_testing()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
@@ -21,14 +22,23 @@ if(NOT EXISTS "${VERSEWELL_NATIVE_WIKI_SERVER}")
 endif()
 set(VW_WINEPREFIX ${CMAKE_CURRENT_BINARY_DIR}/wineprefix)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh)
-set(VW_TEST_ENVIRONMENT
-  "WINEPREFIX=${VW_WINEPREFIX}"
+set(VW_WINE_ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
+set(VERSEWELL_WINE32_ROOT "" CACHE PATH "Root made by scripts/wine32-root.sh, for running the i686 tests")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  if(NOT EXISTS "${VERSEWELL_WINE32_ROOT}/sysroot/usr/lib/wine/wine")
+    message(FATAL_ERROR "The i686 tests run under Wine's 32-bit loader: VERSEWELL_WINE32_ROOT must name a root made by scripts/wine32-root.sh")
+  endif()
+  list(APPEND VW_WINE_ENVIRONMENT "WINEARCH=win32"
+    "VW_WINE_LOADER=${VERSEWELL_WINE32_ROOT}/sysroot/usr/lib/wine/wine"
+    "QEMU_LD_PREFIX=${VERSEWELL_WINE32_ROOT}/sysroot")
+endif()
+set(VW_TEST_ENVIRONMENT ${VW_WINE_ENVIRONMENT}
   "http_proxy=" "HTTP_PROXY=" "https_proxy=" "HTTPS_PROXY=" "no_proxy=" "NO_PROXY=" "ALL_PROXY=" "all_proxy=")
 
 add_test(NAME wine_server_start COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-server.sh start)
 add_test(NAME wine_server_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-server.sh stop)
-set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
-set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "WINEPREFIX=${VW_WINEPREFIX}")
+set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${VW_WINE_ENVIRONMENT}")
+set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${VW_WINE_ENVIRONMENT}")
 
 include(cmake/TestList.cmake)
 vw_platform_sources(VW_SUPPORT win32 ${VW_TEST_SUPPORT_SOURCES} ${VW_TEST_SUPPORT_SOURCES_win32})
@@ -66,7 +76,7 @@ function(vw_add_host_view_test name)
   add_executable(${name} ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE VERSEWELL_PLUGIN_PATH="$<TARGET_FILE:versewell>")
-  target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE GTest::gtest_main versewell_msabi_host)
   add_dependencies(${name} versewell)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine TIMEOUT 600)
@@ -78,6 +88,8 @@ endfunction()
 function(vw_add_loaded_test name)
   vw_add_unit_test(${name} ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  target_link_libraries(${name} PRIVATE versewell_msabi_host)
+  add_dependencies(${name} versewell)
 endfunction()
 function(vw_add_cli_test name)
   if(VERSEWELL_BUILD_CLI)
@@ -92,6 +104,15 @@ foreach(vw_name ${VW_TESTS})
     cmake_language(CALL vw_add_${VW_TEST_KIND_${vw_name}}_test ${vw_name} ${vw_sources})
   endif()
 endforeach()
+
+# The unload programs reach the DLL through its Microsoft-ABI entry, as
+# versewell.exe does (tests/support/win32/PluginEntry.cpp).
+target_link_libraries(diag_unload_tests PRIVATE versewell_msabi_host)
+add_dependencies(diag_unload_tests versewell)
+# Every cache write flushes its copy to the disk before the rename (an
+# fsync under Wine), a few thousand of them in these programs: a longer
+# limit than the others.
+set_tests_properties(artist_cache_tests private_profile_tests PROPERTIES TIMEOUT 1800)
 
 # Open gaps of the WinHTTP backend under Wine (Wine 8), left out here only
 # (the tests stay as they are; see platform/win32/WinHttpTransport.cpp):
@@ -147,10 +168,14 @@ if(VERSEWELL_BUILD_CLI)
   file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine INPUT ${CMAKE_CURRENT_BINARY_DIR}/wine-cli.sh.gen
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  # The scripts are Linux programs: named by path, not as the imported
+  # Python3::Interpreter target, to which CMake would prepend the Wine
+  # emulator - and wine64 runs a Linux program but always reports exit
+  # status 0, so a failing script would pass.
   # tests/cli/wine_cli_test.py runs the shared end-to-end script and lists
   # the tests that cannot hold under Wine, each with its platform reason.
   add_test(NAME cli_end_to_end_tests
-    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_cli_test.py
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_cli_test.py
       --cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
       --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample --plugin $<TARGET_FILE:versewell>)
   set_tests_properties(cli_end_to_end_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}"
@@ -161,7 +186,7 @@ if(VERSEWELL_BUILD_CLI)
   # bound. Its SIGTERM case is left out: Windows has no SIGTERM, and Wine
   # ends the process on it without any handler of the program running.
   add_test(NAME cli_stop_tests
-    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/cli_stop_test.py
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/cli_stop_test.py
       --cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
       --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample --plugin $<TARGET_FILE:versewell>
       -k test_ctrl_c_on_a_terminal_says_stopping_and_exits_130)
@@ -173,7 +198,7 @@ if(VERSEWELL_BUILD_CLI)
   set(VERSEWELL_NATIVE_PLUGIN "" CACHE FILEPATH "The native libversewell.so that versewell loads")
   if(EXISTS "${VERSEWELL_NATIVE_CLI}" AND EXISTS "${VERSEWELL_NATIVE_PLUGIN}")
     add_test(NAME cli_parity_tests
-      COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_parity_test.py
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/cli/wine_parity_test.py
         --linux-cli ${VERSEWELL_NATIVE_CLI} --linux-plugin ${VERSEWELL_NATIVE_PLUGIN}
         --windows-cli ${CMAKE_CURRENT_BINARY_DIR}/versewell-wine --windows-plugin $<TARGET_FILE:versewell>
         --wiki ${VERSEWELL_NATIVE_WIKI_SERVER} --sample ${CMAKE_CURRENT_SOURCE_DIR}/wiki/sample)
@@ -182,4 +207,49 @@ if(VERSEWELL_BUILD_CLI)
   else()
     message(STATUS "No VERSEWELL_NATIVE_CLI/VERSEWELL_NATIVE_PLUGIN: the Linux/Windows parity test is not added")
   endif()
+
+  # A host built in Microsoft's C++ ABI (tests/msabi_host): clang for
+  # x86_64-pc-windows-msvc and lld-link make it, outside this toolchain,
+  # without Microsoft's runtime. It drives every slot of the DLL under
+  # wine64; the script compares its results with the native CLI's.
+  find_program(VW_CLANGXX_MSVC NAMES clang++-14 clang++)
+  find_program(VW_LLD_LINK NAMES lld-link)
+  if(VW_CLANGXX_MSVC AND VW_LLD_LINK AND EXISTS "${VERSEWELL_NATIVE_CLI}" AND EXISTS "${VERSEWELL_NATIVE_PLUGIN}")
+    file(GLOB VW_MSABI_HOST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/*.cpp
+      ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/*.h)
+    set(VW_MSABI_HOST_DIR ${CMAKE_CURRENT_BINARY_DIR}/msabi_host)
+    add_custom_command(OUTPUT ${VW_MSABI_HOST_DIR}/msabi_host.exe
+      COMMAND ${CMAKE_COMMAND} -E env CLANGXX=${VW_CLANGXX_MSVC} LLD_LINK=${VW_LLD_LINK}
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/build.sh x86_64 ${VW_MSABI_HOST_DIR}
+      DEPENDS ${VW_MSABI_HOST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/include/versewell/plugin_windows.h
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/build.sh
+      COMMENT "Building the Microsoft-ABI test host")
+    add_custom_target(msabi_host ALL DEPENDS ${VW_MSABI_HOST_DIR}/msabi_host.exe)
+    # The script is a Linux program: named by path, since CMake would put the
+    # Wine emulator in front of the imported Python3::Interpreter target, and
+    # wine64 reports exit status 0 for a Linux program whatever it returned.
+    add_test(NAME msabi_host_tests
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/msabi_host_test.py
+        --host ${VW_MSABI_HOST_DIR}/msabi_host.exe --dll $<TARGET_FILE:versewell>
+        --wine ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine-run.sh --wiki ${VERSEWELL_NATIVE_WIKI_SERVER}
+        --cli ${VERSEWELL_NATIVE_CLI} --plugin ${VERSEWELL_NATIVE_PLUGIN})
+    set_tests_properties(msabi_host_tests PROPERTIES ENVIRONMENT "${VW_TEST_ENVIRONMENT}"
+      FIXTURES_REQUIRED wine TIMEOUT 600)
+  else()
+    message(STATUS "No clang++/lld-link or no native CLI: the Microsoft-ABI host test is not added")
+  endif()
+endif()
+
+# Under emulation (the i686 build: qemu-i386 runs every instruction) these
+# cases take minutes each, a new process seconds instead of milliseconds.
+# They test no 32-bit matter (file contents, many processes and threads on
+# one file), so they are left to the x86_64 run: the writer killed at
+# random moments (about 5 min), two writing processes (1.5 min), a cache
+# file larger than the first read buffer (2 min) and the concurrent cache
+# writers (40 s), measured on a loaded 2-core machine.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set_tests_properties(private_profile_tests PROPERTIES ENVIRONMENT
+    "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-PrivateProfileProcesses.WriterKilledAtRandomMomentsLeavesAParsableCompleteFile:PrivateProfileProcesses.TwoProcessesWritingOneFileLoseNothing")
+  set_tests_properties(artist_cache_tests PROPERTIES ENVIRONMENT
+    "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-LocalCacheTest.FileWithMoreNamesThanTheFirstBufferHoldsIsReadWhole:LocalCacheTest.ConcurrentThreadsLoseNothing")
 endif()

@@ -7,7 +7,9 @@
 : "${WINEPREFIX:?WINEPREFIX must name the build's private prefix}"
 export WINEPREFIX WINEDEBUG=-all
 SERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+# The same loader as cmake/wine-run.sh; the machine's (64-bit) wineserver
+# serves the 32-bit loader too (one Wine version, one protocol).
+WINE=${VW_WINE_LOADER:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 case "$1" in
   start)
     mkdir -p "$WINEPREFIX"

@@ -25,6 +25,7 @@
 //   a body above HTTP_MAX_BODY_SIZE ........... unchanged
 #include "http/HttpDownloader.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <vector>
@@ -347,7 +348,12 @@ bool CHttpDownloaderBase::DownloadData() {
     file.Discard();
     return false;
   }
-  stream.reserve(m_nContentLength);  // one block for an announced body (at most the limit)
+  // One block for an announced body (at most the limit); an unannounced one
+  // grows geometrically through append. The chunk buffer is reused between
+  // reads and never cleared: each read overwrites what it hands on.
+  stream.reserve(m_nContentLength);
+  std::unique_ptr<char[]> chunk;
+  size_t chunkCapacity = 0;
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(m_hRequest, &available)) {
@@ -365,7 +371,10 @@ bool CHttpDownloaderBase::DownloadData() {
       file.Discard();
       return false;
     }
-    std::unique_ptr<char[]> chunk(new (std::nothrow) char[static_cast<size_t>(available) + 1]());
+    if (available > chunkCapacity) {
+      chunk.reset(new (std::nothrow) char[static_cast<size_t>(available)]);
+      chunkCapacity = chunk ? available : 0;
+    }
     if (!chunk) {
       TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData OUT OF MEMORY");
       return false;
@@ -379,8 +388,8 @@ bool CHttpDownloaderBase::DownloadData() {
       TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData write to file");
       return false;
     }
+    if (stream.capacity() - stream.size() < read) stream.reserve(std::max(stream.size() + read, stream.capacity() * 2));
     stream.append(chunk.get(), read);
-    chunk.reset();
     m_nBytesReceived += read;
     if (m_pProgressSink != nullptr) m_pProgressSink->OnProgress(m_nBytesReceived, m_nContentLength);
     if (m_bStop) return false;

@@ -59,6 +59,22 @@ constexpr DWORD ERROR_LOCK_VIOLATION = 33;
 constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 
+// What tells one version of a file on disk from another without reading it:
+// the volume and file number (device and inode on posix, volume serial and
+// file index on Windows), the size and the last write time in the system's
+// own units. A file replaced by another, or written to, gets a new identity.
+struct FileIdentity {
+  uint64_t nVolume = 0;
+  uint64_t nIndex = 0;
+  uint64_t nSize = 0;
+  int64_t nWriteTime = 0;
+
+  bool operator==(const FileIdentity& other) const {
+    return nVolume == other.nVolume && nIndex == other.nIndex && nSize == other.nSize &&
+           nWriteTime == other.nWriteTime;
+  }
+};
+
 class IFileIo {
  public:
   virtual ~IFileIo() = default;
@@ -72,6 +88,13 @@ class IFileIo {
   virtual bool CloseFile(FileHandle file) = 0;
   // True when both open handles refer to the same file on disk.
   virtual bool IsSameFile(FileHandle a, FileHandle b) = 0;
+  // The identity of the open file; false (nothing known) when the layer
+  // cannot tell, which callers must treat as "never seen before".
+  virtual bool GetFileIdentity(FileHandle file, FileIdentity* identity) {
+    (void)file;
+    (void)identity;
+    return false;
+  }
 };
 
 IFileIo& SystemFileIo();

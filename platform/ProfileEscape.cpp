@@ -1,6 +1,7 @@
 // The shared private-profile escaping (platform/ProfileEscape.h).
 #include "platform/ProfileEscape.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace platform {
@@ -72,7 +73,10 @@ std::wstring ProfileEscape(ProfilePart part, const wchar_t* text, size_t length)
 }
 
 void ProfileUnescape(const wchar_t* p, const wchar_t* end, std::wstring& out) {
-  out.clear();
+  // Most names and values hold no escape at all: one copy.
+  const wchar_t* slash = std::find(p, end, L'\\');
+  out.assign(p, slash);
+  p = slash;
   while (p < end) {
     if (*p == L'\\' && end - p >= 2 && (p[1] == L'u' || p[1] == L'U')) {
       const int digits = p[1] == L'u' ? 4 : 8;

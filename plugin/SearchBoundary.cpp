@@ -2,19 +2,14 @@
 // searches of search/ against the object's search context, and whatever a
 // search raises underneath ends there as the search's failure result plus
 // one trace line, never as an exception in the host.
-#include <exception>
 #include <string>
 
 #include "diag/TraceLevels.h"
 #include "diag/TraceLog.h"
+#include "plugin/BoundaryGuard.h"
 #include "plugin/Versewell.h"
 #include "search/Searches.h"
 
-namespace {
-
-// Writes "<origin>(): stopped by an exception: <what>" at TRACE_ERROR. When
-// even that cannot be composed (memory exhausted), the result alone reports
-// the failure.
 void LogStopped(const wchar_t* origin, const char* what) noexcept {
   try {
     std::wstring message(origin);
@@ -24,20 +19,6 @@ void LogStopped(const wchar_t* origin, const char* what) noexcept {
   } catch (...) {
   }
 }
-
-template <typename Result, typename Search>
-Result Guarded(const wchar_t* origin, Result failure, Search&& search) noexcept {
-  try {
-    return search();
-  } catch (const std::exception& e) {
-    LogStopped(origin, e.what());
-  } catch (...) {
-    LogStopped(origin, "unknown exception");
-  }
-  return failure;
-}
-
-}  // namespace
 
 // The plug-in object's download, stop question, cache, site host and host
 // values, as the searches ask for them. Borrows the object for one call.

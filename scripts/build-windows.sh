@@ -6,13 +6,13 @@
 #   out-windows/x86_64/  the same for 64-bit Windows
 # Installs the Debian packages it needs first (scripts/install-deps.sh windows).
 #
-# The i686 build is compiled, linked and inspected here, never run: these
-# machines cannot execute 32-bit x86 code, natively or under Wine. The x86_64
-# build of the same sources is the one whose tests run under wine64
-# (scripts/test.sh windows).
+# Both builds are compiled, linked and inspected here, not run. The x86_64
+# tests run under wine64 (scripts/test.sh windows), the i686 ones under
+# Wine's 32-bit loader and qemu-i386 (scripts/test.sh windows32).
 #
-# A host that loads versewell.dll must be built with the same toolchain
-# (mingw-w64 g++, posix threads): the interface passes C++ classes.
+# versewell.dll speaks the ABI of a host built with Microsoft's compiler
+# (Microsoft's vtable layout, MFC CStringW, Microsoft's std::list and
+# std::wstring); see README.md, "Which ABI the DLL speaks".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh windows

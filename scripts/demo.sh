@@ -14,10 +14,18 @@ unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy
 
 prefix="$PWD/out"
 jobs=$(nproc 2>/dev/null || echo 2)
-echo "=== building (build/demo) and installing into $prefix"
-cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERSEWELL_BUILD_TESTS=OFF >/dev/null
-cmake --build build/demo -j"$jobs"
-cmake --install build/demo --prefix "$prefix" >/dev/null
+# What a host loads is what a user ships: an optimised build, installed
+# stripped. VERSEWELL_DEBUG_INFO=1 installs an optimised build with its debug
+# information instead (build/demo-debuginfo), for a debugger or a profiler.
+if [ "${VERSEWELL_DEBUG_INFO:-0}" = 1 ]; then
+  build=build/demo-debuginfo build_type=RelWithDebInfo strip=()
+else
+  build=build/demo build_type=Release strip=(--strip)
+fi
+echo "=== building ($build, $build_type) and installing into $prefix"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="$build_type" -DVERSEWELL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$jobs"
+cmake --install "$build" --prefix "$prefix" "${strip[@]}" >/dev/null
 
 work=$(mktemp -d)
 wiki_pid=""

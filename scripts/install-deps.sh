@@ -15,15 +15,17 @@ PACKAGES=(
   libtag1-dev
   flac vorbis-tools opus-tools lame
   python3 curl
+  python3-lxml
 )
 # `install-deps.sh windows`: the Windows cross build and its test run instead
 # (mingw-w64 with the posix thread model, Wine for the x86_64 tests, the
-# GoogleTest sources to build with mingw).
+# GoogleTest sources to build with mingw, and clang, lld-link and llvm-nm for
+# the test host built in Microsoft's C++ ABI, tests/msabi_host).
 if [ "${1:-}" = windows ]; then
   PACKAGES=(
     cmake python3 libboost-regex1.81-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine64 googletest
+    wine64 googletest clang-14 lld llvm-14
   )
 fi
 

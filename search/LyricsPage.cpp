@@ -24,7 +24,9 @@
 // and compares both on many generated texts.
 #include "search/LyricsPage.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "search/Searches.h"
@@ -87,16 +89,28 @@ void FoldPairs(std::vector<unsigned char>& run, unsigned char first, unsigned ch
 
 }  // namespace
 
-bool ExtractLyricsBox(std::wstring& text) {
+namespace {
+
+// Where the lyrics stand in `page`: [begin, end). False when the box, its
+// "</div>" or the "<!--" after it is missing.
+bool FindLyricsBox(const std::wstring& page, size_t& begin, size_t& end) {
   const size_t boxLength = std::wcslen(LYRICS_BOX_START);
-  const size_t a = text.find(LYRICS_BOX_START);
+  const size_t a = page.find(LYRICS_BOX_START);
   if (a == std::wstring::npos) return false;
-  const size_t b = text.find(LYRICS_BEGIN_AFTER, a + boxLength);
+  const size_t b = page.find(LYRICS_BEGIN_AFTER, a + boxLength);
   if (b == std::wstring::npos) return false;
-  const size_t begin = b + std::wcslen(LYRICS_BEGIN_AFTER);
-  const size_t c = text.find(LYRICS_END_BEFORE, begin);
-  if (c == std::wstring::npos) return false;
-  text = text.substr(begin, c - begin);
+  begin = b + std::wcslen(LYRICS_BEGIN_AFTER);
+  end = page.find(LYRICS_END_BEFORE, begin);
+  return end != std::wstring::npos;
+}
+
+}  // namespace
+
+bool ExtractLyricsBox(std::wstring& text) {
+  size_t begin = 0;
+  size_t end = 0;
+  if (!FindLyricsBox(text, begin, end)) return false;
+  text = text.substr(begin, end - begin);
   return true;
 }
 
@@ -141,8 +155,11 @@ void NormalizeLineBreaks(std::wstring& text) {
       continue;
     }
     if (!IsLineBreak(c)) {
-      out += c;
-      ++i;
+      // Up to the next line break or possible marker, the text stays.
+      size_t stop = i + 1;
+      while (stop < n && !IsLineBreak(text[stop]) && text[stop] != LINE_BREAK_MARKER[0]) ++stop;
+      out.append(text, i, stop - i);
+      i = stop;
       continue;
     }
     // A maximal run of CR and LF characters. Every pattern of steps 1 and
@@ -179,27 +196,32 @@ void NormalizeLineBreaks(std::wstring& text) {
 void StripTags(std::wstring& text) {
   size_t open = text.find(L'<');
   if (open == std::wstring::npos) return;
-  std::wstring out;
-  out.reserve(text.size());
+  // In place: what is kept moves left over the tags, never right.
+  wchar_t* const data = &text[0];
+  size_t write = 0;
   size_t pos = 0;
   for (; open != std::wstring::npos; open = text.find(L'<', pos)) {
     const size_t close = text.find(L'>', open);
     if (close == std::wstring::npos) break;  // an unclosed '<' ends the stripping
-    out.append(text, pos, open - pos);
+    std::memmove(data + write, data + pos, (open - pos) * sizeof(wchar_t));
+    write += open - pos;
     pos = close + 1;
   }
-  out.append(text, pos, std::wstring::npos);
-  text.swap(out);
+  std::memmove(data + write, data + pos, (text.size() - pos) * sizeof(wchar_t));
+  write += text.size() - pos;
+  text.resize(write);
 }
 
 bool ExtractLyricsFromPage(const std::wstring& page, CString& lyrics, ITextReportSink& reports) {
   lyrics.Empty();
-  std::wstring text(page);
-  if (!ExtractLyricsBox(text)) return false;
+  size_t begin = 0;
+  size_t end = 0;
+  if (!FindLyricsBox(page, begin, end)) return false;
   if (page.find(LyricsNotLicensedNotice) != std::wstring::npos) return false;
+  std::wstring text(page, begin, end - begin);  // only the box is copied
   NormalizeBreakTags(text);
   StripTags(text);
-  lyrics = text;
+  lyrics = std::move(text);
   DecodeHtmlEntities(lyrics, reports);
   lyrics.Trim();
   if (page.find(REPLACEMENT_CHARACTER) != std::wstring::npos) lyrics.Empty();

@@ -34,6 +34,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -66,19 +67,24 @@ bool IsAsciiAlnum(wchar_t c) {
   return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
 }
 
+// In place: a reference is never shorter than what it decodes to, so the
+// write position never passes the read position.
 void DecodeNamed(std::wstring& text) {
-  if (text.find(L'&') == std::wstring::npos) return;
+  size_t i = text.find(L'&');
+  if (i == std::wstring::npos) return;
   const NamedIndex& index = GetNamedIndex();
-  std::wstring out;
-  out.reserve(text.size());
   std::string key;
   const size_t n = text.size();
-  size_t i = 0;
+  size_t w = i;
+  wchar_t* const data = &text[0];
   while (i < n) {
-    wchar_t c = text[i];
-    if (c != L'&') {
-      out.push_back(c);
-      ++i;
+    if (data[i] != L'&') {
+      // The run up to the next "&" moves left as it is.
+      const wchar_t* next = std::find(data + i, data + n, L'&');
+      const size_t run = static_cast<size_t>(next - (data + i));
+      std::memmove(data + w, data + i, run * sizeof(wchar_t));
+      w += run;
+      i += run;
       continue;
     }
     size_t j = i + 1;
@@ -89,15 +95,15 @@ void DecodeNamed(std::wstring& text) {
       key.push_back(';');
       auto hit = index.codes.find(key);
       if (hit != index.codes.end()) {
-        out.push_back(hit->second);
+        text[w++] = hit->second;
         i = j + 1;
         continue;
       }
     }
-    out.push_back(L'&');
+    text[w++] = L'&';
     ++i;
   }
-  text.swap(out);
+  text.resize(w);
 }
 
 // ---------------------------------------------------------------------------
@@ -196,13 +202,23 @@ constexpr int64_t kNoReference = -1;
 // from 1 to 65535, recording new steps as the literal procedure would take
 // them. Replay: decodes only what the recorded steps had already replaced
 // ahead of the procedure's position, and records nothing.
+//
+// The output goes to a buffer the caller supplies, with room for one
+// character per character pushed: the output never grows faster than that,
+// so the live stream can write over the text it is reading.
+//
+// Per-character state would cost 16 bytes a character. Only the reference
+// that the end of the output may still complete ("&", "&#" or "&#digits")
+// needs any: where it starts and the newest step among its characters. A
+// decoded character can continue the reference before the decoded one, so
+// when an "&" starts a reference while another is open, the open one is
+// kept on a stack and comes back when the output is cut back to that "&".
+// Any other character ends every open reference for good, and the stack is
+// emptied.
 class CNumericStream {
  public:
-  CNumericStream(CReplacementSteps& steps, bool live, size_t expectedLength) : m_steps(steps), m_bLive(live) {
-    m_out.reserve(expectedLength);
-    m_step.reserve(expectedLength);
-    m_start.reserve(expectedLength);
-  }
+  CNumericStream(CReplacementSteps& steps, bool live, wchar_t* out)
+      : m_steps(steps), m_bLive(live), m_pOut(out), m_nOut(0), m_nOpen(kNoReference), m_nNewest(0) {}
 
   // Appends one input character and settles the end of the output.
   // Returns a bad reference completed by it, if any (live only).
@@ -210,36 +226,36 @@ class CNumericStream {
     BadReference bad;
     uint32_t step = 0;
     for (;;) {
-      const size_t i = m_out.size();
-      const int64_t before = i > 0 ? m_start[i - 1] : kNoReference;
-      int64_t start = kNoReference;
-      bool complete = false;
+      const size_t i = m_nOut;
+      const int64_t before = m_nOpen;
+      m_pOut[m_nOut++] = c;
       if (c == L'&') {
-        start = static_cast<int64_t>(i);
-      } else if (c == L'#') {
-        if (before != kNoReference && static_cast<size_t>(before) == i - 1) start = before;
-      } else if (c >= L'0' && c <= L'9') {
-        if (before != kNoReference && static_cast<size_t>(before) + 1 <= i - 1) start = before;
-      } else if (c == L';') {
-        complete = before != kNoReference && static_cast<size_t>(before) + 2 <= i - 1;
+        if (before != kNoReference) m_saved.push_back(SavedReference{i, before, m_nNewest});
+        m_nOpen = static_cast<int64_t>(i);
+        m_nNewest = step;
+        return bad;
       }
-      m_out.push_back(c);
-      m_step.push_back(step);
-      m_start.push_back(start);
-      if (!complete) return bad;
+      if ((c == L'#' && before != kNoReference && static_cast<size_t>(before) == i - 1) ||
+          (c >= L'0' && c <= L'9' && before != kNoReference && static_cast<size_t>(before) + 1 <= i - 1)) {
+        m_nNewest = std::max(m_nNewest, step);
+        return bad;
+      }
+      if (c != L';' || before == kNoReference || static_cast<size_t>(before) + 2 > i - 1) {
+        Close();
+        return bad;
+      }
 
       // "&#digits;" now ends the output at i.
       const size_t first = static_cast<size_t>(before);
-      uint32_t newest = 0;
-      for (size_t k = first; k <= i; ++k) newest = std::max(newest, m_step[k]);
+      const uint32_t newest = std::max(m_nNewest, step);
       int64_t value = 0;
       for (size_t k = first + 2; k < i; ++k)
-        value = std::min<int64_t>(value * 10 + (m_out[k] - L'0'), static_cast<int64_t>(INT_MAX) + 1);
+        value = std::min<int64_t>(value * 10 + (m_pOut[k] - L'0'), static_cast<int64_t>(INT_MAX) + 1);
       if (value < 1 || value > 65535) {
-        m_start[i] = kNoReference;
+        Close();
         if (m_bLive) {
           bad.found = true;
-          bad.text.assign(m_out, first, i + 1 - first);
+          bad.text.assign(m_pOut + first, i + 1 - first);
           // Digits beyond 32 bits are shown as the largest 32-bit value.
           bad.value = value > INT_MAX ? INT_MAX : static_cast<int>(value);
         }
@@ -251,26 +267,81 @@ class CNumericStream {
         by = m_steps.Record(length, static_cast<uint32_t>(value));
       } else if (by == 0) {
         // Not replaced yet when the procedure reaches this point.
-        m_start[i] = kNoReference;
+        Close();
         return bad;
       }
-      m_out.resize(first);
-      m_step.resize(first);
-      m_start.resize(first);
+      // Cut the output back to the reference's "&" and bring back the
+      // reference that was open before it, if any.
+      m_nOut = first;
+      if (!m_saved.empty() && m_saved.back().nAmpersand == first) {
+        m_nOpen = m_saved.back().nOpen;
+        m_nNewest = m_saved.back().nNewest;
+        m_saved.pop_back();
+      } else {
+        m_nOpen = kNoReference;
+        m_nNewest = 0;
+      }
       c = static_cast<wchar_t>(value);
       step = by;
     }
   }
 
-  const std::wstring& Output() const { return m_out; }
-  std::wstring& Output() { return m_out; }
+  // With no reference open, decodes the well-formed reference "&#digits;"
+  // that starts at `p` (before `end`) when its character can neither
+  // continue nor complete another reference: exactly what pushing its
+  // characters one by one would do. Returns the characters used, or 0 when
+  // the reference needs the general path.
+  size_t TryDecodeSimple(const wchar_t* p, const wchar_t* end) {
+    if (end - p < 4 || p[1] != L'#') return 0;
+    const wchar_t* q = p + 2;
+    int64_t value = 0;
+    while (q < end && *q >= L'0' && *q <= L'9' && value <= 65535) value = value * 10 + (*q++ - L'0');
+    if (q == p + 2 || q == end || *q != L';' || value < 1 || value > 65535) return 0;
+    const wchar_t c = static_cast<wchar_t>(value);
+    if (c == L'&' || c == L'#' || c == L';' || (c >= L'0' && c <= L'9')) return 0;
+    const uint64_t length = static_cast<uint64_t>(q - p - 2);
+    // Input characters carry no step: the first step that replaced this
+    // text, or a new one.
+    if (m_steps.FindAfter(length, static_cast<uint32_t>(value), 0) == 0) {
+      if (!m_bLive) return 0;
+      m_steps.Record(length, static_cast<uint32_t>(value));
+    }
+    m_pOut[m_nOut++] = c;
+    return static_cast<size_t>(q - p) + 1;
+  }
+
+  // Appends characters none of which is "&" while no reference is open:
+  // each would only be written and close nothing, so they are copied as a
+  // block.
+  bool Idle() const { return m_nOpen == kNoReference; }
+  void AppendPlain(const wchar_t* p, size_t count) {
+    std::memmove(m_pOut + m_nOut, p, count * sizeof(wchar_t));
+    m_nOut += count;
+  }
+
+  const wchar_t* Output() const { return m_pOut; }
+  size_t OutputLength() const { return m_nOut; }
 
  private:
+  struct SavedReference {
+    size_t nAmpersand;  // where the "&" that interrupted it stands
+    int64_t nOpen;
+    uint32_t nNewest;
+  };
+
+  void Close() {
+    m_nOpen = kNoReference;
+    m_nNewest = 0;
+    m_saved.clear();
+  }
+
   CReplacementSteps& m_steps;
   bool m_bLive;
-  std::wstring m_out;
-  std::vector<uint32_t> m_step;   // step that produced each output character
-  std::vector<int64_t> m_start;   // start of the reference each character may continue
+  wchar_t* m_pOut;
+  size_t m_nOut;
+  int64_t m_nOpen;     // start of the reference the output's end may complete
+  uint32_t m_nNewest;  // newest step among that reference's characters
+  std::vector<SavedReference> m_saved;
 };
 
 // Input characters replayed past the end of an excerpt, so that references
@@ -287,27 +358,28 @@ constexpr size_t EXCERPT_REPLAY_LIMIT = 4096;
 // literal procedure has at this moment is the settled output followed by the
 // rest of the input replayed with the steps recorded so far; only as much of
 // the rest is replayed as the quote needs.
-void ReportBadReference(ITextReportSink& reports, const BadReference& bad, const std::wstring& settled,
+void ReportBadReference(ITextReportSink& reports, const BadReference& bad, const wchar_t* settledText, size_t settledLength,
                         CReplacementSteps& steps, const std::wstring& text, size_t next) {
   const size_t n = text.size();
-  CNumericStream rest(steps, false, std::min(n - next, BAD_REFERENCE_QUOTE_LIMIT + EXCERPT_LOOKAHEAD));
+  std::wstring replayed(std::min(n - next, EXCERPT_REPLAY_LIMIT), L'\0');
+  CNumericStream rest(steps, false, &replayed[0]);
   size_t k = next;
   size_t afterEnough = 0;  // input characters pushed since the excerpt was full
   for (; k < n && afterEnough < EXCERPT_LOOKAHEAD && k - next < EXCERPT_REPLAY_LIMIT; ++k) {
     rest.Push(text[k]);
-    if (settled.size() + rest.Output().size() > BAD_REFERENCE_QUOTE_LIMIT &&
-        rest.Output().size() > BAD_REFERENCE_CONTEXT)
+    if (settledLength + rest.OutputLength() > BAD_REFERENCE_QUOTE_LIMIT && rest.OutputLength() > BAD_REFERENCE_CONTEXT)
       ++afterEnough;
   }
-  const std::wstring& after = rest.Output();
+  replayed.resize(rest.OutputLength());
+  const std::wstring& after = replayed;
   std::string quoted;
-  if (k == n && settled.size() + after.size() <= BAD_REFERENCE_QUOTE_LIMIT) {
-    quoted = "\"" + NarrowForMessage((settled + after).c_str()) + "\"";
+  if (k == n && settledLength + after.size() <= BAD_REFERENCE_QUOTE_LIMIT) {
+    quoted = "\"" + NarrowForMessage((std::wstring(settledText, settledLength) + after).c_str()) + "\"";
   } else {
-    const size_t start = settled.size() - bad.text.size();
+    const size_t start = settledLength - bad.text.size();
     const size_t from = start > BAD_REFERENCE_CONTEXT ? start - BAD_REFERENCE_CONTEXT : 0;
     const size_t tail = std::min(after.size(), BAD_REFERENCE_CONTEXT);
-    const std::wstring excerpt = settled.substr(from) + after.substr(0, tail);
+    const std::wstring excerpt = std::wstring(settledText + from, settledLength - from) + after.substr(0, tail);
     const bool cutAtEnd = tail < after.size() || k < n;
     quoted = "\"" + std::string(from > 0 ? "..." : "") + NarrowForMessage(excerpt.c_str()) +
              (cutAtEnd ? "..." : "") + "\" (excerpt of a text of " + std::to_string(n) + " characters)";
@@ -325,12 +397,27 @@ void DecodeNumeric(std::wstring& text, ITextReportSink& reports) {
   }
   if (text.find(L"&#") == std::wstring::npos) return;
 
+  // Decoded in place: the stream writes over the characters it has read.
   CReplacementSteps steps;
-  CNumericStream stream(steps, true, text.size());
+  CNumericStream stream(steps, true, &text[0]);
   int reported = 0;
   long long unreported = 0;
   const size_t n = text.size();
+  const wchar_t* const data = text.data();
   for (size_t i = 0; i < n; ++i) {
+    if (stream.Idle()) {
+      if (data[i] != L'&') {
+        const size_t run = static_cast<size_t>(std::find(data + i, data + n, L'&') - (data + i));
+        stream.AppendPlain(data + i, run);  // writes at or left of what it reads
+        i += run - 1;
+        continue;
+      }
+      const size_t used = stream.TryDecodeSimple(data + i, data + n);
+      if (used > 0) {
+        i += used - 1;
+        continue;
+      }
+    }
     BadReference bad = stream.Push(text[i]);
     if (!bad.found) continue;
     if (reported >= MAX_REPORTED_BAD_REFERENCES) {
@@ -340,13 +427,14 @@ void DecodeNumeric(std::wstring& text, ITextReportSink& reports) {
     ++reported;
     // Composing the report costs a replay; skip it when the line would be
     // dropped anyway.
-    if (reports.WillReport(TEXT_REPORT_ERROR)) ReportBadReference(reports, bad, stream.Output(), steps, text, i + 1);
+    if (reports.WillReport(TEXT_REPORT_ERROR))
+      ReportBadReference(reports, bad, stream.Output(), stream.OutputLength(), steps, text, i + 1);
   }
   if (unreported > 0 && reports.WillReport(TEXT_REPORT_ERROR)) {
     LogNarrowMessage(reports, TEXT_REPORT_ERROR, "Bad &#nnn; code: " + std::to_string(unreported) +
                                       " more references left unchanged and not reported");
   }
-  text.swap(stream.Output());
+  text.resize(stream.OutputLength());
 }
 
 }  // namespace

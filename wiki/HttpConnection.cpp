@@ -6,7 +6,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -45,6 +47,7 @@ const char* ReasonPhrase(int status) {
     case 405: return "Method Not Allowed";
     case 407: return "Proxy Authentication Required";
     case 410: return "Gone";
+    case 413: return "Content Too Large";
     case 414: return "URI Too Long";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
@@ -69,16 +72,8 @@ CHttpConnection::~CHttpConnection() {
   }
 }
 
-bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
-  status = 0;
-  std::string buffer;
-  size_t headEnd = std::string::npos;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(HEAD_READ_TIMEOUT_MS);
-  while (headEnd == std::string::npos) {
-    if (buffer.size() > MAX_HEAD_BYTES) {
-      status = 431;
-      return false;
-    }
+bool CHttpConnection::ReceiveMore(std::string& buffer, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || m_stopping.load()) return false;
     if (m_pSsl == nullptr || SSL_pending(m_pSsl) == 0) {
@@ -92,6 +87,21 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
     if (n < 0) continue;  // TLS record not complete yet
     if (n == 0) return false;
     buffer.append(chunk, static_cast<size_t>(n));
+    return true;
+  }
+}
+
+bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
+  status = 0;
+  std::string buffer;
+  size_t headEnd = std::string::npos;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(HEAD_READ_TIMEOUT_MS);
+  while (headEnd == std::string::npos) {
+    if (buffer.size() > MAX_HEAD_BYTES) {
+      status = 431;
+      return false;
+    }
+    if (!ReceiveMore(buffer, deadline)) return false;
     headEnd = buffer.find("\r\n\r\n");
   }
   request.rawHead = buffer.substr(0, headEnd + 4);
@@ -122,6 +132,23 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
       request.headers.emplace_back(h.substr(0, colon), Trim(h.substr(colon + 1)));
     pos = end + 2;
   }
+  // The body a Content-Length announces, read so that closing the
+  // connection never drops unread bytes (which would reset it under the
+  // response); a body beyond MAX_HEAD_BYTES is refused.
+  size_t bodyLength = 0;
+  for (const auto& h : request.headers) {
+    std::string name = h.first;
+    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (name == "content-length") bodyLength = static_cast<size_t>(std::strtoull(h.second.c_str(), nullptr, 10));
+  }
+  if (bodyLength > MAX_HEAD_BYTES) {
+    status = 413;
+    return false;
+  }
+  const size_t wanted = headEnd + 4 + bodyLength;
+  while (buffer.size() < wanted)
+    if (!ReceiveMore(buffer, deadline)) return false;
+  request.body = buffer.substr(headEnd + 4, bodyLength);
 
   // Authority form "host:port", for CONNECT only.
   if (connect) {

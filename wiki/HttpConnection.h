@@ -11,6 +11,7 @@
 #define VERSEWELL_WIKI_HTTP_CONNECTION_H
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,7 @@ struct WikiRequest {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string path;     // the target's path, still percent-encoded, always beginning with "/" (empty for CONNECT)
   std::string query;    // the text after the first '?', still encoded
+  std::string body;     // the Content-Length bytes after the head (at most MAX_HEAD_BYTES)
 };
 
 class CHttpConnection {
@@ -69,6 +71,9 @@ class CHttpConnection {
                     const std::vector<std::string>& extraHeaders = {}, bool headOnly = false);
 
  private:
+  // Appends what the peer sends next to `buffer`; false at the end of the
+  // connection, a failure, the deadline or the server's stop.
+  bool ReceiveMore(std::string& buffer, std::chrono::steady_clock::time_point deadline);
   long Receive(char* buffer, size_t size);
 
   int m_fd;

@@ -85,7 +85,8 @@ void ServeTestMode(const WikiRequest& request, CHttpConnection& c) {
     return;
   }
   if (mode == "redirect-to") {
-    c.SendResponse(302, "text/plain", "moved\n", {"Location: " + FindParam(q, "url", "/")}, head);
+    const int status = static_cast<int>(FindNumber(q, "status", 302, 399));
+    c.SendResponse(status, "text/plain", "moved\n", {"Location: " + FindParam(q, "url", "/")}, head);
     return;
   }
   if (mode == "body" || mode == "trickle" || mode == "drop") {
@@ -126,7 +127,7 @@ void ServeTestMode(const WikiRequest& request, CHttpConnection& c) {
     return;
   }
   if (mode == "echo") {
-    c.SendResponse(200, "text/plain", request.rawHead, {}, head);
+    c.SendResponse(200, "text/plain", request.rawHead + request.body, {}, head);
     return;
   }
   if (mode == "nul") {

@@ -49,6 +49,7 @@ Exit status:
   1    not on the wiki: artist, song or lyrics absent (also HTTP 404 or 410)
   2    usage error, or no loadable plug-in
   3    network or server failure: any other failed download (after retries)
+  4    could not write: a local file (disk full, a file changed meanwhile, another run holds the folder)
   70   internal error: the program's own fault (out of memory, a bug)
   130  interrupted (Ctrl-C or SIGTERM)
 With --json every outcome, failures included, is one JSON object on stdout;

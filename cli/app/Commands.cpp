@@ -234,6 +234,11 @@ int CCommandRunner::RunFetchAll() {
   if (m_pLookup->ListSongs(artist, artistUrl, songs, listFailure) != EOutcome::Found) return Fail(listFailure);
   SFetchAllRun run;
   FetchAllSongs(artist, songs, layout, folder, run);
+  std::string indexError;
+  if (!folder.Finish(indexError)) {
+    PrintError(indexError);
+    run.bWriteFailed = true;
+  }
   return ReportFetchAll(artist, layout, folder, run);
 }
 
@@ -250,10 +255,10 @@ std::optional<int> CCommandRunner::PrepareFetchAll(COutputTemplate& layout, COut
   if (!folder.Prepare(error)) {
     PrintError("--out: " + error);
     if (m_options.bJson)
-      Emit(JsonError(EErrorKind::Usage, "--out: " + error));
+      Emit(JsonError(folder.Busy() ? EErrorKind::Write : EErrorKind::Usage, "--out: " + error));
     else
       FinishWithoutOutput();
-    return EXIT_USAGE;
+    return folder.Busy() ? EXIT_WRITE : EXIT_USAGE;
   }
   return std::nullopt;
 }
@@ -283,7 +288,7 @@ bool CCommandRunner::FetchOneSong(const std::wstring& artist, const SongListEntr
   const std::string address = WideToUtf8(song.Url);
   const std::string relative =
       layout.Expand(FieldsFromPageAddress(song.Url, artist, song.Title), address, folder.MaxComponentBytes());
-  const COutputFolder::SPlacement placement = folder.Claim(address, relative);
+  COutputFolder::SPlacement placement = folder.Claim(address, relative);
   nlohmann::ordered_json file = {{"title", WideToUtf8(song.Title)}, {"url", address}, {"file", placement.strPath}};
   if (!m_options.bForce && placement.bSaved) {
     ++run.nSkipped;
@@ -301,7 +306,11 @@ bool CCommandRunner::FetchOneSong(const std::wstring& artist, const SongListEntr
   bool ok = outcome == EOutcome::Found;
   std::string reason = failure.strMessage;
   if (outcome == EOutcome::Network) run.bNetworkFailure = true;
-  if (ok && !folder.Save(placement, address, ToUnixLines(WideToUtf8(lyrics)), reason)) {
+  const std::string content = ok ? ToUnixLines(WideToUtf8(lyrics)) : std::string();
+  // A file a stopped run wrote without its index line is adopted here.
+  if (ok && !placement.bSaved) placement = folder.Claim(address, relative, &content);
+  if (ok) file["file"] = placement.strPath;
+  if (ok && !folder.Save(placement, address, content, reason)) {
     // A full disk or a lost folder fails every later song the same way.
     progress.Finish();
     PrintError(reason);
@@ -339,13 +348,16 @@ int CCommandRunner::ReportFetchAll(const std::wstring& artist, const COutputTemp
           {"interrupted", run.bInterrupted},
           {"files", std::move(run.files)}});
   } else {
+    const std::string reclaimed = DescribeReclaimed(folder.Reclaimed());
     EmitText("saved " + std::to_string(run.nSaved) + ", skipped " + std::to_string(run.nSkipped) + ", failed " +
-             std::to_string(run.nFailed) + " (" + folder.Root() + ")\n");
+             std::to_string(run.nFailed) + " (" + folder.Root() + ")" + (reclaimed.empty() ? "" : "; " + reclaimed) +
+             "\n");
   }
   if (run.bInterrupted) {
     PrintError("interrupted");
     return EXIT_INTERRUPTED;
   }
+  if (run.bWriteFailed) return EXIT_WRITE;
   if (run.nFailed == 0) return EXIT_FOUND;
   return run.bNetworkFailure ? EXIT_NETWORK : EXIT_NOT_FOUND;
 }

@@ -3,9 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <map>
+#include <set>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -24,6 +23,7 @@
 #include "cli/output/Progress.h"
 #include "cli/lookup/SearchPool.h"
 #include "cli/sys/TextConvert.h"
+#include "cli/output/SafeFile.h"
 
 namespace cli {
 namespace fs = std::filesystem;
@@ -41,11 +41,14 @@ struct SPlanned {
   std::string strDryRunTarget;  // batch: where --dry-run says the lyrics would go
   bool bUnreadable = false;
   std::string strArtist, strTitle;  // UTF-8 query
+  std::string strEditTarget;          // library --embed: the file that changes (a link's target)
+  safesys::SIdentity identity;        // of the file the tags were read from
 };
 
 struct SSummary {
   size_t nFound = 0, nNotFound = 0, nNetwork = 0, nSkipped = 0, nWritten = 0, nWriteFailed = 0;
   bool bInterrupted = false;
+  SReclaimed reclaimed;  // stale temporary files removed before the run
 };
 
 std::string Visible(const std::string& text) {
@@ -71,11 +74,13 @@ std::string LyricsText(const std::wstring& lyrics, bool crlf, bool finalBreak) {
 // progress line while the run lasts.
 class CRunReporter {
  public:
-  CRunReporter(const SOptions& options, const std::vector<SPlanned>& plan)
+  CRunReporter(const SOptions& options, const std::vector<SPlanned>& plan, const SReclaimed& reclaimed)
       : m_options(options),
         m_plan(plan),
         m_progress(ChooseProgressStyle(hostplatform::StderrIsTerminal(), std::getenv("TERM"), options.bNoProgress,
-                                       options.bQuiet)) {}
+                                       options.bQuiet)) {
+    m_summary.reclaimed = reclaimed;
+  }
 
   void Query(json& object, const SPlanned& song) {
     object["query"] = song.strArtist;
@@ -160,6 +165,7 @@ class CRunReporter {
                          ", written " + std::to_string(m_summary.nWritten);
       if (m_summary.nWriteFailed > 0) line += ", not written " + std::to_string(m_summary.nWriteFailed);
       if (m_summary.bInterrupted) line += ", not done " + std::to_string(m_plan.size() - m_nDone);
+      if (m_summary.reclaimed.nFiles > 0) line += "; " + DescribeReclaimed(m_summary.reclaimed);
       Note(line);
     }
     if (m_options.bStats && counts != nullptr) {
@@ -174,8 +180,9 @@ class CRunReporter {
       if (!m_summary.bInterrupted && m_summary.nNetwork == 0) return EXIT_NOT_FOUND;
     }
     if (m_summary.bInterrupted) return EXIT_INTERRUPTED;
+    if (m_summary.nWriteFailed > 0) return EXIT_WRITE;
     if (m_summary.nNetwork > 0) return EXIT_NETWORK;
-    if (m_summary.nNotFound > 0 || m_summary.nWriteFailed > 0) return EXIT_NOT_FOUND;
+    if (m_summary.nNotFound > 0) return EXIT_NOT_FOUND;
     return EXIT_FOUND;
   }
 
@@ -227,8 +234,9 @@ SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder,
 
 // Runs the planned songs that are not skipped; returns the exit code.
 int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace,
-            const std::vector<SPlanned>& plan, const CSearchPool::FCheck& check, const CSearchPool::FDeliver& deliver) {
-  CRunReporter reporter(options, plan);
+            const std::vector<SPlanned>& plan, const CSearchPool::FCheck& check, const CSearchPool::FDeliver& deliver,
+            const SReclaimed& reclaimed) {
+  CRunReporter reporter(options, plan, reclaimed);
   std::vector<SSongJob> jobs;
   std::vector<size_t> planIndex;
   for (size_t i = 0; i < plan.size(); ++i) {
@@ -281,21 +289,40 @@ int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring
 
 int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace) {
   const std::string& source = options.vecArgs.empty() ? std::string("-") : options.vecArgs[0];
+  const std::string sourceName = source == "-" ? std::string("standard input") : source;
   SBatchInput input;
-  if (source == "-") {
-    input = ReadBatchInput(std::cin);
-  } else {
-    std::ifstream in(PathFromUtf8(source), std::ios::binary);
-    if (!in) {
-      std::error_code ec(errno, std::generic_category());
-      PrintError("cannot read " + source + ": " + ec.message());
+  {
+    int code = 0;
+    safesys::Handle handle = source == "-" ? safesys::StandardInput() : safesys::OpenForReading(source, code);
+    if (handle == safesys::NO_HANDLE) {
+      PrintError("cannot read " + source + ": " + safesys::ErrorText(code));
       return EXIT_USAGE;
     }
-    input = ReadBatchInput(in);
+    CLineReader reader(
+        [handle](char* buffer, size_t size, std::string& error) -> long long {
+          int failure = 0;
+          long long n = safesys::ReadUnlessStopped(handle, buffer, size, failure);
+          if (n == -1) error = safesys::ErrorText(failure);
+          return n;
+        },
+        MAX_BATCH_LINE_BYTES + 1);  // + 1: room for a CR before the LF
+    input = ReadBatchInput(reader);
+    if (source != "-") safesys::Close(handle);
+  }
+  if (input.bStopped) {
+    PrintError("interrupted");
+    return EXIT_INTERRUPTED;
+  }
+  if (input.bBinary) {
+    PrintError(sourceName + " is not a text list (it holds a NUL byte; UTF-16 needs a byte-order mark)");
+    return EXIT_USAGE;
+  }
+  if (!input.strReadError.empty()) {
+    PrintError("cannot read " + sourceName + ": " + input.strReadError);
+    return EXIT_USAGE;
   }
   for (const SBatchProblem& problem : input.vecProblems)
-    PrintError((source == "-" ? std::string("standard input") : source) + ", line " + std::to_string(problem.nLine) +
-               ": " + problem.strReason + "; line skipped");
+    PrintError(sourceName + ", line " + std::to_string(problem.nLine) + ": " + problem.strReason + "; line skipped");
   std::string error;
   COutputTemplate layout;
   if (!options.strTemplate.empty() && !layout.Parse(options.strTemplate, error)) {
@@ -307,7 +334,7 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
   const bool saving = !options.strOutDir.empty();
   if (saving && !options.bDryRun && !folder.Prepare(error)) {
     PrintError(error);
-    return EXIT_NOT_FOUND;
+    return EXIT_WRITE;
   }
 
   std::vector<SPlanned> plan;
@@ -321,30 +348,30 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
         saving ? Utf8FromPath(PathFromUtf8(options.strOutDir) /
                               PathFromUtf8(layout.Expand({Utf8ToWide(song.strArtist), Utf8ToWide(song.strTitle)},
                                                          song.strArtist + "\t" + song.strTitle,
-                                                         hostplatform::MaxFileNameBytes(options.strOutDir) -
-                                                             TEMP_NAME_RESERVE)))
+                                                         hostplatform::MaxFileNameBytes(options.strOutDir))))
                : "standard output";
     plan.push_back(std::move(planned));
   }
-  auto place = [&](const SSongResult& r) {
+  auto place = [&](const SSongResult& r, const std::string* content) {
     const std::string address = WideToUtf8(r.song.strUrl);
     const std::string relative =
         layout.Expand(FieldsFromPageAddress(r.song.strUrl, r.song.strArtist, r.song.strTitle), address,
                       folder.MaxComponentBytes());
-    return folder.Claim(address, relative);
+    return folder.Claim(address, relative, content);
   };
   CSearchPool::FCheck check;
   if (saving && !options.bForce)
     check = [&place](size_t, const SSongResult& r) {
-      COutputFolder::SPlacement placement = place(r);
+      COutputFolder::SPlacement placement = place(r, nullptr);
       return placement.bSaved ? "already saved as " + placement.strPath : std::string();
     };
   auto deliver = [&](size_t, const SSongResult& r) {
     SDelivery delivery;
     if (!saving) return delivery;
-    COutputFolder::SPlacement placement = place(r);
+    const std::string content = LyricsText(r.song.strLyrics, options.bCrlf, true);
+    COutputFolder::SPlacement placement = place(r, &content);
     std::string reason;
-    if (folder.Save(placement, WideToUtf8(r.song.strUrl), LyricsText(r.song.strLyrics, options.bCrlf, true), reason)) {
+    if (folder.Save(placement, WideToUtf8(r.song.strUrl), content, reason)) {
       delivery.bWritten = true;
       delivery.strFile = placement.strPath;
     } else {
@@ -353,8 +380,15 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     }
     return delivery;
   };
-  int code = RunPlan(options, library, cacheFolder, trace, plan, check, deliver);
-  if (code == EXIT_FOUND && !input.vecProblems.empty() && plan.empty()) code = EXIT_NOT_FOUND;
+  int code = RunPlan(options, library, cacheFolder, trace, plan, check, deliver, folder.Reclaimed());
+  // A line skipped for its length means the list is not what its writer
+  // meant; a script must hear of it.
+  if (code == EXIT_FOUND && ((!input.vecProblems.empty() && plan.empty()) || input.nTooLong > 0))
+    code = EXIT_NOT_FOUND;
+  if (saving && !options.bDryRun && !folder.Finish(error)) {
+    PrintError(error);
+    if (code == EXIT_FOUND || code == EXIT_NOT_FOUND) code = EXIT_WRITE;
+  }
   return code;
 }
 
@@ -366,15 +400,78 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
   for (const SWalkProblem& problem : walk.vecProblems) PrintError(problem.strPath + ": " + problem.strReason);
   if (rootMissing) return EXIT_USAGE;
 
+  // Folders this run writes into: edits cut short by a kill are put back,
+  // and stale temporary files of this program are removed, before anything
+  // else happens there.
+  SReclaimed reclaimed;
+  if (!options.bDryRun) {
+    std::set<std::string> folders;
+    for (const std::string& file : walk.vecFiles) {
+      folders.insert(FolderOf(file));
+      const std::string target = safesys::ResolvedPath(file);
+      if (!target.empty()) folders.insert(FolderOf(target));
+    }
+    std::vector<std::string> notes;
+    for (const std::string& folder : folders) {
+      RecoverJournals(folder, notes);
+      RemoveStaleTemporaries(folder, reclaimed);
+    }
+    for (const std::string& note : notes) PrintError(note);
+  }
+  std::string rootTarget = safesys::ResolvedPath(root);
+  if (!rootTarget.empty() && rootTarget.back() != '/' && rootTarget.back() != '\\') rootTarget += '/';
+
   std::vector<SPlanned> plan;
   std::map<std::string, std::string> textOwners;  // .txt path -> the audio file that writes it
+  std::map<std::string, std::string> editOwners;  // edited file (device:inode) -> the name it was reached by first
   for (const std::string& file : walk.vecFiles) {
     SPlanned planned;
     planned.strLabel = file;
     planned.strAudioFile = file;
-    SAudioTags tags = ReadAudioTags(file);
+    planned.strEditTarget = file;
+    if (options.bEmbed) {
+      // The file a link leads to is the one that changes, in its own folder;
+      // a link out of the library changes nothing unless asked.
+      const std::string target = safesys::ResolvedPath(file);
+      if (target.empty()) {
+        planned.strSkip = "cannot resolve the file's path";
+        plan.push_back(std::move(planned));
+        continue;
+      }
+      planned.strEditTarget = target;
+      if (!options.bFollowLinks && target.compare(0, rootTarget.size(), rootTarget) != 0) {
+        planned.strSkip = "a link to " + target + ", outside the library (--follow-links edits it)";
+        plan.push_back(std::move(planned));
+        continue;
+      }
+      if (!options.bChownOk && !options.bDryRun) {
+        int code = 0;
+        safesys::Handle handle = safesys::OpenRegular(target, false, false, code);
+        bool keepable = handle != safesys::NO_HANDLE && safesys::CanKeepOwner(handle);
+        safesys::Close(handle);
+        if (handle != safesys::NO_HANDLE && !keepable) {
+          planned.strSkip = "its owner or group cannot be kept (--chown-ok edits it anyway)";
+          plan.push_back(std::move(planned));
+          continue;
+        }
+      }
+    }
+    SAudioTags tags = ReadAudioTags(planned.strEditTarget);
+    if (options.bEmbed && tags.bReadable) {
+      // Links and hard links: one file under several names is edited once.
+      const std::string key = "inode " + std::to_string(tags.identity.nDevice) + ":" +
+                              std::to_string(tags.identity.nInode);
+      auto owner = editOwners.find(key);
+      if (owner != editOwners.end()) {
+        planned.strSkip = "the same file as " + owner->second;
+        plan.push_back(std::move(planned));
+        continue;
+      }
+      editOwners.emplace(key, file);
+    }
     planned.strArtist = tags.strArtist;
     planned.strTitle = tags.strTitle;
+    planned.identity = tags.identity;
     if (!tags.bReadable) {
       planned.strSkip = "cannot read the tags: " + tags.strError;
       planned.bUnreadable = true;
@@ -402,7 +499,11 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
     SDelivery delivery;
     std::string reason;
     if (options.bEmbed) {
-      delivery.bWritten = EmbedLyrics(song.strAudioFile, LyricsText(r.song.strLyrics, options.bCrlf, false), reason);
+      SEditRules rules;
+      rules.pExpected = &song.identity;
+      rules.bChownOk = options.bChownOk;
+      delivery.bWritten =
+          EmbedLyrics(song.strEditTarget, LyricsText(r.song.strLyrics, options.bCrlf, false), reason, rules);
       delivery.strFile = song.strAudioFile;
     } else {
       delivery.bWritten = WriteFileAtomically(song.strTextFile, LyricsText(r.song.strLyrics, options.bCrlf, true), reason);
@@ -412,7 +513,7 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
     delivery.strMessage = reason;
     return delivery;
   };
-  return RunPlan(options, library, cacheFolder, trace, plan, CSearchPool::FCheck(), deliver);
+  return RunPlan(options, library, cacheFolder, trace, plan, CSearchPool::FCheck(), deliver, reclaimed);
 }
 
 }  // namespace cli

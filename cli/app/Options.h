@@ -15,7 +15,7 @@ constexpr int EXIT_FOUND = 0;
 constexpr int EXIT_NOT_FOUND = 1;  // not on the wiki: artist, song or lyrics absent, HTTP 404/410
 constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
 constexpr int EXIT_NETWORK = 3;    // any other failed download (network, proxy, server)
-// (4 is kept for failures to write local files.)
+constexpr int EXIT_WRITE = 4;      // a local file could not be written (full disk, changed file, busy folder)
 constexpr int EXIT_INTERNAL = 70;  // the program's own fault: out of memory, an unexpected exception
 constexpr int EXIT_INTERRUPTED = 130;
 
@@ -55,6 +55,8 @@ struct SOptions {
   bool bJsonl = false;
   bool bCrlf = false;
   bool bEmbed = false;   // library
+  bool bFollowLinks = false;  // library: edit link targets outside the folder too
+  bool bChownOk = false;      // library --embed: edit even when the owner or group cannot be kept
   bool bDryRun = false;
 };
 

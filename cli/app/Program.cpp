@@ -4,7 +4,8 @@
 // Parses the command line (CCommandLine), loads the plug-in library through
 // the public host interface, and hands the work to CCommandRunner. Exit
 // codes: 0 found, 1 not on the wiki, 2 usage error or plug-in not loadable,
-// 3 network or server failure, 70 internal error, 130 interrupted.
+// 3 network or server failure, 4 a local file could not be written,
+// 70 internal error, 130 interrupted.
 #include <cstring>
 #include <new>
 #include <string>
@@ -17,10 +18,12 @@
 #include "cli/host/PluginLibrary.h"
 #include "cli/app/Program.h"
 #include "cli/output/JsonError.h"
+#include "cli/output/SafeFile.h"
 
 namespace {
 
 int Main(int argc, char** argv) {
+  cli::RunStartTime();  // fixed now: temporaries older than this are stale
   cli::CCommandLine commandLine;
   if (std::optional<int> exitCode = commandLine.Parse(argc, argv)) return *exitCode;
   const cli::SOptions& options = commandLine.Options();

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <vector>
 
+#include "cli/host/PluginObjects.h"
 #include "cli/sys/HostPlatform.h"
 #include "cli/sys/PathText.h"
 
@@ -39,13 +40,13 @@ bool CPluginLibrary::Load(const std::string& path, std::string& error) {
     return false;
   }
   m_pHandle = handle;
-  m_pfnGetDllInterface = reinterpret_cast<PFN_GetDllInterface>(entry);
+  m_pEntry = entry;
   m_strPath = path;
   return true;
 }
 
 CLyricsDllInterface* CPluginLibrary::CreateObject() {
-  return m_pfnGetDllInterface != nullptr ? m_pfnGetDllInterface() : nullptr;
+  return m_pEntry != nullptr ? CreatePluginObject(m_pEntry) : nullptr;
 }
 
 std::string DefaultPluginPath() {

@@ -1,6 +1,7 @@
 // Loads the Versewell plug-in library the way any host does: open the shared
 // library, resolve GetDllInterface, and create plug-in objects through the
-// public header only.
+// public header only (on Windows through the DLL's Microsoft-ABI boundary,
+// cli/host/PluginObjects.h).
 //
 // Ownership: the library, once loaded, stays loaded until the process ends
 // (see the destructor); objects from CreateObject belong to the caller, who
@@ -31,7 +32,7 @@ class CPluginLibrary {
 
  private:
   void* m_pHandle = nullptr;
-  PFN_GetDllInterface m_pfnGetDllInterface = nullptr;
+  void* m_pEntry = nullptr;  // GetDllInterface (see cli/host/PluginObjects.h)
   std::string m_strPath;
 };
 

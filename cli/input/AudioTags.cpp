@@ -13,11 +13,13 @@
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tag.h>
+#include <taglib/tfilestream.h>
 #include <taglib/unsynchronizedlyricsframe.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
 #include "cli/output/AtomicFile.h"
+#include "cli/input/AudioPayload.h"
 
 namespace cli {
 namespace {
@@ -36,6 +38,32 @@ std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(blanks);
   if (first == std::string::npos) return std::string();
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// A TagLib file on a duplicate of `handle`: the same open file, never the
+// name again (which could meanwhile lead elsewhere).
+struct STagFile {
+  std::unique_ptr<TagLib::FileStream> pStream;
+  std::unique_ptr<TagLib::FileRef> pRef;
+  TagLib::File* File() const { return pRef && !pRef->isNull() && pRef->file()->isValid() ? pRef->file() : nullptr; }
+};
+
+bool OpenTagFile(safesys::Handle handle, bool readOnly, STagFile& out) {
+  int fd = safesys::RuntimeDescriptor(handle);
+  if (fd < 0) return false;
+  int code = 0;
+  if (!safesys::Seek(handle, 0, code)) return false;
+  out.pStream = std::make_unique<TagLib::FileStream>(fd, readOnly);  // owns fd now
+  if (!out.pStream->isOpen()) return false;
+  out.pRef = std::make_unique<TagLib::FileRef>(out.pStream.get(), false);
+  return out.File() != nullptr;
+}
+
+std::string Extension(const std::string& path) {
+  size_t dot = path.rfind('.');
+  size_t slash = path.find_last_of("/\\");
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+  return Lower(path.substr(dot + 1));
 }
 
 bool XiphHasLyrics(const TagLib::Ogg::XiphComment* comment) {
@@ -80,14 +108,38 @@ bool EmbedIntoMpeg(TagLib::MPEG::File& file, const TagLib::String& text) {
                    TagLib::File::DoNotDuplicate);
 }
 
-bool EmbedIntoCopy(const std::string& copy, const std::string& lyrics, std::string& error) {
-  TagLib::FileRef ref(copy.c_str(), false);
-  if (ref.isNull() || !ref.file()->isValid()) {
+// The lyrics the file's lyrics tag holds now (the first value).
+std::string LyricsOf(TagLib::File* file) {
+  auto xiph = [](TagLib::Ogg::XiphComment* comment) {
+    if (comment == nullptr || !comment->contains(LYRICS_FIELD)) return std::string();
+    return comment->fieldListMap()[LYRICS_FIELD].front().to8Bit(true);
+  };
+  if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+    if (!mpeg->hasID3v2Tag()) return std::string();
+    TagLib::ID3v2::FrameList frames = mpeg->ID3v2Tag()->frameList("USLT");
+    return frames.isEmpty() ? std::string() : frames.front()->toString().to8Bit(true);
+  }
+  if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file))
+    return flac->hasXiphComment() ? xiph(flac->xiphComment()) : std::string();
+  if (auto* vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File*>(file)) return xiph(vorbis->tag());
+  if (auto* opus = dynamic_cast<TagLib::Ogg::Opus::File*>(file)) return xiph(opus->tag());
+  if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
+    TagLib::MP4::Tag* tag = mp4->tag();
+    if (tag == nullptr || !tag->contains(MP4_LYRICS_ITEM)) return std::string();
+    TagLib::StringList values = tag->item(MP4_LYRICS_ITEM).toStringList();
+    return values.isEmpty() ? std::string() : values.front().to8Bit(true);
+  }
+  return std::string();
+}
+
+bool EmbedIntoCopy(safesys::Handle copy, const std::string& lyrics, std::string& error) {
+  STagFile tagged;
+  if (!OpenTagFile(copy, false, tagged)) {
     error = "TagLib cannot read the copy";
     return false;
   }
   const TagLib::String text(lyrics, TagLib::String::UTF8);
-  TagLib::File* file = ref.file();
+  TagLib::File* file = tagged.File();
   bool saved = false;
   if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
     saved = EmbedIntoMpeg(*mpeg, text);
@@ -108,7 +160,37 @@ bool EmbedIntoCopy(const std::string& copy, const std::string& lyrics, std::stri
     return false;
   }
   if (!saved) error = "TagLib could not save the tag";
-  return saved;
+  return saved;  // `tagged` closes its stream here, flushing what TagLib buffered
+}
+
+// The checks a copy passes before it may replace the original: TagLib reads
+// it back with the new lyrics, sees the size the file has, and the audio is
+// the original's.
+bool VerifyCopy(const std::string& path, safesys::Handle original, safesys::Handle copy, const std::string& lyrics,
+                std::string& error) {
+  safesys::SIdentity identity;
+  int code = 0;
+  if (!safesys::Identify(copy, identity, code)) {
+    error = safesys::ErrorText(code);
+    return false;
+  }
+  {
+    STagFile tagged;
+    if (!OpenTagFile(copy, true, tagged)) {
+      error = "the edited copy is not a readable audio file";
+      return false;
+    }
+    if (static_cast<uint64_t>(tagged.File()->length()) != identity.nSize) {
+      error = "the edited copy is " + std::to_string(identity.nSize) + " bytes, TagLib reports " +
+              std::to_string(tagged.File()->length());
+      return false;
+    }
+    if (Trim(LyricsOf(tagged.File())) != Trim(lyrics)) {
+      error = "the lyrics did not land in the edited copy";
+      return false;
+    }
+  }
+  return SamePayload(original, copy, Extension(path), error);
 }
 
 }  // namespace
@@ -125,11 +207,22 @@ bool IsAudioFileName(const std::string& fileName) {
 
 SAudioTags ReadAudioTags(const std::string& path) {
   SAudioTags result;
-  TagLib::FileRef ref(path.c_str(), false);
-  if (ref.isNull() || !ref.file()->isValid()) {
+  int code = 0;
+  // Never a FIFO or device: those would block or never end. A link is
+  // read through (an edit opens the resolved file, never through a link).
+  safesys::Handle handle = safesys::OpenRegular(path, false, true, code);
+  if (handle == safesys::NO_HANDLE) {
+    result.strError = safesys::ErrorText(code);
+    return result;
+  }
+  STagFile tagged;
+  bool opened = safesys::Identify(handle, result.identity, code) && OpenTagFile(handle, true, tagged);
+  safesys::Close(handle);
+  if (!opened) {
     result.strError = "not a readable audio file";
     return result;
   }
+  TagLib::FileRef& ref = *tagged.pRef;
   // TagLib accepts any file named .mp3; one without a single MPEG frame is
   // not audio.
   if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(ref.file()); mpeg != nullptr && mpeg->firstFrameOffset() < 0) {
@@ -145,9 +238,15 @@ SAudioTags ReadAudioTags(const std::string& path) {
   return result;
 }
 
-bool EmbedLyrics(const std::string& path, const std::string& lyrics, std::string& error) {
+bool EmbedLyrics(const std::string& path, const std::string& lyrics, std::string& error, const SEditRules& rules) {
   return EditFileAtomically(
-      path, [&lyrics](const std::string& copy, std::string& reason) { return EmbedIntoCopy(copy, lyrics, reason); },
+      path, rules,
+      [&lyrics](safesys::Handle copy, const std::string&, std::string& reason) {
+        return EmbedIntoCopy(copy, lyrics, reason);
+      },
+      [&](safesys::Handle original, safesys::Handle copy, std::string& reason) {
+        return VerifyCopy(path, original, copy, lyrics, reason);
+      },
       error);
 }
 

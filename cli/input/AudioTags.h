@@ -7,10 +7,17 @@
 //   FLAC          the LYRICS field of the Vorbis comment,
 //   Ogg, Opus     the LYRICS field of the stream's comment header,
 //   MP4           the "\xA9lyr" item.
-// EmbedLyrics edits a copy and renames it over the file (EditFileAtomically),
-// so an interrupted run leaves each file as it was or complete. Only the
-// lyrics change: the audio data is copied by TagLib untouched, and the other
-// tags keep their values (an ID3v2 tag is written in its own version).
+// EmbedLyrics edits a copy and puts it in the file's place
+// (EditFileAtomically), so an interrupted run leaves each file as it was or
+// complete. Only the lyrics change: the audio data is copied by TagLib
+// untouched, and the other tags keep their values (an ID3v2 tag is written
+// in its own version). Before the copy counts, the tags are read back from
+// it (the lyrics must be there, and the size TagLib sees must be the file's)
+// and its audio payload must equal the original's byte for byte
+// (cli/input/AudioPayload.h): a write that did not land (a full disk) fails the
+// song and leaves the original.
+// The tags are read from an open file whose identity (cli/sys) is returned;
+// EmbedLyrics edits only that same, unchanged file.
 //
 // Failure: ReadAudioTags reports an unreadable file in `strError`;
 // EmbedLyrics returns false with a reason and leaves the file untouched.
@@ -20,6 +27,8 @@
 
 #include <string>
 
+#include "cli/output/AtomicFile.h"
+
 namespace cli {
 
 struct SAudioTags {
@@ -28,6 +37,7 @@ struct SAudioTags {
   std::string strArtist;  // UTF-8, trimmed; empty when the tag is missing
   std::string strTitle;
   bool bHasLyrics = false;  // a non-empty lyrics tag exists
+  safesys::SIdentity identity;  // of the file the tags were read from
 };
 
 // True for the extensions handled here (case-insensitive).
@@ -42,7 +52,9 @@ SAudioTags ReadAudioTags(const std::string& path);
 
 // Writes `lyrics` (UTF-8) into the file's lyrics tag, replacing any earlier
 // lyrics.
-bool EmbedLyrics(const std::string& path, const std::string& lyrics, std::string& error);
+// `rules.pExpected`: the identity ReadAudioTags returned.
+bool EmbedLyrics(const std::string& path, const std::string& lyrics, std::string& error,
+                 const SEditRules& rules = SEditRules());
 
 }  // namespace cli
 

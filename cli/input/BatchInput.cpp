@@ -55,12 +55,32 @@ bool ParseBatchLine(const std::string& line, SBatchSong& song, std::string& reas
   return true;
 }
 
-SBatchInput ReadBatchInput(std::istream& in) {
+SBatchInput ReadBatchInput(CLineReader& reader) {
   SBatchInput result;
   std::string line;
   size_t number = 0;
-  while (std::getline(in, line)) {
+  for (;;) {
+    CLineReader::EStatus status = reader.Next(line);
+    if (status == CLineReader::EStatus::End) break;
+    if (status == CLineReader::EStatus::Binary) {
+      result = SBatchInput();
+      result.bBinary = true;
+      return result;
+    }
+    if (status == CLineReader::EStatus::Stopped) {
+      result.bStopped = true;
+      return result;
+    }
+    if (status == CLineReader::EStatus::Error) {
+      result.strReadError = reader.ErrorText();
+      return result;
+    }
     ++number;
+    if (status == CLineReader::EStatus::TooLong) {
+      ++result.nTooLong;
+      result.vecProblems.push_back({number, "line longer than " + std::to_string(MAX_BATCH_LINE_BYTES) + " bytes"});
+      continue;
+    }
     if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     SBatchSong song;
@@ -73,6 +93,11 @@ SBatchInput ReadBatchInput(std::istream& in) {
     }
   }
   return result;
+}
+
+SBatchInput ReadBatchInput(std::istream& in) {
+  CLineReader reader(ReadFromStream(in), MAX_BATCH_LINE_BYTES + 1);  // + 1: room for a CR
+  return ReadBatchInput(reader);
 }
 
 }  // namespace cli

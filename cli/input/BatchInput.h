@@ -10,14 +10,21 @@
 // a UTF-8 byte-order mark at the start are removed. Fields are trimmed.
 //
 // Lines longer than MAX_BATCH_LINE_BYTES are malformed (a list of song names
-// has no business holding them), so a hostile input costs linear time.
-// Failure: none beyond the per-line reports. Threads: pure functions.
+// has no business holding them) and are skipped as soon as they pass the
+// limit, never held in memory (cli/input/LineReader.h), so a hostile input
+// costs linear time and a fixed buffer. A UTF-16 list with a byte-order mark
+// is decoded; any other input holding a NUL byte is refused whole (bBinary).
+// Failure: per-line reports, plus strReadError (the list could not be read
+// to its end) or bStopped (a stop was requested while reading).
+// Threads: any thread; one reader each.
 #ifndef VERSEWELL_CLI_BATCH_INPUT_H
 #define VERSEWELL_CLI_BATCH_INPUT_H
 
 #include <istream>
 #include <string>
 #include <vector>
+
+#include "cli/input/LineReader.h"
 
 namespace cli {
 
@@ -37,6 +44,10 @@ struct SBatchProblem {
 struct SBatchInput {
   std::vector<SBatchSong> vecSongs;
   std::vector<SBatchProblem> vecProblems;
+  size_t nTooLong = 0;       // lines skipped for their length
+  bool bBinary = false;      // a NUL byte: not a text list; nothing else counts
+  bool bStopped = false;
+  std::string strReadError;  // non-empty: reading failed there
 };
 
 // Parses one line (without its line feed). Returns true and fills `song`
@@ -44,6 +55,7 @@ struct SBatchInput {
 // silently, or with `reason` set for a malformed line.
 bool ParseBatchLine(const std::string& line, SBatchSong& song, std::string& reason);
 
+SBatchInput ReadBatchInput(CLineReader& reader);
 SBatchInput ReadBatchInput(std::istream& in);
 
 }  // namespace cli

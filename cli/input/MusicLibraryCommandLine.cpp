@@ -43,6 +43,10 @@ Examples:
 void DeclareLibraryCommand(CLI::App& library, SOptions& options, SMusicLibraryCommandLine& state) {
   library.add_option("DIR", state.strLibraryDir, "The music folder, walked recursively")->required();
   library.add_flag("--embed", options.bEmbed, "Write the lyrics into each file's tag instead of a .txt file beside it");
+  library.add_flag("--follow-links", options.bFollowLinks,
+                   "Also edit files that links inside the folder lead to outside it");
+  library.add_flag("--chown-ok", options.bChownOk,
+                   "Edit files whose owner or group cannot be kept (they become the runner's)");
   AddCommonOptions(&library, options);
   library.footer(R"(
 Examples:

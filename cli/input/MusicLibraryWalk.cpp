@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/output/AtomicFile.h"
 #include "cli/input/AudioTags.h"
+#include "cli/output/SafeFile.h"
 #include "cli/sys/PathText.h"
 
 namespace cli {
@@ -32,7 +32,7 @@ void WalkFolder(const fs::path& folder, SMusicLibraryWalk& walk) {
             [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
   for (const fs::directory_entry& entry : entries) {
     const std::string name = Utf8FromPath(entry.path().filename());
-    if (name.compare(0, std::char_traits<char>::length(TEMP_FILE_PREFIX), TEMP_FILE_PREFIX) == 0) continue;
+    if (IsOwnTemporaryName(name)) continue;
     fs::file_status status = entry.symlink_status(ec);
     if (ec) {
       walk.vecProblems.push_back({Utf8FromPath(entry.path()), "cannot examine: " + ec.message()});

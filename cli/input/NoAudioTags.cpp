@@ -17,7 +17,7 @@ SAudioTags ReadAudioTags(const std::string&) {
   return tags;
 }
 
-bool EmbedLyrics(const std::string&, const std::string&, std::string& error) {
+bool EmbedLyrics(const std::string&, const std::string&, std::string& error, const SEditRules&) {
   error = "this build has no audio tag reader";
   return false;
 }

@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <set>
 #include <vector>
 
 #include "cli/sys/HostPlatform.h"
 #include "cli/sys/PathText.h"
+#include "cli/output/SafeFile.h"
 
 namespace cli {
 namespace fs = std::filesystem;
@@ -32,14 +34,9 @@ bool PrepareCacheFolder(const std::string& folder, std::string& error) {
     error = "cannot create " + folder + ": " + ec.message();
     return false;
   }
-  const fs::path probe = root / PathFromUtf8(".versewell-write-test-" + std::to_string(hostplatform::ProcessId()));
-  errno = 0;
-  std::FILE* file = hostplatform::OpenFile(Utf8FromPath(probe), "wb");
-  int failure = file == nullptr ? errno : 0;
-  if (file != nullptr && std::fclose(file) != 0) failure = errno;
-  fs::remove(probe, ec);
-  if (file == nullptr || failure != 0) {
-    error = "cannot write into " + folder + ": " + std::error_code(failure != 0 ? failure : EIO, std::generic_category()).message();
+  std::string reason;
+  if (!FolderTakesFiles(folder, reason)) {
+    error = "cannot write into " + folder + ": " + reason;
     return false;
   }
   return true;
@@ -55,6 +52,9 @@ bool ClearCacheFolder(const std::string& folder, size_t& removed, size_t& kept, 
     return false;
   }
   std::vector<fs::path> folders = {root};
+  // Folders that held a cache file: the plug-in made those; the others are
+  // the user's, even when empty.
+  std::set<fs::path> cacheFolders = {root};
   fs::recursive_directory_iterator it(root, fs::directory_options::none, ec);
   if (ec) {
     error = "cannot read " + folder + ": " + ec.message();
@@ -78,13 +78,16 @@ bool ClearCacheFolder(const std::string& folder, size_t& removed, size_t& kept, 
         return false;
       }
       ++removed;
+      for (fs::path up = path.parent_path(); up != root && up.has_relative_path(); up = up.parent_path())
+        if (!cacheFolders.insert(up).second) break;
     } else {
       ++kept;
     }
   }
-  // Deepest first: a folder is removed only once it is empty.
+  // Deepest first: a folder is removed only once it is empty, and only one
+  // that held cache files (or the cache folder itself, once empty).
   for (auto folderIt = folders.rbegin(); folderIt != folders.rend(); ++folderIt)
-    if (fs::is_empty(*folderIt, ec) && !ec) fs::remove(*folderIt, ec);
+    if (cacheFolders.count(*folderIt) != 0 && fs::is_empty(*folderIt, ec) && !ec) fs::remove(*folderIt, ec);
   return true;
 }
 

@@ -21,9 +21,10 @@ std::string DefaultCacheFolder();
 // Creates the folder and writes and removes a test file in it.
 bool PrepareCacheFolder(const std::string& folder, std::string& error);
 
-// Deletes the cache files below `folder` (names ending in ".ARTISTCACHE" or
-// ".ARTISTCACHE.tmp"), then every folder left empty, `folder` itself
-// included. Other files are never deleted: a --cache-dir that points at a
+// Deletes the cache files below `folder` (regular files whose names end in
+// ".ARTISTCACHE" or ".ARTISTCACHE.tmp"), then every folder that held one and
+// is left empty, and `folder` itself when it is left empty. A folder that
+// never held a cache file is the user's and stays, empty or not. Other files are never deleted: a --cache-dir that points at a
 // folder of other things loses only the cache. `kept` counts the other
 // files found. A missing folder is no error.
 bool ClearCacheFolder(const std::string& folder, size_t& removed, size_t& kept, std::string& error);

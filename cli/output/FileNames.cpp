@@ -26,6 +26,10 @@ bool IsForbidden(char32_t c) {
   }
 }
 
+// Characters that show nothing: a name holding one looks like another name.
+// (The zero-width joiners U+200C and U+200D stay: scripts and emoji need them.)
+bool IsInvisible(char32_t c) { return c == 0x200B || c == 0x200E || c == 0x200F || c == 0x2060 || c == 0xFEFF; }
+
 bool IsBlank(char32_t c) { return c == U' ' || c == U'\t' || c == 0xA0 || c == 0x3000; }
 
 // Cuts UTF-8 text to at most `limit` bytes without splitting a character.
@@ -60,6 +64,7 @@ std::string SafeField(const std::wstring& value, const std::string& fallback) {
         c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(value[++i]) - 0xDC00);
       }
     }
+    if (IsInvisible(c)) continue;
     if (IsBlank(c)) {
       pendingBlank = true;  // runs of blanks become one, ends are dropped below
       continue;

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace versewell_detail {
@@ -75,6 +76,10 @@ class CString {
   CString(const wchar_t* text, int length)
       : m_str(text != nullptr && length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring()) {}
   CString(const std::wstring& text) : m_str(text) {}  // NOLINT: implicit by design
+  // Takes the text over without copying it (inline: the object's layout is
+  // unchanged, so hosts built against an earlier copy of this header still
+  // match).
+  CString(std::wstring&& text) noexcept : m_str(std::move(text)) {}  // NOLINT: implicit by design
   explicit CString(wchar_t c, int repeat = 1) : m_str(repeat > 0 ? static_cast<size_t>(repeat) : 0u, c) {}
   CString(const CString&) = default;
   CString(CString&&) noexcept = default;
@@ -86,6 +91,10 @@ class CString {
   }
   CString& operator=(const std::wstring& text) {
     m_str = text;
+    return *this;
+  }
+  CString& operator=(std::wstring&& text) noexcept {
+    m_str = std::move(text);
     return *this;
   }
   CString& operator=(wchar_t c) {

@@ -20,7 +20,8 @@
 //   - The host owns the song list it passes to FindArtistSongList.
 // Failure: every operation reports failure as a 0 result (or an empty list)
 //   plus a line in the plug-in's trace log; nothing is thrown to the host
-//   except allocation failures.
+//   except allocation failures (on Windows not even those: GetDllInterface
+//   then returns null and logs the failure).
 // Threads: one plug-in object must be driven by one host thread at a time;
 //   distinct objects may be used from different threads at once, and the
 //   trace log's properties ("LogFolder", "TraceLevel", "ParentLogfilePath")

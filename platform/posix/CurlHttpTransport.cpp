@@ -39,6 +39,9 @@
 namespace platform {
 namespace {
 
+// The most the body buffer is sized for in advance from a Content-Length.
+constexpr curl_off_t BODY_RESERVE_LIMIT = 16 << 20;
+
 typedef std::chrono::steady_clock Clock;
 
 enum class HandleKind { Session, Connection, Request };
@@ -98,6 +101,7 @@ struct CRequestHandle : CHandle {
   std::vector<std::string> head;  // lines of the current (finally: the final) head
   std::string body;
   size_t bodyPos = 0;
+  bool bodyReserved = false;  // the buffer has been sized from Content-Length once
   bool done = false;
   DWORD error = 0;
   bool wentSecure = false;       // some hop of this request was https
@@ -233,6 +237,15 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   if (r.bodyPos == r.body.size()) {
     r.body.clear();
     r.bodyPos = 0;
+  }
+  if (r.body.capacity() - r.body.size() < n && !r.bodyReserved) {
+    // libcurl may hand over a whole announced body in one drive: one block
+    // for it (within reason) spares copying it at every growth step.
+    r.bodyReserved = true;
+    curl_off_t announced = -1;
+    if (r.easy != nullptr && curl_easy_getinfo(r.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+        announced > 0)
+      r.body.reserve(static_cast<size_t>(std::min<curl_off_t>(announced, BODY_RESERVE_LIMIT)));
   }
   r.body.append(data, n);
   r.lastActivity = Clock::now();

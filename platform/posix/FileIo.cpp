@@ -79,17 +79,21 @@ class CPosixFileIo : public IFileIo {
     }
     // Never O_TRUNC here: a file that another opener holds must not be
     // truncated before the sharing check below has refused this open.
-    int fd = ::open(native.c_str(), flags, 0666);
+    // O_NONBLOCK: a FIFO or device at the name is refused below, never
+    // waited on. A file made new is never made through a link.
+    if (disposition == DISPOSITION_CREATE_NEW) flags |= O_NOFOLLOW;
+    int fd = ::open(native.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
-      SetLastError(OpenError(errno, native));
+      SetLastError(errno == ENXIO ? ERROR_ACCESS_DENIED : OpenError(errno, native));
       return INVALID_FILE_HANDLE;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_FILE_HANDLE;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (int lock = LockFor(access, share)) {
       while (::flock(fd, lock | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
@@ -200,6 +204,16 @@ class CPosixFileIo : public IFileIo {
     if (!IsOpen(a) || !IsOpen(b)) return false;
     if (::fstat(static_cast<int>(a), &sa) != 0 || ::fstat(static_cast<int>(b), &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+
+  bool GetFileIdentity(FileHandle file, FileIdentity* identity) override {
+    struct stat st {};
+    if (!IsOpen(file) || ::fstat(static_cast<int>(file), &st) != 0) return false;
+    identity->nVolume = static_cast<uint64_t>(st.st_dev);
+    identity->nIndex = static_cast<uint64_t>(st.st_ino);
+    identity->nSize = static_cast<uint64_t>(st.st_size);
+    identity->nWriteTime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
   }
 };
 

@@ -23,11 +23,21 @@ class CPosixFileSystem : public IFileSystem {
       SetLastError(ERROR_PATH_NOT_FOUND);
       return INVALID_FILE_HANDLE;
     }
-    int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Never through a link planted at the name, never a FIFO or device
+    // (O_NONBLOCK: opening one must not wait); truncated only once it is
+    // known to be a regular file.
+    int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) {
-      SetLastError(ErrorFromErrno(errno));
+      SetLastError(errno == ENXIO || errno == ELOOP ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
       return INVALID_FILE_HANDLE;
     }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+      ::close(fd);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_FILE_HANDLE;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd == 0) {
       // Callers treat the handle 0 as "no file", as Windows never returns
       // it; in a process without standard input open() hands out 0, so the

@@ -266,7 +266,20 @@ class CPosixPrivateProfile : public IPrivateProfile {
     }
     const wchar_t* fallback = defaultValue != nullptr ? defaultValue : L"";
     std::lock_guard<std::mutex> lock(m_mutex);
-    CCachedFile* e = Refresh(ToNativePath(file));
+    const std::string path = ToNativePath(file);
+    if (section != nullptr && key != nullptr && m_files.find(path) == m_files.end() &&
+        m_scannedOnce.insert(path).second) {
+      // The first read of a file in this process, often its only one (a
+      // one-shot lookup): read the one value without indexing the file. A
+      // later read builds the full image.
+      std::wstring value;
+      bool found = false;
+      if (ScanValue(path, section, key, value, found)) {
+        if (found) return CopyText(value.data(), value.size(), buffer, size);
+        return CopyText(fallback, std::wcslen(fallback), buffer, size);
+      }
+    }
+    CCachedFile* e = Refresh(path);
     if (section == nullptr) return CopyList(e != nullptr ? e->image.NamesBlock() : std::vector<wchar_t>(), buffer, size);
     const uint32_t s = e != nullptr ? e->image.FindSection(section, std::wcslen(section)) : CProfileImage::NO_INDEX;
     if (key == nullptr) return CopyList(e != nullptr ? e->image.KeyNames(s) : std::vector<wchar_t>(), buffer, size);
@@ -481,6 +494,28 @@ class CPosixPrivateProfile : public IPrivateProfile {
     return Load(e, fd.Get(), st) ? &e : nullptr;
   }
 
+  // The value of `key` in `section` of the file at `path` as the full image
+  // would give it, read under the same shared lock. False (nothing decided)
+  // when the file cannot be read this way; the caller then takes the usual
+  // path, which reports the error.
+  bool ScanValue(const std::string& path, const wchar_t* section, const wchar_t* key, std::wstring& value,
+                 bool& found) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    CFd fd(Calls().Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    if (fd.Get() < 0 || !LockFile(fd.Get(), LOCK_SH) || ::fstat(fd.Get(), &st) != 0) return false;
+    std::string bytes;
+    if (!ReadRange(fd.Get(), 0, static_cast<uint64_t>(st.st_size), bytes)) return false;
+    CProfileImage image;
+    image.SetSectionFilter(section, std::wcslen(section));
+    image.Parse(bytes.data(), bytes.size(), 0);
+    const uint32_t s = image.FindSection(section, std::wcslen(section));
+    const std::wstring* stored = s != CProfileImage::NO_INDEX ? image.FindValue(s, key, std::wcslen(key)) : nullptr;
+    found = stored != nullptr;
+    if (found) value = *stored;
+    return true;
+  }
+
   // Opens (creating) the file at `path` and locks it exclusively, making
   // sure the locked file is still the one at `path`.
   bool OpenLocked(const std::string& path, CFd& fd, struct stat& st) {
@@ -550,6 +585,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
   std::mutex m_mutex;
   std::unordered_map<std::string, std::unique_ptr<CCachedFile>> m_files;
   std::unordered_set<std::string> m_staleTemps;  // temporary files a failed compaction could not remove
+  std::unordered_set<std::string> m_scannedOnce;  // files whose first read was a scan for one value
   uint64_t m_useCounter = 0;
 
  public:
@@ -557,6 +593,7 @@ class CPosixPrivateProfile : public IPrivateProfile {
   void DropImages() {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::unordered_map<std::string, std::unique_ptr<CCachedFile>>().swap(m_files);
+    std::unordered_set<std::string>().swap(m_scannedOnce);
   }
 };
 

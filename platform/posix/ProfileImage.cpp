@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -14,6 +15,8 @@ namespace {
 typedef ProfilePart Part;
 
 inline bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 inline uint32_t FoldChar(wchar_t wc) {
   const uint32_t c = static_cast<uint32_t>(wc);
@@ -177,6 +180,35 @@ void CProfileImage::Parse(const char* data, size_t size, uint64_t offset) {
 
   if (m_encoding == Encoding::UTF16LE) {
     while (pos + 2 <= size) {
+      // A run of units that need no decision (no line break, NUL or high
+      // surrogate) goes into the line in one step.
+      size_t run = pos;
+      if (kLittleEndian) {
+        // Four units at a time while all are between U+0020 and U+00FF.
+        while (run + 8 <= size) {
+          uint64_t word;
+          std::memcpy(&word, b + run, 8);
+          if ((word & 0xFF00FF00FF00FF00ull) != 0 ||
+              ((word + 0x00E000E000E000E0ull) & 0x0100010001000100ull) != 0x0100010001000100ull)
+            break;
+          run += 8;
+        }
+      }
+      while (run + 2 <= size) {
+        const uint32_t v = b[run] | (b[run + 1] << 8);
+        if (v == '\n' || v == '\r' || v == 0 || (v >= 0xD800 && v <= 0xDBFF)) break;
+        run += 2;
+      }
+      if (run > pos) {
+        wchar_t units[256];
+        while (pos < run) {
+          const size_t count = std::min<size_t>((run - pos) / 2, sizeof units / sizeof units[0]);
+          for (size_t k = 0; k < count; ++k) units[k] = static_cast<wchar_t>(b[pos + 2 * k] | (b[pos + 2 * k + 1] << 8));
+          line.append(units, count);
+          pos += 2 * count;
+        }
+        continue;
+      }
       uint32_t u = b[pos] | (b[pos + 1] << 8);
       size_t next = pos + 2;
       if (u >= 0xD800 && u <= 0xDBFF && next + 2 <= size) {
@@ -233,6 +265,10 @@ void CProfileImage::ParseLine(const wchar_t* p, const wchar_t* end) {
       return;
     }
     ProfileUnescape(p + 1, close, m_scratchName);
+    if (m_bFiltered && !FoldEqual(m_scratchName.data(), m_scratchName.size(), m_filter.data(), m_filter.size())) {
+      m_current = NO_INDEX;  // another section: its keys are not kept
+      return;
+    }
     const uint64_t hash = HashName(m_scratchName.data(), m_scratchName.size());
     const uint32_t found = FindSection(m_scratchName.data(), m_scratchName.size(), hash);
     m_current = found != NO_INDEX ? found : AddSection(m_scratchName.data(), m_scratchName.size(), hash);

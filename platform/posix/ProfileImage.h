@@ -80,6 +80,16 @@ class CProfileImage {
   // Names of the keys of a section, each followed by 0.
   std::vector<wchar_t> KeyNames(uint32_t section) const;
 
+  // Keeps only the section named `name` (compared as section names are):
+  // while set, the lines of every other section are passed over without
+  // being indexed, so one value can be read from a large file at the cost of
+  // reading its lines. Lasts across Parse and Reset; null indexes every
+  // section again.
+  void SetSectionFilter(const wchar_t* name, size_t length) {
+    m_bFiltered = name != nullptr;
+    m_filter.assign(name != nullptr ? name : L"", name != nullptr ? length : 0);
+  }
+
   // Values replaced since the image was built from a compact file, and the
   // values that are live: the measure of how much a rewrite would save.
   size_t SupersededCount() const { return m_superseded; }
@@ -134,6 +144,8 @@ class CProfileImage {
   size_t m_superseded;
   // Scratch text for the parser, kept to spare allocations.
   std::wstring m_scratchName, m_scratchKey, m_scratchValue;
+  bool m_bFiltered = false;
+  std::wstring m_filter;
 };
 
 }  // namespace platform

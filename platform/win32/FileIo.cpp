@@ -145,6 +145,17 @@ class CWin32FileIo : public IFileIo {
     return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
            ia.nFileIndexLow == ib.nFileIndexLow;
   }
+
+  bool GetFileIdentity(FileHandle file, FileIdentity* identity) override {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!IsOpen(file) || !::GetFileInformationByHandle(ToHandle(file), &info)) return false;
+    identity->nVolume = info.dwVolumeSerialNumber;
+    identity->nIndex = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity->nSize = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    identity->nWriteTime = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                info.ftLastWriteTime.dwLowDateTime);
+    return true;
+  }
 };
 
 CWin32FileIo& Instance() {

@@ -33,12 +33,19 @@
 //    http -> https and https -> https, at most the tuning's number of hops;
 //    https -> http and every other scheme fail with 12156 before anything
 //    goes to the target (Wine's WinHTTP follows file: and ftp: targets).
-//    Each hop is a new request on the caller's session, an https hop opened
-//    with WINHTTP_FLAG_SECURE and an explicit port 443, so that through a
-//    named proxy it goes through "CONNECT host:443" and TLS (Wine writes
-//    "CONNECT host:0" for the default port). Under Wine the request inside
-//    the tunnel keeps the absolute form ("GET https://host:443/path"):
-//    encrypted, but not the origin form Windows sends;
+//    Each hop is a new request on a session of the request's own, opened
+//    with the settings of the caller's session (agent, proxy, the options
+//    set on it), so a session the caller closed, or its handle value that
+//    WinHTTP gave to another session, is never used. A hop replays the
+//    request's headers, options and time-outs; 307 and 308 resend the body
+//    and the additional headers of the send. The Location target goes to
+//    WinHTTP with its own escaping on, as WinHTTP's own redirects would.
+//    An https hop is opened with WINHTTP_FLAG_SECURE and an explicit port
+//    443, so that through a named proxy it goes through "CONNECT host:443"
+//    and TLS (Wine writes "CONNECT host:0" for the default port). Under Wine
+//    the request inside the tunnel keeps the absolute form
+//    ("GET https://host:443/path"): encrypted, but not the origin form
+//    Windows sends;
 //  - the tuning's connect, send and receive time-outs apply to every
 //    request (WinHttpSetTimeouts with 0 would mean "no limit" for some);
 //    the receive limit covers the wait for the response head as well
@@ -73,10 +80,30 @@
 //    backend builds the NUL-separated form of the contract from
 //    WINHTTP_QUERY_RAW_HEADERS_CRLF.
 // Closing a session or connection before its requests is fine, as in
-// WinHTTP. The status callback is a function of this module: once a
-// closed request's HANDLE_CLOSING has not come within CLOSE_WAIT_MS, the
-// module is pinned (stays loaded until the process ends), so that a host
-// unloading the library cannot leave WinHTTP a callback into freed code.
+// WinHTTP.
+//
+// Unloading. The status callback is a function of this module, and WinHTTP
+// calls it from its own threads, for as long as a handle it was set on is
+// open and up to that handle's HANDLE_CLOSING. So the callback is set on
+// request handles only (never on sessions or connections), and every such
+// handle holds a reference to this module (GetModuleHandleExW on the
+// callback's address) from before the callback is set until its
+// HANDLE_CLOSING has been handled. A host's FreeLibrary therefore never
+// unmaps the module while WinHTTP may still call it: the last reference
+// goes when the last handle's HANDLE_CLOSING is done, and the module's
+// detach runs then. That reference is not dropped on WinHTTP's thread,
+// which would unmap the code it returns into: the callback hands it to a
+// small thread of its own that calls FreeLibraryAndExitThread (which
+// returns into no module code). The callback's last act is to start that
+// thread, so all that is left of it then is its return, a few
+// instructions, against the new thread's start plus the loader's whole
+// detach of the module before anything is unmapped. When the thread cannot
+// be started, the reference stays: the module stays loaded.
+// A consequence: while a request handle is open, the module cannot be
+// detached, so the closing waits (CLOSE_WAIT_MS) never run at
+// DLL_PROCESS_DETACH, under the loader lock: at that point every request's
+// handles have been closed and have said so.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cwchar>
@@ -166,8 +193,8 @@ bool Refuse(DWORD code) {
 // (any thread) and read by the owner, under m_mutex.
 class CAsyncRequest {
  public:
-  explicit CAsyncRequest(HINTERNET request)
-      : m_hRequest(request), m_hEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  CAsyncRequest(HINTERNET request, HMODULE module)
+      : m_hRequest(request), m_hModule(module), m_hEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   CAsyncRequest(const CAsyncRequest&) = delete;
   CAsyncRequest& operator=(const CAsyncRequest&) = delete;
 
@@ -176,6 +203,7 @@ class CAsyncRequest {
   }
 
   const HINTERNET m_hRequest;
+  const HMODULE m_hModule;  // the handle's reference to this module (see the file comment)
   const HANDLE m_hEvent;  // manual reset: set at a completion and at HANDLE_CLOSING
   std::atomic<int> m_nReferences{2};
   std::mutex m_mutex;
@@ -192,13 +220,22 @@ class CAsyncRequest {
   }
 };
 
-// The status callback of every session: records the completion of the
-// running operation of the request whose context is a CAsyncRequest.
-// Handles without a context (sessions, connections, a request before its
-// context is set) are ignored.
+// Runs on a thread of its own: drops a module reference that a handle held
+// while WinHTTP could call into the module, and ends the thread without
+// returning into the module.
+DWORD WINAPI ReleaseModuleThread(LPVOID module) {
+  ::FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+  return 0;  // not reached
+}
+
+// The status callback of every request handle (set in Adopt): records the
+// completion of the running operation of the request whose context is a
+// CAsyncRequest. At HANDLE_CLOSING it drops the handle's references, the
+// module's last, off this thread.
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength) {
   auto* call = reinterpret_cast<CAsyncRequest*>(context);
   if (call == nullptr) return;
+  HMODULE module = nullptr;
   bool closing = false;
   {
     std::lock_guard<std::mutex> lock(call->m_mutex);
@@ -224,6 +261,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
       case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
         call->m_bClosed = true;
         closing = true;
+        module = call->m_hModule;
         break;
       default:
         return;
@@ -231,20 +269,46 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     if (!closing) call->m_bDone = true;
     ::SetEvent(call->m_hEvent);
   }
-  if (closing) call->Release();
+  if (!closing) return;
+  call->Release();
+  HANDLE thread = module != nullptr ? ::CreateThread(nullptr, 0, &ReleaseModuleThread, module, 0, nullptr) : nullptr;
+  if (thread != nullptr) ::CloseHandle(thread);
 }
 
-// Gives a new WinHTTP request handle its completion record. Null (the
-// handle closed, the error set) when the record cannot be attached.
+// A reference to this module for a handle WinHTTP will call back for;
+// null when none can be had (the handle is then not made).
+HMODULE ReferenceModule() {
+  HMODULE module = nullptr;
+  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&OnStatus), &module))
+    return nullptr;
+  return module;
+}
+
+// Drops the reference of a handle whose HANDLE_CLOSING will never come, on
+// a host's call: the host holds its own reference meanwhile, so this never
+// unmaps the module.
+void DropModuleReference(HMODULE module) {
+  if (module != nullptr) ::FreeLibrary(module);
+}
+
+// Gives a new WinHTTP request handle its completion record, its module
+// reference and the status callback. Null (the handle closed, the error
+// set) when any of them cannot be attached.
 CAsyncRequest* Adopt(HINTERNET request) {
-  auto* call = new CAsyncRequest(request);
+  HMODULE module = ReferenceModule();
+  auto* call = new CAsyncRequest(request, module);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(call);
-  if (call->m_hEvent == nullptr ||
-      !::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+  if (module == nullptr || call->m_hEvent == nullptr ||
+      !::WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context) ||
+      ::WinHttpSetStatusCallback(request, &OnStatus, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0) ==
+          WINHTTP_INVALID_STATUS_CALLBACK) {
     const DWORD error = ::GetLastError();
+    // Without the callback set, no HANDLE_CLOSING comes for it; with it set
+    // the call above did not fail.
     ::WinHttpCloseHandle(request);
     call->Release();
     call->Release();
+    DropModuleReference(module);
     ::SetLastError(error != 0 ? error : ERROR_WINHTTP_INTERNAL_ERROR);
     return nullptr;
   }
@@ -255,19 +319,10 @@ CAsyncRequest* Adopt(HINTERNET request) {
 // operation. The owner's reference is dropped by AwaitClosed.
 void BeginClose(CAsyncRequest* call) {
   if (call == nullptr) return;
-  if (!::WinHttpCloseHandle(call->m_hRequest)) call->Release();  // no HANDLE_CLOSING will come for it
-}
-
-// Keeps this module loaded until the process ends. Once a closed handle's
-// HANDLE_CLOSING is still outstanding, WinHTTP will call OnStatus later,
-// from its own thread; a host that unloaded the library before then would
-// have WinHTTP call into freed code.
-void PinModuleForLateCallbacks() {
-  static std::atomic<bool> s_bPinned{false};
-  if (s_bPinned.exchange(true)) return;
-  HMODULE module = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&OnStatus), &module);
+  if (!::WinHttpCloseHandle(call->m_hRequest)) {  // no HANDLE_CLOSING will come for it
+    DropModuleReference(call->m_hModule);
+    call->Release();
+  }
 }
 
 // Waits until `deadline` (GetTickCount64) for the HANDLE_CLOSING of a
@@ -288,7 +343,6 @@ void AwaitClosed(CAsyncRequest* call, uint64_t deadline) {
     if (now >= deadline) break;
     ::WaitForSingleObject(call->m_hEvent, static_cast<DWORD>(deadline - now));
   }
-  if (!closed) PinModuleForLateCallbacks();
   call->Release();
 }
 
@@ -296,6 +350,22 @@ void CloseAsync(CAsyncRequest* call) {
   BeginClose(call);
   AwaitClosed(call, ::GetTickCount64() + CLOSE_WAIT_MS);
 }
+
+// One WinHttpSetOption call, kept to be made again on a redirect hop.
+struct SOption {
+  DWORD option = 0;
+  std::vector<char> bytes;
+};
+
+// What a session was opened with, and the options set on it since: enough
+// to open another session like it.
+struct SSessionSettings {
+  bool hasAgent = false;
+  std::wstring agent;
+  DWORD accessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  std::wstring proxy;  // "host:port" of a named proxy
+  std::vector<SOption> options;
+};
 
 // What the backend keeps per request: the WinHTTP request(s) behind it,
 // the body count, and what following a redirect by hand needs. The handle
@@ -314,7 +384,7 @@ struct CRequest {
   uint64_t windowBytes = 0;
   // Where the request went last, how it was made, and the hop that now
   // carries the response.
-  HINTERNET session = nullptr;
+  std::shared_ptr<const SSessionSettings> session;  // null: not opened through Connect
   bool secure = false;
   std::wstring host;
   INTERNET_PORT port = 0;
@@ -322,7 +392,13 @@ struct CRequest {
   std::wstring verb;
   DWORD flags = 0;
   std::vector<std::pair<std::wstring, DWORD>> headers;  // AddRequestHeaders calls, to replay
+  std::vector<SOption> options;                          // SetOption calls, to replay
+  bool hasTimeouts = false;
+  int timeouts[4] = {0, 0, 0, 0};  // the last SetTimeouts, to replay
+  std::wstring sendHeaders;        // SendRequest's additional headers
+  std::vector<char> body;          // SendRequest's body, for a 307 or 308 hop
   bool redirectsDisabled = false;
+  HINTERNET hopSession = nullptr;  // the request's own session for its hops
   HINTERNET hopConnect = nullptr;
   CAsyncRequest* hop = nullptr;
 
@@ -332,7 +408,7 @@ struct CRequest {
 
 // What a connection handle was made for.
 struct SConnectTarget {
-  HINTERNET session = nullptr;
+  std::shared_ptr<const SSessionSettings> session;
   std::wstring host;
   INTERNET_PORT port = 0;
 };
@@ -450,6 +526,44 @@ class CWinHttpTransport : public IHttpTransport {
     r.original = nullptr;
     if (r.hopConnect != nullptr) ::WinHttpCloseHandle(r.hopConnect);
     r.hopConnect = nullptr;
+    if (r.hopSession != nullptr) ::WinHttpCloseHandle(r.hopSession);
+    r.hopSession = nullptr;
+  }
+
+  // Opens a session like the one `settings` describe, asynchronous and
+  // with the options set on the original; null (the error set) on failure.
+  static HINTERNET OpenLike(const SSessionSettings& settings) {
+    HINTERNET session = Checked(::WinHttpOpen(settings.hasAgent ? settings.agent.c_str() : nullptr,
+                                              settings.accessType,
+                                              settings.proxy.empty() ? WINHTTP_NO_PROXY_NAME : settings.proxy.c_str(),
+                                              WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    if (session != nullptr) ReplayOptions(session, settings.options);
+    return session;
+  }
+
+  static void ReplayOptions(HINTERNET handle, const std::vector<SOption>& options) {
+    for (const SOption& o : options)
+      ::WinHttpSetOption(handle, o.option, const_cast<char*>(o.bytes.data()), static_cast<DWORD>(o.bytes.size()));
+  }
+
+  static SOption Recorded(DWORD option, const void* buffer, DWORD length) {
+    SOption o;
+    o.option = option;
+    if (buffer != nullptr) o.bytes.assign(static_cast<const char*>(buffer), static_cast<const char*>(buffer) + length);
+    return o;
+  }
+
+  // The time-outs of SetTimeouts on a WinHTTP request: 0 and -1 keep the
+  // tuning's limits, as an unlimited wait would let a server hold the
+  // host's thread forever.
+  static bool ApplyTimeouts(HINTERNET request, const int asked[4]) {
+    const HttpTransportTuning tuning = GetHttpTransportTuning();
+    auto pick = [](int value, DWORD fallback) { return value > 0 ? value : static_cast<int>(fallback); };
+    DWORD headLimit = static_cast<DWORD>(pick(asked[3], tuning.receiveTimeoutMs));
+    ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headLimit, sizeof headLimit);
+    return Checked(::WinHttpSetTimeouts(request, asked[0] > 0 ? asked[0] : 0, pick(asked[1], tuning.connectTimeoutMs),
+                                        pick(asked[2], tuning.sendTimeoutMs),
+                                        pick(asked[3], tuning.receiveTimeoutMs))) != FALSE;
   }
 
   // Asks the calling thread's stop query before a call that waits; once it
@@ -513,9 +627,9 @@ class CWinHttpTransport : public IHttpTransport {
   // https -> https, at most the tuning's number of hops; https -> http and
   // every other scheme fail with ERROR_WINHTTP_REDIRECT_FAILED before
   // anything goes to the target. Each hop is a new WinHTTP request on the
-  // caller's session, so an https hop through a named proxy is tunnelled
-  // (CONNECT) and verified, which Wine does not do for the redirects it
-  // follows itself.
+  // request's own session (opened like the caller's at the first hop), so
+  // an https hop through a named proxy is tunnelled (CONNECT) and verified,
+  // which Wine does not do for the redirects it follows itself.
   static bool FollowRedirects(CRequest& r) {
     if (r.redirectsDisabled) return true;
     const DWORD maxHops = GetHttpTransportTuning().maxRedirects;
@@ -546,13 +660,18 @@ class CWinHttpTransport : public IHttpTransport {
       const INTERNET_PORT port = target.port != 0 && !(target.port == 80 && !target.secure) ? target.port
                                  : target.secure ? INTERNET_DEFAULT_HTTPS_PORT
                                                  : INTERNET_DEFAULT_PORT;
-      const bool keepVerb = status == 307 || status == 308 || (r.verb != L"POST" && status != 303);
-      HINTERNET connect = Checked(::WinHttpConnect(r.session, target.host.c_str(), port, 0));
+      const bool resend = status == 307 || status == 308;
+      const bool keepVerb = resend || (r.verb != L"POST" && status != 303);
+      if (r.session == nullptr) return Refuse(ERROR_WINHTTP_REDIRECT_FAILED);
+      if (r.hopSession == nullptr && (r.hopSession = OpenLike(*r.session)) == nullptr) return false;
+      HINTERNET connect = Checked(::WinHttpConnect(r.hopSession, target.host.c_str(), port, 0));
       if (connect == nullptr) return false;
-      HINTERNET next = Checked(::WinHttpOpenRequest(
-          connect, keepVerb ? r.verb.c_str() : L"GET", target.object.c_str(), nullptr, WINHTTP_NO_REFERER,
-          WINHTTP_DEFAULT_ACCEPT_TYPES,
-          (r.flags & WINHTTP_FLAG_REFRESH) | WINHTTP_FLAG_ESCAPE_DISABLE | (target.secure ? WINHTTP_FLAG_SECURE : 0)));
+      // WinHTTP's escaping stays on for the Location target, as for the
+      // redirects WinHTTP follows itself.
+      HINTERNET next = Checked(::WinHttpOpenRequest(connect, keepVerb ? r.verb.c_str() : L"GET", target.object.c_str(),
+                                                    nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                    (r.flags & WINHTTP_FLAG_REFRESH) |
+                                                        (target.secure ? WINHTTP_FLAG_SECURE : 0)));
       CAsyncRequest* call = next != nullptr ? Adopt(next) : nullptr;
       if (call == nullptr) {
         const DWORD error = ::GetLastError();
@@ -560,8 +679,11 @@ class CWinHttpTransport : public IHttpTransport {
         return Refuse(MapError(error));
       }
       Prepare(next);
+      ReplayOptions(next, r.options);
+      if (r.hasTimeouts) ApplyTimeouts(next, r.timeouts);
       for (const auto& line : r.headers)
         ::WinHttpAddRequestHeaders(next, line.first.c_str(), static_cast<DWORD>(line.first.size()), line.second);
+      if (resend) call->m_sendBody = r.body;
       // The hop replaces the one before it, even when it fails: its error
       // is the response's.
       CloseAsync(r.hop);
@@ -572,7 +694,11 @@ class CWinHttpTransport : public IHttpTransport {
       r.host = target.host;
       r.port = target.port;
       r.object = target.object;
-      if (!Send(r, call, nullptr, 0, 0) || StopRequested(r) || !Receive(r, call)) return false;
+      const wchar_t* sendHeaders = r.sendHeaders.empty() ? nullptr : r.sendHeaders.c_str();
+      if (!Send(r, call, sendHeaders, static_cast<DWORD>(r.sendHeaders.size()),
+                static_cast<DWORD>(call->m_sendBody.size())) ||
+          StopRequested(r) || !Receive(r, call))
+        return false;
     }
   }
 
@@ -680,13 +806,15 @@ class CWinHttpTransport : public IHttpTransport {
                                               proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(),
                                               WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     if (session == nullptr) return nullptr;
-    // Connections and requests opened on the session inherit the callback.
-    if (::WinHttpSetStatusCallback(session, &OnStatus, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0) ==
-        WINHTTP_INVALID_STATUS_CALLBACK) {
-      const DWORD error = ::GetLastError();
-      ::WinHttpCloseHandle(session);
-      return Refuse(MapError(error)), nullptr;
-    }
+    // No status callback on the session: requests get theirs in Adopt
+    // (see the file comment on unloading).
+    auto settings = std::make_shared<SSessionSettings>();
+    settings->hasAgent = agent != nullptr;
+    if (agent != nullptr) settings->agent = agent;
+    settings->accessType = accessType;
+    settings->proxy = proxy;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sessions[session] = std::move(settings);
     return session;
   }
 
@@ -696,8 +824,13 @@ class CWinHttpTransport : public IHttpTransport {
     if (port == INTERNET_DEFAULT_HTTP_PORT) port = INTERNET_DEFAULT_PORT;
     HINTERNET connect = Checked(::WinHttpConnect(session, serverName, port, 0));
     if (connect != nullptr) {
+      // A copy of the session's settings as they are now: the session may
+      // be closed before the requests are made.
       std::lock_guard<std::mutex> lock(m_mutex);
-      m_connects[connect] = SConnectTarget{session, serverName, port};
+      auto settings = m_sessions.find(session);
+      m_connects[connect] = SConnectTarget{
+          settings != m_sessions.end() ? std::make_shared<const SSessionSettings>(*settings->second) : nullptr,
+          serverName, port};
     }
     return connect;
   }
@@ -748,21 +881,14 @@ class CWinHttpTransport : public IHttpTransport {
                    int receiveTimeout) override {
     if (resolveTimeout < -1 || connectTimeout < -1 || sendTimeout < -1 || receiveTimeout < -1)
       return Refuse(ERROR_INVALID_PARAMETER);
-    HINTERNET request = handle;
-    if (CRequest* r = Find(handle)) {
-      if (r->original == nullptr) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
-      request = r->original->m_hRequest;
-    }
-    // 0 and -1 keep the tuning's limits: an unlimited wait would let a
-    // server hold the host's thread forever.
-    const HttpTransportTuning tuning = GetHttpTransportTuning();
-    auto pick = [](int asked, DWORD fallback) { return asked > 0 ? asked : static_cast<int>(fallback); };
-    DWORD headLimit = static_cast<DWORD>(pick(receiveTimeout, tuning.receiveTimeoutMs));
-    ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headLimit, sizeof headLimit);
-    return Checked(::WinHttpSetTimeouts(request, resolveTimeout > 0 ? resolveTimeout : 0,
-                                        pick(connectTimeout, tuning.connectTimeoutMs),
-                                        pick(sendTimeout, tuning.sendTimeoutMs),
-                                        pick(receiveTimeout, tuning.receiveTimeoutMs))) != FALSE;
+    const int asked[4] = {resolveTimeout, connectTimeout, sendTimeout, receiveTimeout};
+    CRequest* r = Find(handle);
+    if (r == nullptr) return ApplyTimeouts(handle, asked);
+    if (r->original == nullptr) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
+    if (!ApplyTimeouts(r->original->m_hRequest, asked)) return false;
+    r->hasTimeouts = true;
+    std::copy(asked, asked + 4, r->timeouts);
+    return true;
   }
 
   bool AddRequestHeaders(HINTERNET handle, const wchar_t* headers, DWORD length, DWORD modifiers) override {
@@ -786,7 +912,13 @@ class CWinHttpTransport : public IHttpTransport {
 
   bool SetOption(HINTERNET handle, DWORD option, const void* buffer, DWORD length) override {
     CRequest* r = Find(handle);
-    if (r == nullptr) return Checked(::WinHttpSetOption(handle, option, const_cast<void*>(buffer), length)) != FALSE;
+    if (r == nullptr) {
+      if (!Checked(::WinHttpSetOption(handle, option, const_cast<void*>(buffer), length))) return false;
+      std::lock_guard<std::mutex> lock(m_mutex);
+      auto session = m_sessions.find(handle);
+      if (session != m_sessions.end()) session->second->options.push_back(Recorded(option, buffer, length));
+      return true;
+    }
     if (r->original == nullptr) return Refuse(ERROR_WINHTTP_OPERATION_CANCELLED);
     // The context value carries the backend's completion record; the seam
     // has no callbacks, so a caller's value would never be seen anyway.
@@ -796,7 +928,9 @@ class CWinHttpTransport : public IHttpTransport {
     if (option == WINHTTP_OPTION_DISABLE_FEATURE && buffer != nullptr && length >= sizeof(DWORD) &&
         (*static_cast<const DWORD*>(buffer) & WINHTTP_DISABLE_REDIRECTS) != 0)
       r->redirectsDisabled = true;
-    return Checked(::WinHttpSetOption(r->original->m_hRequest, option, const_cast<void*>(buffer), length)) != FALSE;
+    if (!Checked(::WinHttpSetOption(r->original->m_hRequest, option, const_cast<void*>(buffer), length))) return false;
+    r->options.push_back(Recorded(option, buffer, length));
+    return true;
   }
 
   bool SendRequest(HINTERNET handle, const wchar_t* headers, DWORD headersLength, const void* optional,
@@ -817,6 +951,11 @@ class CWinHttpTransport : public IHttpTransport {
     // ended this call: it sends the backend's copy.
     const char* bytes = static_cast<const char*>(optional);
     call->m_sendBody.assign(bytes, bytes + optionalLength);
+    r->body = call->m_sendBody;
+    r->sendHeaders.clear();
+    if (headers != nullptr && headersLength != 0)
+      r->sendHeaders = headersLength == WINHTTP_HEADERS_LENGTH_TERMINATED ? std::wstring(headers)
+                                                                          : std::wstring(headers, headersLength);
     return Send(*r, call, headers, headersLength, totalLength);
   }
 
@@ -925,6 +1064,7 @@ class CWinHttpTransport : public IHttpTransport {
         m_requests.erase(it);
       } else {
         m_connects.erase(handle);
+        m_sessions.erase(handle);
       }
     }
     if (request == nullptr) return Checked(::WinHttpCloseHandle(handle)) != FALSE;
@@ -933,9 +1073,10 @@ class CWinHttpTransport : public IHttpTransport {
   }
 
  private:
-  std::mutex m_mutex;  // guards m_requests and m_connects
+  std::mutex m_mutex;  // guards m_requests, m_connects and m_sessions
   std::unordered_map<HINTERNET, std::unique_ptr<CRequest>> m_requests;
   std::unordered_map<HINTERNET, SConnectTarget> m_connects;
+  std::unordered_map<HINTERNET, std::shared_ptr<SSessionSettings>> m_sessions;
 };
 
 }  // namespace

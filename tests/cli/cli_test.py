@@ -468,7 +468,7 @@ class FetchAllTest(CliTestCase):
         pages = [("Zed_Hostile_Page", "../../../escape"),             # no artist:title form: the list text is used
                  ("..\\..\\win:CON", "con"),                       # backslashes, a device name
                  ("Zed_Hostile:.hidden\x01bell", "hidden"),           # leading dot, control character
-                 ("Zed_Hostile:%s" % ("\u00e9" * 115), "long"),       # longer than a file name may be
+                 ("Zed_Hostile:%s" % ("\u00e9" * 115), "long"),       # long, but a file name may be so long
                  ("..:..", "dots")]
         items = []
         for i, (page, text) in enumerate(pages):
@@ -509,8 +509,9 @@ class FetchAllTest(CliTestCase):
             self.assertIn(os.path.join("_._win", "CON_.txt"), written)
             self.assertIn(os.path.join("Zed Hostile", "hidden_bell.txt"), written)
             self.assertIn(os.path.join("unknown artist", "untitled.txt"), written)
-            long_name = [p for p in written if "\u00e9" in p][0]
-            self.assertRegex(long_name, r"~[0-9a-f]{8}\.txt$")
+            # Temporary names are short and fixed, so a name the file system
+            # holds is kept whole (cutting is tested with the templates).
+            self.assertIn(os.path.join("Zed Hostile", "\u00e9" * 115 + ".txt"), written)
         finally:
             server.stop()
 
@@ -542,7 +543,7 @@ class FetchAllTest(CliTestCase):
                "Quillfeather", "--out", root]
         r = subprocess.run(cmd, capture_output=True, timeout=120, preexec_fn=limit,
                            env=clean_env({"HOME": self.home, "XDG_CACHE_HOME": self.xdg}))
-        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.returncode, 4, "a file that could not be written: exit 4")
         doc = self.json_of(r)
         self.assertEqual((doc["saved"], doc["failed"], len(doc["files"])), (0, 1, 1))
         self.assertOneErrorLine(r, "cannot write %s: File too large" % os.path.join(root, "Quillfeather",

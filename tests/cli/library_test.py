@@ -26,7 +26,7 @@ import wiki_support  # noqa: E402
 from wiki_support import clean_env  # noqa: E402
 
 ARGS = None
-TEMP_MARKERS = (".versewell-tmp-", ".part-")
+TEMP_MARKERS = (".versewell-tmp-", ".part-", ".vw-")
 
 
 class WikiServer(wiki_support.WikiServer):

@@ -1,6 +1,7 @@
 // MD5 (RFC 1321) and the module fingerprint.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "diag/MD5Checksum.h"
@@ -93,4 +94,59 @@ TEST(ModuleFingerprint, FailureGivesAnEmptyIdAndTheErrorLine) {
   EXPECT_EQ(MakeModuleFingerprint(), L"");
   EXPECT_EQ(capture.Count(L"Can not make MD5hash, CFileException: Access to " + module + L" was denied.", TRACE_ERROR),
             1);
+}
+
+// The digest is taken once per file version: a second call reads nothing, a
+// file replaced by another (rename over it) or rewritten in place is read and
+// hashed again, and the reads are large.
+TEST(ModuleFingerprint, IsTakenOncePerFileVersion) {
+  CTempDir dir;
+  auto content = [](size_t size, int seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed) ^ (i >> 9));
+    return bytes;
+  };
+  const std::string first = content(300 * 1024 + 7, 1);
+  const std::string replacement = content(300 * 1024 + 7, 2);  // same size
+  const std::string rewritten = content(120 * 1024, 3);
+  const std::string module = dir.File("module.bin");
+  WriteFileBytes(module, first);
+  const CString path = FromUtf8(module);
+
+  CFailingFileIo io;
+  ScopedFileIo scoped(io);
+  EXPECT_EQ(GetFileFingerprint(path), Md5(first));
+  const int firstReads = io.readCalls;
+  EXPECT_GE(io.largestRead.load(), 64u * 1024);
+  EXPECT_LE(firstReads, 6);
+  EXPECT_EQ(GetFileFingerprint(path), Md5(first));
+  EXPECT_EQ(io.readCalls, firstReads) << "the same file version was read again";
+
+  WriteFileBytes(dir.File("module.new"), replacement);
+  std::filesystem::rename(std::filesystem::u8path(dir.File("module.new")), std::filesystem::u8path(module));
+  EXPECT_EQ(GetFileFingerprint(path), Md5(replacement));
+  const int replacedReads = io.readCalls;
+  EXPECT_GT(replacedReads, firstReads);
+
+  WriteFileBytes(module, rewritten);
+  EXPECT_EQ(GetFileFingerprint(path), Md5(rewritten));
+  EXPECT_GT(io.readCalls, replacedReads);
+  EXPECT_EQ(GetFileFingerprint(path), Md5(rewritten));
+
+  // The plain digest always reads the file.
+  const int before = io.readCalls;
+  EXPECT_EQ(GetFileMD5(path), Md5(rewritten));
+  EXPECT_GT(io.readCalls, before);
+}
+
+// Objects made one after another report the same module digest, and the
+// module file is read only for the first of them.
+TEST(ModuleFingerprint, ModuleIsReadOncePerProcess) {
+  const CString expected = MakeModuleFingerprint();
+  ASSERT_EQ(expected.GetLength(), 32);
+  CFailingFileIo io;
+  ScopedFileIo scoped(io);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(MakeModuleFingerprint(), expected);
+  EXPECT_EQ(io.readCalls, 0);
+  EXPECT_EQ(io.openCalls, 3);
 }

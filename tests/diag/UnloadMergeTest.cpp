@@ -16,6 +16,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/LoadedLibrary.h"
+#include "support/PluginEntry.h"
 #include "support/ReferenceMd5.h"
 #include "support/TempDir.h"
 
@@ -26,7 +27,7 @@ class CPlugin {
   CPlugin() {
     m_handle = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
     if (m_handle == nullptr) return;
-    auto entry = reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(m_handle, "GetDllInterface"));
+    auto entry = FindPluginEntry(m_handle);
     if (entry != nullptr) m_plugin = entry();
   }
   ~CPlugin() { Unload(); }

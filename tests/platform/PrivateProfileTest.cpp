@@ -200,3 +200,42 @@ TEST_F(PrivateProfileTest, ManyDistinctKeysAreAllFound) {
   EXPECT_EQ(listed[7], L"Key7");
   EXPECT_EQ(listed[19999], L"Key19999");
 }
+
+// The first read of a file reads one value without indexing the file; every
+// later read uses the full image. Both must give the same answer on files
+// with everything the parser has rules for: a section repeated under another
+// case (keys merged, the later value wins), escapes in names and values,
+// blanks around keys, a header without its ']' (its keys belong nowhere),
+// keys before any section, a NUL, surrogate pairs and a cut-off last line.
+TEST_F(PrivateProfileTest, FirstReadOfAFileAgreesWithTheFullImage) {
+  static const wchar_t TEXT[] =
+      L"; comment\r\norphan=/none\r\n[Abba]\r\nArtistUrl=/abba1\r\nOther=x\r\n"
+      L"[Cher]\r\n  ArtistUrl  =/cher\r\n[ABBA]\r\nartisturl=/abba2\r\n"
+      L"[Broken\r\nArtistUrl=/broken\r\n[Sl\\u005Cash]\r\nArtistUrl=/a\\u000D\\u000Ab\r\n"
+      L"[Ni\0l]\r\nArtistUrl=/n\0il\r\n[\U0001F3B5 Note]\r\nArtistUrl=/note\r\n"
+      L"[Dup]\r\nArtistUrl=/one\r\n[Tail]\r\nArtistUrl=/cut";
+  const std::wstring body(TEXT, sizeof TEXT / sizeof TEXT[0] - 1);  // with its NULs
+  const std::vector<std::pair<std::wstring, std::wstring>> queries = {
+      {L"abba", L"/abba2"},     {L"Cher", L"/cher"},         {L"Broken", L"<none>"},
+      {L"Sl\\ash", L"/a\r\nb"}, {L"Nil", L"/nil"},           {L"\U0001F3B5 note", L"/note"},
+      {L"Dup", L"/one"},        {L"Tail", L"<none>"},        {L"Missing", L"<none>"},
+  };
+  std::wstring onDisk;
+  for (wchar_t c : body) {
+    const uint32_t u = static_cast<uint32_t>(c);
+    if (u > 0xFFFF) {
+      onDisk += static_cast<wchar_t>(0xD800 + ((u - 0x10000) >> 10));
+      onDisk += static_cast<wchar_t>(0xDC00 + ((u - 0x10000) & 0x3FF));
+    } else {
+      onDisk += c;
+    }
+  }
+  for (size_t i = 0; i < queries.size(); ++i) {
+    const std::string name = "first" + std::to_string(i) + ".ini";
+    WriteFileBytes(m_dir.File(name), std::string("\xFF\xFE", 2) + Utf16(onDisk));
+    const std::wstring file = FilePath(name.c_str());
+    EXPECT_EQ(ReadValue(file, queries[i].first), queries[i].second) << "first read, " << i;
+    EXPECT_EQ(ReadValue(file, queries[i].first), queries[i].second) << "full image, " << i;
+    EXPECT_EQ(ReadValue(file, L"Abba", L"Other"), L"x") << i;
+  }
+}

@@ -15,6 +15,7 @@
 #include <versewell/plugin.h>
 
 #include "support/LoadedLibrary.h"
+#include "support/PluginEntry.h"
 
 // The song records cross the boundary by layout: a host built elsewhere
 // reads the fields at these offsets. Numbers for the 64-bit (LP64 / LLP64)
@@ -73,7 +74,7 @@ struct Library {
   PFN_GetDllInterface entry = nullptr;
   Library() {
     handle = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
-    if (handle != nullptr) entry = reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(handle, "GetDllInterface"));
+    if (handle != nullptr) entry = FindPluginEntry(handle);
   }
   ~Library() {
     if (handle != nullptr) UnloadSharedLibrary(handle);

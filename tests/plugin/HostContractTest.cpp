@@ -24,6 +24,7 @@
 #include <versewell/plugin.h>
 
 #include "support/LoadedLibrary.h"
+#include "support/PluginEntry.h"
 #include "support/WikiServer.h"
 
 #if defined(_WIN32) && defined(__i386__)
@@ -196,7 +197,7 @@ PFN_GetDllInterface LoadedEntry() {
   static PFN_GetDllInterface entry = [] {
     void* handle = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
     return handle == nullptr ? nullptr
-                             : reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(handle, "GetDllInterface"));
+                             : FindPluginEntry(handle);
   }();
   return entry;
 }

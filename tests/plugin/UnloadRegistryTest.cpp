@@ -14,6 +14,7 @@
 #include <versewell/plugin.h>
 
 #include "support/LoadedLibrary.h"
+#include "support/PluginEntry.h"
 #include "support/ReleaseWatch.h"
 
 namespace {
@@ -36,13 +37,13 @@ void NoteRelease(void* p) {
 TEST(UnloadRegistry, UnloadDeletesWhatTheHostLeftAliveOldestFirst) {
   void* library = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
   ASSERT_NE(library, nullptr) << LoaderError();
-  auto entry = reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(library, "GetDllInterface"));
+  auto entry = FindPluginEntry(library);
   ASSERT_NE(entry, nullptr);
   ASSERT_TRUE(WatchLibraryReleases(library, NoteRelease));
   CLyricsDllInterface* objects[WATCHED] = {entry(), entry(), entry()};
   for (int i = 0; i < WATCHED; ++i) {
     ASSERT_NE(objects[i], nullptr);
-    g_watched[i] = dynamic_cast<void*>(objects[i]);  // the address the allocation returned
+    g_watched[i] = PluginAllocation(objects[i]);  // the address the allocation returned
   }
 
   delete objects[1];  // the host deletes the middle one itself

@@ -10,6 +10,7 @@
 #include <versewell/plugin.h>
 
 #include "support/LoadedLibrary.h"
+#include "support/PluginEntry.h"
 #include "support/TestHost.h"
 #include "support/WikiServer.h"
 
@@ -21,7 +22,7 @@ struct CLoadedPlugin {
   CLoadedPlugin() {
     handle = LoadSharedLibrary(VERSEWELL_PLUGIN_PATH);
     if (handle == nullptr) return;
-    auto entry = reinterpret_cast<PFN_GetDllInterface>(FindLibrarySymbol(handle, "GetDllInterface"));
+    auto entry = FindPluginEntry(handle);
     if (entry != nullptr) plugin = entry();
   }
   // The library stays loaded until the process ends, as the CLI host keeps

@@ -28,6 +28,8 @@ platform::FileHandle CFailingFileIo::OpenFile(const std::wstring& path, DWORD ac
 }
 
 bool CFailingFileIo::ReadFile(platform::FileHandle file, void* buffer, DWORD size, DWORD* read) {
+  ++readCalls;
+  if (size > largestRead) largestRead = size;
   if (failReads) {
     if (read != nullptr) *read = 0;
     platform::SetLastError(platform::ERROR_READ_FAULT);
@@ -91,4 +93,8 @@ bool CFailingFileIo::CloseFile(platform::FileHandle file) {
 
 bool CFailingFileIo::IsSameFile(platform::FileHandle a, platform::FileHandle b) {
   return SystemFileIo().IsSameFile(a, b);
+}
+
+bool CFailingFileIo::GetFileIdentity(platform::FileHandle file, platform::FileIdentity* identity) {
+  return SystemFileIo().GetFileIdentity(file, identity);
 }

@@ -24,6 +24,8 @@ class CFailingFileIo : public platform::IFileIo {
   std::atomic<bool> failClose{false};
   std::atomic<DWORD> errorCode{112};  // ERROR_DISK_FULL
   std::atomic<int> openCalls{0};
+  std::atomic<int> readCalls{0};
+  std::atomic<DWORD> largestRead{0};  // the largest read asked for
   CFaultPlan* plan = nullptr;  // not owned; null: no planned faults
 
   platform::FileHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) override;
@@ -34,6 +36,7 @@ class CFailingFileIo : public platform::IFileIo {
   bool FlushFileBuffers(platform::FileHandle file) override;
   bool CloseFile(platform::FileHandle file) override;
   bool IsSameFile(platform::FileHandle a, platform::FileHandle b) override;
+  bool GetFileIdentity(platform::FileHandle file, platform::FileIdentity* identity) override;
 
  private:
   std::mutex m_mutex;

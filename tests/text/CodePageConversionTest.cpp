@@ -1,6 +1,7 @@
 // ConvertBytesToWide, the ANSI converter objects and the buffer functions.
 #include "text/CodePageConversion.h"
 
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -24,6 +25,39 @@ TEST(ConvertBytesToWide, InvalidUtf8IsReplacedWithoutAMessage) {
   std::wstring expected = {L'a', 0xFFFD, L'b', 0xFFFD, 0xFFFD};
   EXPECT_EQ(expected, ConvertBytesToWide("a\xFF" "b\xED\xA0", CP_UTF8));
   EXPECT_TRUE(trace.Messages().empty());
+}
+
+// The page decoder works block by block; it must give exactly what one
+// MultiByteToWideChar call over the whole body gives, wherever the blocks
+// end: long runs of ill-formed bytes, sequences cut at every offset, four-byte
+// characters (surrogate pairs where wide text is UTF-16) and stray
+// continuation bytes around the block edges.
+TEST(ConvertBytesToWide, Utf8PagesDecodeAsOneWholeConversionDoes) {
+  auto whole = [](const std::string& bytes) {
+    int needed = platform::MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, nullptr, 0);
+    std::wstring out(static_cast<size_t>(needed), L'\0');
+    platform::MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, &out[0], needed);
+    out.resize(static_cast<size_t>(needed) - 1);
+    return out;
+  };
+  const std::string pieces[] = {"a", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x8E\xB5", "\x80", "\xBF\xBF\xBF\xBF\xBF",
+                                "\xF0\x9F\x8E", "\xE6\x97", "\xC3", "\xFF", "\xED\xA0\x80", "<br />", "\xF4\x90\x80\x80"};
+  std::mt19937 random(25);
+  for (int round = 0; round < 200; ++round) {
+    std::string page;
+    const size_t size = 1500 + random() % 9000;
+    while (page.size() < size) page += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    EXPECT_EQ(ConvertBytesToWide(page, CP_UTF8), whole(page)) << "round " << round;
+  }
+  // Every cut of a long run of one kind of character across the block edges.
+  for (const std::string& piece : {std::string("\xF0\x9F\x8E\xB5"), std::string("\x80"), std::string("\xE6\x97\xA5")}) {
+    std::string page;
+    while (page.size() < 12000) page += piece;
+    for (size_t cut = 0; cut < 8; ++cut) {
+      const std::string shifted = std::string(cut, 'x') + page;
+      EXPECT_EQ(ConvertBytesToWide(shifted, CP_UTF8), whole(shifted)) << cut;
+    }
+  }
 }
 
 TEST(ConvertBytesToWide, UnknownCodePageLogsTheLengthFailureAndGivesEmptyText) {

@@ -248,6 +248,8 @@ TEST_F(HtmlEntitiesTest, MatchesTheLiteralProcedureOnGeneratedText) {
       L"&amp;#38;", L"&#38;#60;", L"&#38;#38;#51;", L"&amp;#0;", L"&#38;#0;", L"&amp;amp;",
       // unterminated or not decimal
       L"&#65", L"&#x41;", L"&#;", L"&#-1;",
+      // a reference interrupted by another whose decoded character continues it
+      L"&#3", L"&&#35;", L"&#&#52;", L"&#5&#57;", L"&#38;&#35;&#52;",
   };
   std::mt19937 random(20240131);
   std::uniform_int_distribution<size_t> pick(0, tokens.size() - 1);

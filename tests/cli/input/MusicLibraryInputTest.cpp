@@ -114,26 +114,27 @@ TEST(AtomicFile, AFailedEditLeavesTheOriginalAndNoCopy) {
   CTempDir dir;
   WriteFileBytes(dir.File("song.mp3"), "original");
   std::string error;
+  auto accept = [](safesys::Handle, safesys::Handle, std::string&) { return true; };
   bool ok = cli::EditFileAtomically(
-      dir.File("song.mp3"),
-      [](const std::string& copy, std::string& reason) {
+      dir.File("song.mp3"), cli::SEditRules(),
+      [](safesys::Handle, const std::string& copy, std::string& reason) {
         WriteFileBytes(copy, "half-writ");
         reason = "simulated failure";
         return false;
       },
-      error);
+      accept, error);
   EXPECT_FALSE(ok);
   EXPECT_NE(error.find("simulated failure"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(dir.File("song.mp3")), "original");
   EXPECT_EQ(dir.List(), std::vector<std::string>{"song.mp3"});
 
   ok = cli::EditFileAtomically(
-      dir.File("song.mp3"),
-      [](const std::string& copy, std::string&) {
+      dir.File("song.mp3"), cli::SEditRules(),
+      [](safesys::Handle, const std::string& copy, std::string&) {
         WriteFileBytes(copy, ReadFileBytes(copy) + " + lyrics");
         return true;
       },
-      error);
+      accept, error);
   EXPECT_TRUE(ok) << error;
   EXPECT_EQ(ReadFileBytes(dir.File("song.mp3")), "original + lyrics");
   EXPECT_EQ(dir.List(), std::vector<std::string>{"song.mp3"});

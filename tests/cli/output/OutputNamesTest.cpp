@@ -88,6 +88,7 @@ TEST(SafeField, SeparatorsReservedAndControlCharactersBecomeUnderscores) {
   EXPECT_EQ(SafeField(L"Who Will Shoe Your Pretty Little Foot?", "x"), "Who Will Shoe Your Pretty Little Foot_");
   EXPECT_EQ(SafeField(L"AC/DC: <live> \"best\" | a*b\\c", "x"), "AC_DC_ _live_ _best_ _ a_b_c");
   EXPECT_EQ(SafeField(L"tab\tand\nnewline\x7F\x85", "x"), "tab and_newline__");
+  EXPECT_EQ(SafeField(L"Zero\x200BWidth\xFEFF Space\x200D", "x"), "ZeroWidth Space\xE2\x80\x8D") << "invisible marks go, joiners stay";
   EXPECT_EQ(SafeField(L"evil\u202Etxt.exe", "x"), "evil_txt.exe");
   EXPECT_EQ(SafeField(L"\u00C0 la claire fontaine", "x"), "\xC3\x80 la claire fontaine");
 }
@@ -227,14 +228,17 @@ TEST(OutputFolder, SavedFilesAreSkippedOnlyForTheSameAddress) {
     EXPECT_EQ(folder.Claim("site/wiki/A:One", "A/One.txt").strRelative, "A/One.txt");
   }
   std::ofstream(P(tmp.Path() + "/A/Foreign.txt")) << "mine";
-  COutputFolder again(tmp.Path());
-  ASSERT_TRUE(again.Prepare(error)) << error;
-  COutputFolder::SPlacement p = again.Claim("site/wiki/A:One", "A/One.txt");
-  EXPECT_TRUE(p.bSaved);
-  // A file the index does not know is never overwritten.
-  p = again.Claim("site/wiki/A:Foreign", "A/Foreign.txt");
-  EXPECT_EQ(p.strRelative, "A/Foreign (2).txt");
-  EXPECT_FALSE(p.bSaved);
+  {
+    // One run at a time holds the folder: this one ends before the next.
+    COutputFolder again(tmp.Path());
+    ASSERT_TRUE(again.Prepare(error)) << error;
+    COutputFolder::SPlacement p = again.Claim("site/wiki/A:One", "A/One.txt");
+    EXPECT_TRUE(p.bSaved);
+    // A file the index does not know is never overwritten.
+    p = again.Claim("site/wiki/A:Foreign", "A/Foreign.txt");
+    EXPECT_EQ(p.strRelative, "A/Foreign (2).txt");
+    EXPECT_FALSE(p.bSaved);
+  }
   // Another page never takes over a name the index records for someone else.
   COutputFolder third(tmp.Path());
   ASSERT_TRUE(third.Prepare(error)) << error;
