@@ -12,6 +12,7 @@
 
 #include "cli/HostPlatform.h"
 #include "cli/Commands.h"
+#include "cli/ConfigFile.h"
 #include "cli/TextConvert.h"
 #include "cli/TitleMatch.h"
 #include "cli/OutputTemplate.h"
@@ -49,6 +50,7 @@ Exit status:
   1    not on the wiki: artist, song or lyrics absent (also HTTP 404 or 410)
   2    usage error, or no loadable plug-in
   3    network or server failure: any other failed download (after retries)
+  4    could not write: standard output, a JSON-lines stream or a file
   130  interrupted (Ctrl-C or SIGTERM)
 With --json every outcome, failures included, is one JSON object on stdout;
 a failure is {"error": {"kind": "not_found"|"network"|"usage"|"interrupted",
@@ -56,13 +58,27 @@ a failure is {"error": {"kind": "not_found"|"network"|"usage"|"interrupted",
 The artist cache lives in $XDG_CACHE_HOME/versewell (or ~/.cache/versewell)
 unless --cache-dir or --no-cache says otherwise.)";
 
-// Accepts HOST:PORT, [IPv6]:PORT, optionally with a scheme in front.
+// Accepts HOST:PORT, [IPv6]:PORT, optionally with a scheme in front. HOST
+// is a name or IPv4 address (letters, digits, '.', '-', '_'); an IPv6
+// address is in brackets.
 std::string CheckProxy(const std::string& value) {
   size_t colon = value.rfind(':');
   if (value.empty() || colon == std::string::npos || colon + 1 == value.size() || colon == 0)
     return "expected HOST:PORT, got \"" + Echo(value) + "\"";
   for (char c : value)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return "the proxy must not contain blanks or control characters";
+  size_t scheme = value.find("://");
+  std::string host = value.substr(scheme == std::string::npos ? 0 : scheme + 3);
+  host = host.substr(0, host.rfind(':'));
+  if (scheme != std::string::npos && scheme + 3 > colon) return "expected HOST:PORT, got \"" + Echo(value) + "\"";
+  if (!host.empty() && host.front() == '[') {
+    if (host.size() < 3 || host.back() != ']' ||
+        host.find_first_not_of("0123456789abcdefABCDEF:.", 1) != host.size() - 1)
+      return "an IPv6 proxy address goes in brackets, as [::1]:8080; got \"" + Echo(value) + "\"";
+  } else if (host.empty() || host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") !=
+                                 std::string::npos) {
+    return "expected HOST:PORT with a host name or address (an IPv6 address in brackets), got \"" + Echo(value) + "\"";
+  }
   std::string port = value.substr(colon + 1);
   if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos || std::stol(port) < 1 ||
       std::stol(port) > 65535)
@@ -129,9 +145,21 @@ CCommandLine::CCommandLine()
   app.add_option("--delay", options.nDelayMs, "Wait MS milliseconds between requests to the wiki")
       ->type_name("MS")
       ->check(CLI::Range(0u, 3600000u).description(""));
+  app.add_option("--timeout", m_nTimeoutSeconds,
+                 "Give up a download that has no answer after SECONDS: bounds the connect and every wait for data "
+                 "(default: the plug-in's own, 60 s to connect and 30 s for data); a retry follows as for any "
+                 "network failure")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1u, 3600u).description(""));
+  app.add_option("--max-failures", options.nMaxFailures,
+                 "batch and library: stop after N network failures in a row, naming the cause and the songs left "
+                 "(default 5, 0: never stop)")
+      ->type_name("N")
+      ->check(CLI::Range(0u, 1000000u).description(""));
   app.add_flag("-v,--verbose", options.bVerbose, "Report the plug-in path, cache and the hosts contacted on stderr");
   app.add_flag("-q,--quiet", options.bQuiet, "Print nothing on stderr but errors (no progress line, no notes)");
-  app.add_flag("--no-progress", options.bNoProgress, "Draw no progress line while fetch-all runs");
+  app.add_flag("--no-progress", options.bNoProgress,
+               "Draw no progress line while fetch-all, batch or library runs");
 
   m_pArtist = app.add_subcommand("artist", "Print the address of an artist's page");
   m_pArtist->add_option("NAME", m_strArtistName, "Artist name")->required();
@@ -154,6 +182,23 @@ CCommandLine::CCommandLine()
   m_pCache->require_subcommand(1);
   m_pCachePath = m_pCache->add_subcommand("path", "Print the artist cache folder");
   m_pCacheClear = m_pCache->add_subcommand("clear", "Delete the artist cache files and the folders they leave empty");
+
+  m_pConfig = app.add_subcommand("config",
+                                 "Show the settings in effect (proxy, cache folder, jobs, delay, retries, timeout, "
+                                 "template, output folder) and where each comes from");
+  m_pConfig->footer(R"(
+The config file ($XDG_CONFIG_HOME/versewell/config, else ~/.config/versewell/config;
+%APPDATA%\versewell\config on Windows) holds one NAME = VALUE per line, '#' starts
+a comment line:
+  proxy = 127.0.0.1:8080
+  cache-dir = ~/.cache/lyrics
+  jobs = 4
+  delay = 250        (milliseconds)
+  retries = 3
+  timeout = 20       (seconds)
+  template = {artist}/{title}.txt
+  out = ~/lyrics
+Options on the command line win; VERSEWELL_PROXY comes before the file's proxy.)");
 
   m_pCompletion = app.add_subcommand("completion", "Print a shell completion script");
   m_pCompletion->add_option("SHELL", m_strShell, "bash, zsh or fish")
@@ -239,6 +284,45 @@ const char* UsageOf(const std::string& command) {
 }
 
 }  // namespace
+
+std::string CCommandLine::CommandList() const {
+  // Every visible command, in the order the help lists them.
+  std::string list;
+  for (const CLI::App* sub : m_app.get_subcommands([](const CLI::App* a) { return !a->get_group().empty(); }))
+    list += (list.empty() ? "" : ", ") + sub->get_name();
+  return list;
+}
+
+bool CCommandLine::GivenOnCommandLine(const std::string& name) const {
+  const std::string option = "--" + name;
+  if (const CLI::Option* own = m_app.get_option_no_throw(option); own != nullptr && own->count() > 0) return true;
+  for (const CLI::App* sub : m_app.get_subcommands({}))
+    if (const CLI::Option* found = sub->get_option_no_throw(option); found != nullptr && found->count() > 0) return true;
+  return false;
+}
+
+std::optional<int> CCommandLine::ApplyUserConfig() {
+  SConfigFile config;
+  std::string error;
+  if (!LoadUserConfig(config, error)) return UsageError(error);
+  ConfigSources sources;
+  auto checkTemplate = [](const std::string& text) {
+    COutputTemplate layout;
+    std::string problem;
+    return layout.Parse(text, problem) ? std::string() : "template: " + problem;
+  };
+  if (!ApplyConfig(config, [this](const std::string& name) { return GivenOnCommandLine(name); },
+                   [](const std::string& value) {
+                     std::string problem = CheckProxy(value);
+                     return problem.empty() ? problem : "proxy: " + problem;
+                   },
+                   checkTemplate, m_options, sources, error))
+    return UsageError(error);
+  m_options.mapSources = sources;
+  m_options.strConfigFile = config.strPath;
+  m_options.bConfigFound = config.bFound;
+  return std::nullopt;
+}
 
 std::optional<int> CCommandLine::Parse(int argc, char** argv) {
   CLI::App& app = m_app;
@@ -350,17 +434,24 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     std::string what = e.what();
     if (what.rfind("--retries", 0) == 0) return UsageError("--retries wants a whole number from 0 to 20");
     if (what.rfind("--delay", 0) == 0) return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
+    if (what.rfind("--timeout", 0) == 0) return UsageError("--timeout wants seconds, a whole number from 1 to 3600");
+    if (what.rfind("--max-failures", 0) == 0)
+      return UsageError("--max-failures wants a whole number from 0 up");
     return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
   } catch (const CLI::ConversionError& e) {
     std::string what = e.what();
     if (what.find("--retries") != std::string::npos) return UsageError("--retries wants a whole number from 0 to 20");
     if (what.find("--delay") != std::string::npos)
       return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
+    if (what.find("--timeout") != std::string::npos) return UsageError("--timeout wants seconds, a whole number from 1 to 3600");
+    if (what.find("--max-failures") != std::string::npos)
+      return UsageError("--max-failures wants a whole number from 0 up");
     return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
   } catch (const CLI::ParseError& e) {
     return UsageError(Echo(std::string(e.what()), 2 * MAX_ECHO_CHARS));
   }
 
+  options.nTimeoutMs = m_nTimeoutSeconds * 1000;
   if (m_pMaxDiffOption->count() > 0) {
     const std::string& text = m_strMaxDifference;
     char* end = nullptr;
@@ -375,8 +466,15 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     std::wstring trimmed = TrimWide(Utf8ToWide(value));
     if (trimmed.empty() || trimmed == L"-")
       return UsageError(std::string("an empty ") + what + " is no search: " + UsageOf(command));
+    // A line break or other control character can be no part of a name on
+    // the wiki; the plug-in would refuse the address it makes of it.
+    for (wchar_t c : trimmed)
+      if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029)
+        return UsageError(std::string("the ") + what + " \"" + Echo(value) +
+                          "\" contains a control character (such as a line break or tab); no name on the wiki does");
     return std::nullopt;
   };
+  if (auto code = ApplyUserConfig()) return code;
   std::string libraryError;
   if (TakeLibraryCommand(m_libraryCommands, options, libraryError)) {
     if (!libraryError.empty()) {
@@ -422,10 +520,12 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
   } else if (m_pCompletion->parsed()) {
     options.eCommand = ECommand::Completion;
     options.vecArgs = {m_strShell};
+  } else if (m_pConfig->parsed()) {
+    options.eCommand = ECommand::Config;
   } else if (m_bManPage) {
     options.eCommand = ECommand::ManPage;
   } else {
-    return UsageError("no command given; commands: artist, songs, lyrics, fetch-all, log, cache, completion");
+    return UsageError("no command given; commands: " + CommandList());
   }
   if (!options.strParentLog.empty() && options.strLogDir.empty())
     return UsageError("--parent-log needs --log-dir");
@@ -438,6 +538,14 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
   }
   if (options.bNoCache && !options.strCacheDir.empty())
     return UsageError("--no-cache and --cache-dir contradict each other; give one of them");
+  if (options.bJson) {
+    // One JSON object per run cannot hold a stream of songs or a document.
+    if (options.eCommand == ECommand::Batch || options.eCommand == ECommand::Library)
+      return UsageError("--json prints one object per run; batch and library print one per song with --jsonl");
+    if (options.eCommand == ECommand::Log || options.eCommand == ECommand::Completion ||
+        options.eCommand == ECommand::ManPage)
+      return UsageError("--json: this command prints a text document, not a result");
+  }
   return std::nullopt;
 }
 

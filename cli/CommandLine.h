@@ -48,13 +48,23 @@ class CCommandLine {
   // and the JSON error object on stdout with --json. Returns EXIT_USAGE.
   int UsageError(const std::string& message) const;
 
+  // "artist, songs, ...": the commands the program has.
+  std::string CommandList() const;
+
  private:
+  // Whether the option --NAME was given, before or after the command.
+  bool GivenOnCommandLine(const std::string& name) const;
+  // Fills what the command line left out from VERSEWELL_PROXY and the
+  // user's config file (ConfigFile.h); an exit code on a bad setting.
+  std::optional<int> ApplyUserConfig();
+
   CLI::App m_app;
   SOptions m_options;
   bool m_bJsonRequested = false;
 
   bool m_bShowVersion = false;
   std::string m_strMaxDifference;
+  unsigned m_nTimeoutSeconds = 0;  // --timeout, in seconds as typed
   CLI::Option* m_pMaxDiffOption = nullptr;
 
   CLI::App* m_pArtist = nullptr;
@@ -66,6 +76,7 @@ class CCommandLine {
   CLI::App* m_pCachePath = nullptr;
   CLI::App* m_pCacheClear = nullptr;
   CLI::App* m_pCompletion = nullptr;
+  CLI::App* m_pConfig = nullptr;
   bool m_bManPage = false;
   std::string m_strLogFile;
   std::string m_strShell;

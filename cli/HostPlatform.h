@@ -76,6 +76,12 @@ size_t MaxFileNameBytes(const std::string& folder);
 // %LOCALAPPDATA%\versewell (Windows). Empty when the environment gives none.
 std::string UserCacheFolder();
 
+// The user's configuration file: $XDG_CONFIG_HOME/versewell/config when that
+// variable holds an absolute path, else ~/.config/versewell/config (posix);
+// %APPDATA%\versewell\config (Windows). Empty when the environment gives
+// none.
+std::string UserConfigFile();
+
 // Writes UTF-8 text to `stream` (stdout or stderr) and reports whether all
 // of it was accepted. On a Windows console the text goes through the
 // console's wide-character API, so every character shows whatever the

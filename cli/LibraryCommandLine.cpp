@@ -16,7 +16,12 @@ void AddCommonOptions(CLI::App* command, SOptions& options) {
   command->add_flag("--jsonl", options.bJsonl, "Print one JSON object per song on standard output");
   command->add_flag("--crlf", options.bCrlf, "Write lyrics with CR LF line ends (default LF)");
   command->add_flag("--dry-run", options.bDryRun, "Print what would be fetched and written; download nothing");
-  command->add_flag("--force", options.bForce, "Fetch and replace lyrics that already exist");
+  command->add_flag("--force", options.bForce,
+                    "Fetch and replace lyrics that already exist (a .lrc file beside a song included), and look up "
+                    "remembered songs again");
+  command->add_flag("--retry-missing", options.bRetryMissing,
+                    "Look up again the songs an earlier run found instrumental, withheld or not on the wiki "
+                    "(remembered in .versewell-remembered of the output or library folder)");
 }
 
 }  // namespace
@@ -44,7 +49,8 @@ Examples:
 
   state.pLibrary = app.add_subcommand(
       "library", "Fetch lyrics for every tagged audio file (MP3, FLAC, Ogg, Opus, M4A) under a folder");
-  state.pLibrary->add_option("DIR", state.strLibraryDir, "The music folder, walked recursively")->required();
+  state.pLibrary->add_option("DIR", state.strLibraryDir, "The music folder, walked recursively, or one audio file")
+      ->required();
   state.pLibrary->add_flag("--embed", options.bEmbed,
                            "Write the lyrics into each file's tag instead of a .txt file beside it");
   AddCommonOptions(state.pLibrary, options);

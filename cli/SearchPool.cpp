@@ -95,6 +95,8 @@ bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, co
   std::deque<SSongOutcome> finished;
   unsigned ready = 0;
   bool createFailed = false;
+  bool stopStarting = false;  // too many network failures in a row; guarded by `mutex`
+  unsigned networkInRow = 0;  // guarded by `mutex`
 
   // Each worker makes its own plug-in object on its own thread, as a host's
   // worker would; no song starts until every worker has one.
@@ -124,7 +126,7 @@ bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, co
       size_t index;
       {
         std::lock_guard<std::mutex> lock(mutex);
-        if (next >= order.size() || hostplatform::StopRequested()) break;
+        if (next >= order.size() || stopStarting || hostplatform::StopRequested()) break;
         index = order[next++];
       }
       SSongOutcome outcome;
@@ -136,6 +138,10 @@ bool CSearchPool::Run(const std::vector<SSongJob>& jobs, const FCheck& check, co
       if (outcome.result.eOutcome == EOutcome::Found && !outcome.result.bSkipped && deliver)
         outcome.delivery = deliver(index, outcome.result);
       std::lock_guard<std::mutex> lock(mutex);
+      // Decided here, as the song ends, so that no worker starts another
+      // song before the count is known.
+      networkInRow = outcome.result.eOutcome == EOutcome::Network ? networkInRow + 1 : 0;
+      if (m_config.nMaxNetworkFailures > 0 && networkInRow >= m_config.nMaxNetworkFailures) stopStarting = true;
       finished.push_back(std::move(outcome));
       changed.notify_all();
     }

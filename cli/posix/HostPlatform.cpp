@@ -162,6 +162,18 @@ std::string UserCacheFolder() {
   return std::string();
 }
 
+std::string UserConfigFile() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/versewell/config";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') {
+    std::string folder(home);
+    if (folder.back() != '/') folder += '/';
+    return folder + ".config/versewell/config";
+  }
+  return std::string();
+}
+
 bool WriteText(std::FILE* stream, const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
 }
