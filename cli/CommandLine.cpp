@@ -470,8 +470,7 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     // the wiki; the plug-in would refuse the address it makes of it.
     for (wchar_t c : trimmed)
       if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029)
-        return UsageError(std::string("the ") + what + " \"" + Echo(value) +
-                          "\" contains a control character (such as a line break or tab); no name on the wiki does");
+        return UsageError(std::string("the ") + what + " \"" + Echo(value) + "\" contains a control character");
     return std::nullopt;
   };
   if (auto code = ApplyUserConfig()) return code;

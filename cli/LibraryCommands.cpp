@@ -45,6 +45,7 @@ struct SPlanned {
   std::string strDryRunTarget;  // batch: where --dry-run says the lyrics would go
   bool bUnreadable = false;
   bool bRemembered = false;  // skipped because an earlier run found no lyrics
+  bool bDone = false;        // skipped because its lyrics are already there
   std::string strArtist, strTitle;  // UTF-8 query
 };
 
@@ -105,14 +106,16 @@ class CRunReporter {
       Query(object, song);
       Print(object);
     }
-    // One line per skipped file only when asked: a rerun over a large
-    // library would otherwise print one line per song already done.
+    // A song already done (or remembered) gets its line only when asked:
+    // a rerun over a large library would otherwise print one per song. A
+    // file the run cannot use is always named.
+    const bool done = song.bDone || song.bRemembered;
     if (song.bUnreadable) {
       ++m_summary.nUnreadable;
       Error(song.strLabel + ": " + song.strSkip);
-    }
-    else if (m_options.bVerbose && !m_options.bJsonl)
+    } else if (!m_options.bJsonl && (done ? m_options.bVerbose : !m_options.bQuiet)) {
       Note("skipped " + song.strLabel + ": " + song.strSkip);
+    }
   }
 
   // Reports one finished song. The pool stops starting songs after
@@ -498,8 +501,12 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
     } else if (!options.bForce && fs::exists(PathFromUtf8(file).replace_extension(".lrc"), lrcError)) {
       planned.strSkip = "already has " + Utf8FromPath(PathFromUtf8(file).replace_extension(".lrc")) +
                         " (--force fetches anyway)";
+      planned.bDone = true;
     } else if (options.bEmbed) {
-      if (tags.bHasLyrics && !options.bForce) planned.strSkip = "already has lyrics in its tag (--force replaces them)";
+      if (tags.bHasLyrics && !options.bForce) {
+        planned.strSkip = "already has lyrics in its tag (--force replaces them)";
+        planned.bDone = true;
+      }
     } else if (streamOnly) {
       // --jsonl alone: the lyrics go to standard output and nowhere else.
       planned.strDryRunTarget = "standard output";
@@ -509,8 +516,10 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
       auto owner = textOwners.find(planned.strTextFile);
       if (owner != textOwners.end())
         planned.strSkip = "shares " + planned.strTextFile + " with " + owner->second;
-      else if (!options.bForce && fs::exists(PathFromUtf8(planned.strTextFile), ec))
+      else if (!options.bForce && fs::exists(PathFromUtf8(planned.strTextFile), ec)) {
         planned.strSkip = "already has " + planned.strTextFile + " (--force replaces it)";
+        planned.bDone = true;
+      }
       textOwners.emplace(planned.strTextFile, file);
     }
     plan.push_back(std::move(planned));
