@@ -61,7 +61,6 @@ EXCLUDED = {
     "ConfigTest.test_the_file_sets_the_proxy_and_the_command_line_wins": APPDATA,
     "ConfigTest.test_a_malformed_file_names_the_line": APPDATA,
     "ConfigTest.test_the_out_folder_from_the_file_serves_batch": APPDATA,
-    "ConfigTest.test_versewell_proxy_comes_before_the_file": APPDATA,
     "FetchAllTest.test_fetch_then_skip_then_force": SEPARATOR,
     "LogOptionsTest.test_a_failed_merge_is_reported_and_keeps_the_trace_file": SEPARATOR,
     "LogOptionsTest.test_a_parent_log_that_is_not_utf16_is_reported_before_merging": SEPARATOR,
