@@ -408,8 +408,7 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     if (sub == nullptr) {
       std::string near = Nearest(word, commands);
       return UsageError("unknown command \"" + Echo(word) + "\"" +
-                        (near.empty() ? " (commands: artist, songs, lyrics, fetch-all)"
-                                      : " (did you mean `" + near + "`?)"));
+                        (near.empty() ? " (commands: " + CommandList() + ")" : " (did you mean `" + near + "`?)"));
     }
     return UsageError(sub->get_name() + " takes fewer arguments; \"" + Echo(word) +
                       "\" is one too many (quote names and titles with blanks): " + UsageOf(sub->get_name()));
@@ -420,6 +419,10 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     if (sub == nullptr) return UsageError(std::string("missing: ") + e.what());
     if (sub->get_name() == "fetch-all" && std::string(e.what()).find("--out") != std::string::npos)
       return UsageError("fetch-all needs an output folder: " + std::string(UsageOf("fetch-all")));
+    // A command made of sub-commands names them.
+    std::string parts;
+    for (const CLI::App* part : sub->get_subcommands({})) parts += (parts.empty() ? "" : ", ") + part->get_name();
+    if (!parts.empty()) return UsageError(sub->get_name() + " needs one of: " + parts);
     return UsageError(sub->get_name() + " is missing its argument: " + UsageOf(sub->get_name()));
   } catch (const CLI::ArgumentMismatch& e) {
     CLI::App* sub = nullptr;

@@ -124,7 +124,7 @@ int CCommandRunner::Run() {
   settings.strProxy = m_options.strProxy;
   settings.nTimeoutMs = m_options.nTimeoutMs;
   settings.strCacheFolder = m_strCacheFolder;
-  if (m_options.bVerbose) settings.fnRetryNote = [](const std::string& note) { PrintError("note: " + note); };
+  if (m_options.bVerbose) settings.fnRetryNote = [](const std::string& note) { PrintError(note); };
   m_pLookup = std::make_unique<CSongLookup>(*m_pPlugin, m_host, &m_trace, settings);
   int code = EXIT_NOT_FOUND;
   switch (m_options.eCommand) {

@@ -43,6 +43,8 @@ void RequestStop();
 
 // True when the standard error stream is an interactive terminal.
 bool StderrIsTerminal();
+// True when standard input is an interactive terminal (a console on Windows).
+bool StdinIsTerminal();
 // Width of the terminal behind standard error in columns; 80 when unknown.
 int StderrColumns();
 

@@ -200,7 +200,7 @@ class CRunReporter {
       notes.swap(m_vecRetryNotes);
     }
     for (const std::string& note : notes) {
-      if (m_options.bVerbose) Note("note: " + note);
+      if (m_options.bVerbose) Note(note);
       m_strRetry = note;
     }
     std::string text = m_strRetry.empty() ? m_strCurrent : m_strRetry;
@@ -262,9 +262,11 @@ class CRunReporter {
     if (std::fflush(stdout) != 0) OutputFailed();
   }
 
+  // Every line of a run on stderr carries the same "versewell: " prefix,
+  // notes and the summary as well as errors.
   void Note(const std::string& text) {
     m_progress.Finish();
-    std::fputs((Visible(text) + "\n").c_str(), stderr);
+    PrintError(Visible(text));
   }
 
   void Error(const std::string& text) {
@@ -394,6 +396,11 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
   const std::string& source = options.vecArgs.empty() ? std::string("-") : options.vecArgs[0];
   SBatchInput input;
   if (source == "-") {
+    // Typing songs by hand is allowed, but a user who meant to pipe a file
+    // in should not face a silent wait.
+    if (hostplatform::StdinIsTerminal() && !options.bQuiet)
+      PrintError("reading songs from the terminal, one \"Artist<TAB>Title\" or \"Artist - Title\" per line; "
+                 "end with Ctrl-D (Ctrl-Z and Enter on Windows), or give a file: versewell batch FILE");
     input = ReadBatchInput(std::cin);
   } else {
     std::ifstream in(PathFromUtf8(source), std::ios::binary);

@@ -96,6 +96,8 @@ void RequestStop() { g_bStopRequested.store(true); }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
 int StderrColumns() {
   struct winsize size;
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;

@@ -129,6 +129,12 @@ void RequestStop() { g_bStopRequested.store(true); }
 
 bool StderrIsTerminal() { return ConsoleOf(STD_ERROR_HANDLE) != nullptr; }
 
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  return input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
+}
+
 int StderrColumns() {
   CONSOLE_SCREEN_BUFFER_INFO info;
   HANDLE console = ConsoleOf(STD_ERROR_HANDLE);

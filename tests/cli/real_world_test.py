@@ -153,7 +153,7 @@ class TimeoutTest(RealWorldTestCase):
                               proxy=self.silent.proxy)
         err = result.stderr.decode("utf-8")
         self.assertEqual(result.returncode, 3, err)
-        notes = [line for line in err.splitlines() if "note: retrying in" in line]
+        notes = [line for line in err.splitlines() if line.startswith("versewell: retrying in")]
         self.assertEqual(len(notes), 1, err)
         self.assertIn("(attempt 2 of 2): no answer within 1 s", notes[0])
         quiet = self.run_cli("--timeout", "1", "--retries", "1", "artist", "Quillfeather", proxy=self.silent.proxy)
@@ -456,6 +456,41 @@ class BadInputTest(RealWorldTestCase):
             self.assertNotIn("http://", err, "no address was made of it")
 
 
+class SmallThingsTest(RealWorldTestCase):
+    """Command lists, the batch hint on a terminal, uniform note prefixes."""
+
+    def test_command_lists_name_every_command(self):
+        everything = ["artist", "songs", "lyrics", "fetch-all", "batch", "library", "log", "cache", "config",
+                      "completion"]
+        for args in ([], ["frobnicate"]):
+            result = self.run_cli(*args)
+            err = result.stderr.decode()
+            self.assertEqual(result.returncode, 2, err)
+            for name in everything:
+                self.assertIn(name, err, args)
+        result = self.run_cli("cache")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"cache needs one of: path, clear", result.stderr)
+
+    def test_batch_on_a_terminal_says_what_it_waits_for(self):
+        import pty
+        master, slave = pty.openpty()
+        process = subprocess.Popen(self.command("batch", "--jsonl", "--no-progress"), stdin=slave,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env())
+        os.close(slave)
+        try:
+            os.write(master, b"Quillfeather\tSalt Road\n\x04")
+            out, err = process.communicate(timeout=120)
+        finally:
+            os.close(master)
+        self.assertEqual(process.returncode, 0, err)
+        self.assertIn(b"reading songs from the terminal", err)
+        self.assertEqual(len(out.splitlines()), 1)
+        piped = self.run_cli("batch", "--jsonl", "--no-progress", stdin=b"Quillfeather\tSalt Road\n")
+        self.assertNotIn(b"terminal", piped.stderr)
+        self.assertTrue(all(line.startswith(b"versewell: ") for line in piped.stderr.splitlines()), piped.stderr)
+
+
 class RerunTest(RealWorldTestCase):
     """Reruns skip what is done and what an earlier run found without lyrics."""
 
@@ -491,7 +526,9 @@ class RerunTest(RealWorldTestCase):
         self.assertEqual(again.returncode, 0, err)
         self.assertIn("downloads 0 =", err)
         self.assertIn("skipped %d, written 0, remembered without lyrics 3" % (count - 3), err)
-        self.assertEqual(len(err.splitlines()), 2, err)  # the summary and the download count
+        # The summary and the download count, and no line per song.
+        self.assertEqual(err.splitlines(), [l for l in err.splitlines() if l.startswith("versewell: ")])
+        self.assertEqual(len(err.splitlines()), 2, err)
 
         retry = self.run_cli("--stats", "--no-cache", "library", root, "--retry-missing", "--no-progress",
                              "--jsonl", timeout=600)
