@@ -78,7 +78,7 @@ endfunction()
 # INI module's file calls), curl_rules_tests (libcurl backend rules) and the
 # posix INI module's file-format tests.
 vw_add_test(platform_tests tests/platform/CStringTest.cpp tests/platform/PlatformTest.cpp)
-vw_add_test(text_tests tests/text/CodePageConversionTest.cpp tests/text/PlatformCodePageTest.cpp
+vw_add_test(text_tests tests/text/CodePageConversionTest.cpp tests/platform/PlatformCodePageTest.cpp
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
 vw_add_test(plugin_tests tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
 vw_add_test(artist_cache_tests tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
@@ -121,7 +121,7 @@ set(VW_WINHTTP_OPEN_GAPS
 list(JOIN VW_WINHTTP_OPEN_GAPS ":" VW_WINHTTP_OPEN_GAPS_FILTER)
 set_tests_properties(http_tests PROPERTIES ENVIRONMENT
   "${VW_TEST_ENVIRONMENT};GTEST_FILTER=-${VW_WINHTTP_OPEN_GAPS_FILTER}")
-vw_add_test(diag_file_tests tests/diag/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp
+vw_add_test(diag_file_tests tests/platform/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp
   tests/diag/FingerprintTest.cpp)
 vw_add_test(trace_log_tests tests/diag/TraceLogTest.cpp)
 vw_add_test(file_fault_tests tests/diag/FileFaultTest.cpp)
@@ -160,7 +160,7 @@ target_include_directories(loaded_library_search_tests PRIVATE ${CMAKE_CURRENT_S
 add_dependencies(loaded_library_search_tests versewell)
 # The test wiki server and the Wine starter of it (the server is the native
 # program), fetched from with the native curl command line.
-vw_add_test(wiki_server_tests tests/http/WikiServerTest.cpp tests/support/win32/TestFetch.cpp)
+vw_add_test(wiki_server_tests tests/wiki/WikiServerTest.cpp tests/support/win32/TestFetch.cpp)
 vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractTest.cpp
   tests/platform/PrivateProfileProcessTest.cpp)
 
@@ -170,8 +170,8 @@ vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractT
 # native wiki server. Paths the scripts pass are Linux paths; Wine maps
 # them to its Z: drive, so the program reads and writes the same files.
 if(VERSEWELL_BUILD_CLI)
-  vw_add_test(cli_unit_tests tests/cli/CliTextTest.cpp tests/cli/HostSetupTest.cpp tests/cli/LookupRulesTest.cpp
-    tests/cli/OutputNamesTest.cpp)
+  vw_add_test(cli_unit_tests tests/cli/sys/CliTextTest.cpp tests/cli/host/HostSetupTest.cpp tests/cli/lookup/LookupRulesTest.cpp
+    tests/cli/output/OutputNamesTest.cpp)
   target_link_libraries(cli_unit_tests PRIVATE versewell_cli_core)
   # Left out here only: a folder cannot be made unwritable through its
   # permission bits on Windows. std::filesystem::permissions sets no more

@@ -1,0 +1,168 @@
+// The batch worker pool against the loopback sample wiki, through the
+// plug-in library loaded as a host loads it: every worker has its own
+// plug-in object, an artist's address and song list are fetched once per
+// run, and the downloads add up to artist lookups + song lists + lyrics
+// pages. Built to run under ThreadSanitizer as well.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "cli/host/PluginLibrary.h"
+#include "cli/lookup/SearchPool.h"
+#include "cli/sys/TextConvert.h"
+#include "support/WikiServer.h"
+
+namespace {
+
+class SearchPoolTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { s_pServer = new CWikiServer(std::string(VERSEWELL_SOURCE_DIR) + "/wiki/sample"); }
+  static void TearDownTestSuite() {
+    delete s_pServer;
+    s_pServer = nullptr;
+  }
+
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(m_library.Load(VERSEWELL_PLUGIN_PATH, error)) << error;
+  }
+
+  cli::SPoolConfig Config(unsigned jobs) {
+    cli::SPoolConfig config;
+    config.nJobs = jobs;
+    config.lookup.nRetries = 0;
+    config.strProxy = s_pServer->WProxy();
+    return config;
+  }
+
+  // Runs the pool; returns the outcomes by job index and the thread each
+  // found song was delivered on.
+  std::map<size_t, cli::SSongOutcome> Run(cli::CSearchPool& pool, const std::vector<cli::SSongJob>& jobs,
+                                          std::set<std::thread::id>* deliveryThreads = nullptr) {
+    std::map<size_t, cli::SSongOutcome> outcomes;
+    std::mutex mutex;
+    std::string error;
+    const std::thread::id caller = std::this_thread::get_id();
+    bool ran = pool.Run(
+        jobs, nullptr,
+        [&](size_t, const cli::SSongResult&) {
+          std::lock_guard<std::mutex> lock(mutex);
+          if (deliveryThreads != nullptr) deliveryThreads->insert(std::this_thread::get_id());
+          cli::SDelivery delivery;
+          delivery.bWritten = true;
+          return delivery;
+        },
+        [&](const cli::SSongOutcome& outcome) {
+          EXPECT_EQ(std::this_thread::get_id(), caller) << "reports arrive on the calling thread";
+          EXPECT_EQ(outcomes.count(outcome.nIndex), 0u) << "each song is reported once";
+          outcomes[outcome.nIndex] = outcome;
+        },
+        nullptr, error);
+    EXPECT_TRUE(ran) << error;
+    return outcomes;
+  }
+
+  static CWikiServer* s_pServer;
+  cli::CPluginLibrary m_library;
+};
+
+CWikiServer* SearchPoolTest::s_pServer = nullptr;
+
+std::vector<cli::SSongJob> Jobs(const std::vector<std::pair<const wchar_t*, const wchar_t*>>& songs) {
+  std::vector<cli::SSongJob> jobs;
+  for (const auto& [artist, title] : songs) jobs.push_back({artist, title});
+  return jobs;
+}
+
+TEST_F(SearchPoolTest, EachArtistIsLookedUpOnceAndDownloadsAddUp) {
+  // Three artists, nine songs, one title that is not on the wiki.
+  std::vector<cli::SSongJob> jobs = Jobs({{L"Quillfeather", L"Salt Road"},
+                                          {L"Corrie Fen", L"Loch Lomond"},
+                                          {L"quillfeather", L"greensleeves"},
+                                          {L"Quillfeather", L"Salt Road (1998)"},
+                                          {L"Corrie Fen", L"The Parting Glass"},
+                                          {L"Quillfeather", L"Quill and Ink"},
+                                          {L"Juniper Row", L"Amazing Grace"},
+                                          {L"Juniper Row", L"Auld Lang Syne"},
+                                          {L"Quillfeather", L"No Such Song"}});
+  cli::CSearchPool pool(m_library, Config(4));
+  std::set<std::thread::id> threads;
+  std::map<size_t, cli::SSongOutcome> outcomes = Run(pool, jobs, &threads);
+  ASSERT_EQ(outcomes.size(), jobs.size());
+  for (size_t i = 0; i + 1 < jobs.size(); ++i) {
+    EXPECT_EQ(outcomes[i].result.eOutcome, cli::EOutcome::Found) << i << ": " << outcomes[i].result.failure.strMessage;
+    EXPECT_FALSE(outcomes[i].result.song.strLyrics.empty());
+    EXPECT_TRUE(outcomes[i].delivery.bWritten);
+  }
+  EXPECT_EQ(outcomes[8].result.eOutcome, cli::EOutcome::NotFound);
+  EXPECT_NE(outcomes[8].result.failure.strMessage.find("No Such Song"), std::string::npos);
+  EXPECT_EQ(cli::WideToUtf8(outcomes[3].result.song.strUrl), "lyrics.wiki.example/wiki/Quillfeather:Salt_Road_(1998)");
+  EXPECT_EQ(cli::WideToUtf8(outcomes[2].result.song.strArtist), "Quillfeather");
+  EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u) << "files are written on the workers";
+
+  const cli::SDownloadCounts& counts = pool.Counts();
+  EXPECT_EQ(counts.nLists, 3u) << "one song list per artist";
+  EXPECT_EQ(counts.nLyrics, 8u) << "one lyrics page per found song";
+  EXPECT_EQ(counts.nFailed, 0u);
+  // Each lookup reads one or two index pages; never more than two per artist.
+  unsigned lookups = counts.nLookupsAndLists - counts.nLists;
+  EXPECT_GE(lookups, 3u);
+  EXPECT_LE(lookups, 6u);
+  EXPECT_EQ(outcomes[3].result.song.strMatch, "exact");
+}
+
+TEST_F(SearchPoolTest, OneWorkerAndFourWorkersDownloadTheSameAmount) {
+  std::vector<cli::SSongJob> jobs = Jobs({{L"Corrie Fen", L"Loch Lomond"},
+                                          {L"Corrie Fen", L"The Parting Glass"},
+                                          {L"Juniper Row", L"Amazing Grace"},
+                                          {L"Juniper Row", L"Auld Lang Syne"},
+                                          {L"Nobody At All Here", L"Song"}});
+  cli::CSearchPool one(m_library, Config(1));
+  Run(one, jobs);
+  cli::CSearchPool four(m_library, Config(4));
+  std::map<size_t, cli::SSongOutcome> outcomes = Run(four, jobs);
+  EXPECT_EQ(outcomes[4].result.eOutcome, cli::EOutcome::NotFound);
+  EXPECT_EQ(one.Counts().nLookupsAndLists, four.Counts().nLookupsAndLists);
+  EXPECT_EQ(one.Counts().nLyrics, four.Counts().nLyrics);
+  EXPECT_EQ(four.Counts().nLists, 2u);
+}
+
+TEST_F(SearchPoolTest, AFarTitleIsTakenOnlyWithClosest) {
+  std::vector<cli::SSongJob> jobs = Jobs({{L"Quillfeather", L"Zzzzzzzz Qqqqqq"}, {L"Quillfeather", L"Salt Rod"}});
+  cli::CSearchPool strict(m_library, Config(2));
+  std::map<size_t, cli::SSongOutcome> outcomes = Run(strict, jobs);
+  EXPECT_EQ(outcomes[0].result.eOutcome, cli::EOutcome::NotFound);
+  EXPECT_FALSE(outcomes[0].result.failure.vecSuggestions.empty());
+  EXPECT_EQ(outcomes[1].result.eOutcome, cli::EOutcome::Found);
+  EXPECT_EQ(outcomes[1].result.song.strMatch, "close");
+  EXPECT_EQ(strict.Counts().nLyrics, 1u) << "no lyrics page for a title that was not taken";
+
+  cli::SPoolConfig config = Config(2);
+  config.lookup.bClosest = true;
+  cli::CSearchPool closest(m_library, config);
+  cli::SSongOutcome outcome = Run(closest, jobs)[0];
+  EXPECT_EQ(outcome.result.eOutcome, cli::EOutcome::Found);
+  EXPECT_EQ(outcome.result.song.strMatch, "closest");
+}
+
+TEST_F(SearchPoolTest, ANetworkFailureIsReportedAsSuchAndRetried) {
+  cli::SPoolConfig config = Config(1);
+  config.strProxy = L"127.0.0.1:1";  // nothing listens there
+  config.lookup.nRetries = 1;
+  cli::CSearchPool pool(m_library, config);
+  cli::SSongOutcome outcome = Run(pool, Jobs({{L"Quillfeather", L"Salt Road"}}))[0];
+  EXPECT_EQ(outcome.result.eOutcome, cli::EOutcome::Network);
+  EXPECT_EQ(pool.Counts().nFailed, 2u) << "one try and one retry";
+}
+
+TEST(SearchPoolOrder, SongsStartArtistByArtistInTurn) {
+  std::vector<cli::SSongJob> jobs =
+      Jobs({{L"A", L"1"}, {L"A", L"2"}, {L"A", L"3"}, {L"b", L"1"}, {L" B ", L"2"}, {L"C", L"1"}});
+  EXPECT_EQ(cli::CSearchPool::StartOrder(jobs), (std::vector<size_t>{0, 3, 5, 1, 4, 2}));
+  EXPECT_TRUE(cli::CSearchPool::StartOrder({}).empty());
+}
+
+}  // namespace
