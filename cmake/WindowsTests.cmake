@@ -171,7 +171,7 @@ vw_add_process_test(private_profile_tests tests/platform/PrivateProfileContractT
 # them to its Z: drive, so the program reads and writes the same files.
 if(VERSEWELL_BUILD_CLI)
   vw_add_test(cli_unit_tests tests/cli/sys/CliTextTest.cpp tests/cli/host/HostSetupTest.cpp tests/cli/lookup/LookupRulesTest.cpp
-    tests/cli/output/OutputNamesTest.cpp)
+    tests/cli/output/OutputNamesTest.cpp tests/cli/app/CommandLineTest.cpp)
   target_link_libraries(cli_unit_tests PRIVATE versewell_cli_core)
   # Left out here only: a folder cannot be made unwritable through its
   # permission bits on Windows. std::filesystem::permissions sets no more

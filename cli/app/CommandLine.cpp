@@ -13,9 +13,10 @@
 #include "cli/sys/HostPlatform.h"
 #include "cli/app/Commands.h"
 #include "cli/app/ConfigFile.h"
+#include "cli/output/JsonError.h"
+#include "cli/output/OutputTemplate.h"
 #include "cli/sys/TextConvert.h"
 #include "cli/lookup/TitleMatch.h"
-#include "cli/output/OutputTemplate.h"
 #include "cli/host/TraceLogText.h"
 
 namespace cli {
@@ -51,10 +52,12 @@ Exit status:
   2    usage error, or no loadable plug-in
   3    network or server failure: any other failed download (after retries)
   4    could not write: standard output, a JSON-lines stream or a file
+  70   internal error: the program's own fault (out of memory, a bug)
   130  interrupted (Ctrl-C or SIGTERM)
 With --json every outcome, failures included, is one JSON object on stdout;
-a failure is {"error": {"kind": "not_found"|"network"|"usage"|"interrupted",
-"message": ..., "url": ..., "cause": ...}}.
+a failure is {"error": {"kind": "not_found"|"network"|"usage"|"interrupted"|
+"internal", "message": ..., "url": ..., "cause": ...}}; batch and library
+--jsonl lines also have "write" for a lyrics file that could not be written.
 The artist cache lives in $XDG_CACHE_HOME/versewell (or ~/.cache/versewell)
 unless --cache-dir or --no-cache says otherwise.)";
 
@@ -160,84 +163,21 @@ CCommandLine::CCommandLine()
   app.add_flag("-q,--quiet", options.bQuiet, "Print nothing on stderr but errors (no progress line, no notes)");
   app.add_flag("--no-progress", options.bNoProgress,
                "Draw no progress line while fetch-all, batch or library runs");
-
-  m_pArtist = app.add_subcommand("artist", "Print the address of an artist's page");
-  m_pArtist->add_option("NAME", m_strArtistName, "Artist name")->required();
-
-  m_pSongs = app.add_subcommand("songs", "List an artist's songs: title, tab, address");
-  m_pSongs->add_option("NAME", m_strSongsName, "Artist name")->required();
-
-  m_pLyrics = app.add_subcommand("lyrics", "Print the lyrics of a song page, or of ARTIST's song TITLE");
-  m_pLyrics->add_option("URL | ARTIST TITLE", m_vecLyricsArgs, "A song page address, or an artist and a song title")
-      ->required()
-      ->expected(1, -1);
-  m_pLyrics->add_flag("--closest", options.bClosest,
-                      "Take the closest title even when it is not close (otherwise exit 1 with suggestions)");
-
-  m_pLog = app.add_subcommand("log", "Print a trace log file (UTF-16) as UTF-8 text with LF line ends");
-  m_pLog->add_option("FILE", m_strLogFile, "A trace file, or a parent log the trace log was merged into")
-      ->required();
-
-  m_pCache = app.add_subcommand("cache", "Show or delete the artist cache folder");
-  m_pCache->require_subcommand(1);
-  m_pCachePath = m_pCache->add_subcommand("path", "Print the artist cache folder");
-  m_pCacheClear = m_pCache->add_subcommand("clear", "Delete the artist cache files and the folders they leave empty");
-
-  m_pConfig = app.add_subcommand("config",
-                                 "Show the settings in effect (proxy, cache folder, jobs, delay, retries, timeout, "
-                                 "template, output folder) and where each comes from");
-  m_pConfig->footer(R"(
-The config file ($XDG_CONFIG_HOME/versewell/config, else ~/.config/versewell/config;
-%APPDATA%\versewell\config on Windows) holds one NAME = VALUE per line, '#' starts
-a comment line:
-  proxy = 127.0.0.1:8080
-  cache-dir = ~/.cache/lyrics
-  jobs = 4
-  delay = 250        (milliseconds)
-  retries = 3
-  timeout = 20       (seconds)
-  template = {artist}/{title}.txt
-  out = ~/lyrics
-Options on the command line win; VERSEWELL_PROXY comes before the file's proxy.)");
-
-  m_pCompletion = app.add_subcommand("completion", "Print a shell completion script");
-  m_pCompletion->add_option("SHELL", m_strShell, "bash, zsh or fish")
-      ->type_name("bash|zsh|fish")
-      ->required()
-      ->check([](const std::string& shell) {
-        return shell == "bash" || shell == "zsh" || shell == "fish"
-                   ? std::string()
-                   : "no completion for \"" + shell + "\"; the shells are bash, zsh and fish";
-      });
-
   // Hidden: the build writes the man page with it.
   app.add_flag("--man-page", m_bManPage, "Print the man page (troff)")->group("");
 
-  m_pFetchAll = app.add_subcommand("fetch-all", "Save the lyrics of all of an artist's songs as .txt files");
-  m_pFetchAll->add_option("ARTIST", m_strFetchName, "Artist name")->required();
-  m_pFetchAll->add_option("--out", options.strOutDir, "Folder for the files (created when missing)")
-      ->type_name("DIR")
-      ->required();
-  m_pFetchAll->add_flag("--force", options.bForce, "Fetch and overwrite files saved before for the same pages");
-  m_pFetchAll->add_option("--template", options.strTemplate,
-                          "Layout of the files below --out (default \"{artist}/{title}.txt\"); {artist} and {title} "
-                          "come from the song's page name and are made safe as file names")
-      ->type_name("PATTERN")
-      ->check([](const std::string& text) {
-        COutputTemplate layout;
-        std::string error;
-        return layout.Parse(text, error) ? std::string() : error;
-      });
-
-  AddLibraryCommands(app, options, m_libraryCommands);
+  for (const SCommandRow& row : CommandTable()) {
+    CLI::App* command = app.add_subcommand(row.pszName, row.pszSummary);
+    row.pfnDeclare(*command, options, m_args);
+    m_vecCommands.push_back(command);
+  }
 }
 
 int CCommandLine::UsageError(const std::string& message) const {
   PrintError(message + " (see versewell --help)");
   if (m_bJsonRequested) {
-    nlohmann::ordered_json error = {
-        {"error", {{"kind", "usage"}, {"message", message}, {"url", nullptr}, {"cause", nullptr}}}};
-    std::string text = error.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    std::string text = JsonError(EErrorKind::Usage, message)
+                           .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
     hostplatform::WriteText(stdout, text);
   }
   return EXIT_USAGE;
@@ -275,23 +215,25 @@ std::string Nearest(const std::string& word, const std::vector<std::string>& can
   return bestDistance <= allowed ? best : std::string();
 }
 
-const char* UsageOf(const std::string& command) {
-  if (command == "artist") return "versewell artist NAME";
-  if (command == "songs") return "versewell songs NAME";
-  if (command == "lyrics") return "versewell lyrics ARTIST \"TITLE\"  or  versewell lyrics SONG-PAGE-ADDRESS";
-  if (command == "fetch-all") return "versewell fetch-all ARTIST --out DIR";
-  return "versewell [OPTIONS] COMMAND ...";
+std::vector<std::string> CommandWords() {
+  std::vector<std::string> words;
+  for (const SCommandRow& row : CommandTable()) words.emplace_back(row.pszName);
+  return words;
+}
+
+// " (did you mean `x`?)" for a near candidate, else `otherwise`.
+std::string Suggestion(const std::string& word, const std::vector<std::string>& candidates,
+                       const std::string& otherwise = std::string()) {
+  std::string near = Nearest(word, candidates);
+  return near.empty() ? otherwise : " (did you mean `" + near + "`?)";
+}
+
+int PrintHelp(const std::string& text) {
+  hostplatform::WriteText(stdout, text);
+  return EXIT_FOUND;
 }
 
 }  // namespace
-
-std::string CCommandLine::CommandList() const {
-  // Every visible command, in the order the help lists them.
-  std::string list;
-  for (const CLI::App* sub : m_app.get_subcommands([](const CLI::App* a) { return !a->get_group().empty(); }))
-    list += (list.empty() ? "" : ", ") + sub->get_name();
-  return list;
-}
 
 bool CCommandLine::GivenOnCommandLine(const std::string& name) const {
   const std::string option = "--" + name;
@@ -324,13 +266,34 @@ std::optional<int> CCommandLine::ApplyUserConfig() {
   return std::nullopt;
 }
 
+CLI::App* CCommandLine::ParsedCommand() const {
+  for (CLI::App* command : m_vecCommands)
+    if (command->parsed()) return command;
+  return nullptr;
+}
+
+const SCommandRow* CCommandLine::RowOf(const CLI::App* command) const {
+  for (size_t i = 0; i < m_vecCommands.size(); ++i)
+    if (m_vecCommands[i] == command) return &CommandTable()[i];
+  return nullptr;
+}
+
 std::optional<int> CCommandLine::Parse(int argc, char** argv) {
-  CLI::App& app = m_app;
-  SOptions& options = m_options;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  // Answered before parsing, so that they work anywhere on the line and
-  // whatever else the line holds.
+  std::optional<int> exitCode;
+  if (AnswerBeforeParsing(args, exitCode)) return exitCode;
+  if ((exitCode = RunParser(argc, argv))) return exitCode;
+  if ((exitCode = Validate())) return exitCode;
+  if ((exitCode = ApplyUserConfig())) return exitCode;
+  if ((exitCode = BuildOptions(RowOf(ParsedCommand())))) return exitCode;
+  return ResolveDefaults();
+}
+
+// --json, --version and `help [COMMAND]` are found before parsing, so that
+// they work anywhere on the line and whatever else the line holds.
+bool CCommandLine::AnswerBeforeParsing(const std::vector<std::string>& args, std::optional<int>& exitCode) {
+  SOptions& options = m_options;
   for (const std::string& arg : args) {
     if (arg == "--") break;
     if (arg == "--json") m_bJsonRequested = true;
@@ -344,117 +307,103 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
         if (args[i] == "--plugin" && i + 1 < args.size()) options.strPlugin = args[i + 1];
         if (args[i].rfind("--plugin=", 0) == 0) options.strPlugin = args[i].substr(9);
       }
-      return std::nullopt;
+      exitCode = std::nullopt;
+      return true;
     }
   }
-  std::vector<std::string> commands;
-  for (const CLI::App* sub : app.get_subcommands({})) commands.push_back(sub->get_name());
   // `help [COMMAND]`: the first word that is neither an option nor an
   // option's value.
   size_t word = 0;
   while (word < args.size() && args[word] != "--" && !args[word].empty() && args[word][0] == '-') {
-    const CLI::Option* option = app.get_option_no_throw(args[word].substr(0, args[word].find('=')));
+    const CLI::Option* option = m_app.get_option_no_throw(args[word].substr(0, args[word].find('=')));
     bool takesValue = option != nullptr && option->get_expected_min() > 0 && args[word].find('=') == std::string::npos;
     word += takesValue ? 2 : 1;
   }
-  if (word < args.size() && args[word] == "help") {
-    CLI::App* sub = nullptr;
-    if (word + 1 < args.size()) {
-      try {
-        sub = app.get_subcommand(args[word + 1]);
-      } catch (const CLI::OptionNotFound&) {
-        std::string near = Nearest(args[word + 1], commands);
-        return UsageError("no command \"" + Echo(args[word + 1]) + "\"" +
-                          (near.empty() ? std::string() : " (did you mean `" + near + "`?)"));
-      }
+  if (word >= args.size() || args[word] != "help") return false;
+  CLI::App* command = nullptr;
+  if (word + 1 < args.size()) {
+    const SCommandRow* row = FindCommand(args[word + 1]);
+    if (row == nullptr) {
+      exitCode = UsageError("no command \"" + Echo(args[word + 1]) + "\"" + Suggestion(args[word + 1], CommandWords()));
+      return true;
     }
-    std::string text = HelpText(sub);
-    hostplatform::WriteText(stdout, text);
-    return EXIT_FOUND;
+    command = m_vecCommands[static_cast<size_t>(row - CommandTable().data())];
   }
+  exitCode = PrintHelp(HelpText(command));
+  return true;
+}
 
+std::optional<int> CCommandLine::RunParser(int argc, char** argv) {
   try {
-    app.parse(argc, argv);
+    m_app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    CLI::App* sub = nullptr;
-    for (CLI::App* candidate : app.get_subcommands({}))
-      if (candidate->parsed()) sub = candidate;
-    std::string text = HelpText(sub);
-    hostplatform::WriteText(stdout, text);
-    return EXIT_FOUND;
+    return PrintHelp(HelpText(ParsedCommand()));
   } catch (const CLI::CallForAllHelp&) {
-    std::string text = HelpText(nullptr);
-    hostplatform::WriteText(stdout, text);
-    return EXIT_FOUND;
-  } catch (const CLI::ExtrasError&) {
+    return PrintHelp(HelpText(nullptr));
+  } catch (const CLI::ParseError& e) {
+    return ReportParseError(e);
+  }
+  return std::nullopt;
+}
+
+int CCommandLine::ReportParseError(const CLI::ParseError& error) {
+  CLI::App* command = ParsedCommand();
+  const SCommandRow* row = RowOf(command);
+  std::string what = error.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
     // The first word that no option or command took.
-    CLI::App* sub = nullptr;
-    for (CLI::App* candidate : app.get_subcommands({}))
-      if (candidate->parsed()) sub = candidate;
-    std::vector<std::string> extras = sub != nullptr ? sub->remaining() : app.remaining();
-    if (extras.empty()) extras = app.remaining();
+    std::vector<std::string> extras = command != nullptr ? command->remaining() : m_app.remaining();
+    if (extras.empty()) extras = m_app.remaining();
     std::string word = extras.empty() ? std::string() : extras.front();
     if (!word.empty() && word[0] == '-') {
       std::vector<std::string> names;
-      for (const CLI::App* owner : {static_cast<const CLI::App*>(&app), static_cast<const CLI::App*>(sub)}) {
+      for (const CLI::App* owner : {static_cast<const CLI::App*>(&m_app), static_cast<const CLI::App*>(command)}) {
         if (owner == nullptr) continue;
         for (const CLI::Option* option : owner->get_options())
           for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
       }
-      std::string near = Nearest(word.substr(0, word.find('=')), names);
-      return UsageError("unknown option \"" + Echo(word) + "\"" +
-                        (near.empty() ? std::string() : " (did you mean `" + near + "`?)"));
+      return UsageError("unknown option \"" + Echo(word) + "\"" + Suggestion(word.substr(0, word.find('=')), names));
     }
-    if (sub == nullptr) {
-      std::string near = Nearest(word, commands);
+    if (command == nullptr)
       return UsageError("unknown command \"" + Echo(word) + "\"" +
-                        (near.empty() ? " (commands: " + CommandList() + ")" : " (did you mean `" + near + "`?)"));
-    }
-    return UsageError(sub->get_name() + " takes fewer arguments; \"" + Echo(word) +
-                      "\" is one too many (quote names and titles with blanks): " + UsageOf(sub->get_name()));
-  } catch (const CLI::RequiredError& e) {
-    CLI::App* sub = nullptr;
-    for (CLI::App* candidate : app.get_subcommands({}))
-      if (candidate->parsed()) sub = candidate;
-    if (sub == nullptr) return UsageError(std::string("missing: ") + e.what());
-    if (sub->get_name() == "fetch-all" && std::string(e.what()).find("--out") != std::string::npos)
-      return UsageError("fetch-all needs an output folder: " + std::string(UsageOf("fetch-all")));
+                        Suggestion(word, CommandWords(), " (commands: " + CommandNames() + ")"));
+    return UsageError(command->get_name() + " takes fewer arguments; \"" + Echo(word) +
+                      "\" is one too many (quote names and titles with blanks): " + UsageOf(row));
+  }
+  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+    if (command == nullptr) return UsageError("missing: " + what);
+    if (command->get_name() == "fetch-all" && what.find("--out") != std::string::npos)
+      return UsageError("fetch-all needs an output folder: " + std::string(UsageOf(row)));
     // A command made of sub-commands names them.
     std::string parts;
-    for (const CLI::App* part : sub->get_subcommands({})) parts += (parts.empty() ? "" : ", ") + part->get_name();
-    if (!parts.empty()) return UsageError(sub->get_name() + " needs one of: " + parts);
-    return UsageError(sub->get_name() + " is missing its argument: " + UsageOf(sub->get_name()));
-  } catch (const CLI::ArgumentMismatch& e) {
-    CLI::App* sub = nullptr;
-    for (CLI::App* candidate : app.get_subcommands({}))
-      if (candidate->parsed()) sub = candidate;
-    std::string what = e.what();
+    for (const CLI::App* part : command->get_subcommands({})) parts += (parts.empty() ? "" : ", ") + part->get_name();
+    if (!parts.empty()) return UsageError(command->get_name() + " needs one of: " + parts);
+    return UsageError(command->get_name() + " is missing its argument: " + UsageOf(row));
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
     size_t colon = what.find(':');
     std::string name = colon == std::string::npos ? std::string() : what.substr(0, colon);
     if (!name.empty() && name[0] == '-') return UsageError(name + " needs a value");
-    return UsageError("wrong number of arguments: " + std::string(UsageOf(sub != nullptr ? sub->get_name() : "")));
-  } catch (const CLI::ValidationError& e) {
-    std::string what = e.what();
-    if (what.rfind("--retries", 0) == 0) return UsageError("--retries wants a whole number from 0 to 20");
-    if (what.rfind("--delay", 0) == 0) return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
-    if (what.rfind("--timeout", 0) == 0) return UsageError("--timeout wants seconds, a whole number from 1 to 3600");
-    if (what.rfind("--max-failures", 0) == 0)
-      return UsageError("--max-failures wants a whole number from 0 up");
-    return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
-  } catch (const CLI::ConversionError& e) {
-    std::string what = e.what();
-    if (what.find("--retries") != std::string::npos) return UsageError("--retries wants a whole number from 0 to 20");
-    if (what.find("--delay") != std::string::npos)
-      return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
-    if (what.find("--timeout") != std::string::npos) return UsageError("--timeout wants seconds, a whole number from 1 to 3600");
-    if (what.find("--max-failures") != std::string::npos)
-      return UsageError("--max-failures wants a whole number from 0 up");
-    return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
-  } catch (const CLI::ParseError& e) {
-    return UsageError(Echo(std::string(e.what()), 2 * MAX_ECHO_CHARS));
+    return UsageError("wrong number of arguments: " + std::string(UsageOf(row)));
   }
+  bool validation = dynamic_cast<const CLI::ValidationError*>(&error) != nullptr;
+  if (validation || dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
+    // A validation message starts with the option's name; a conversion
+    // message names it somewhere.
+    auto names = [&](const char* option) {
+      return validation ? what.rfind(option, 0) == 0 : what.find(option) != std::string::npos;
+    };
+    if (names("--retries")) return UsageError("--retries wants a whole number from 0 to 20");
+    if (names("--delay")) return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
+    if (names("--timeout")) return UsageError("--timeout wants seconds, a whole number from 1 to 3600");
+    if (names("--max-failures")) return UsageError("--max-failures wants a whole number from 0 up");
+  }
+  return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
+}
 
-  options.nTimeoutMs = m_nTimeoutSeconds * 1000;
+// Checks of values CLI11 cannot check itself.
+std::optional<int> CCommandLine::Validate() {
+  m_options.nTimeoutMs = m_nTimeoutSeconds * 1000;
   if (m_pMaxDiffOption->count() > 0) {
     const std::string& text = m_strMaxDifference;
     char* end = nullptr;
@@ -463,72 +412,28 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
     if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) || value < 0 ||
         value > std::numeric_limits<float>::max() || errno == ERANGE)
       return UsageError("--max-diff wants a number >= 0 (such as 1 or 250), got \"" + Echo(text) + "\"");
-    options.fMaxDifference = static_cast<float>(value);
+    m_options.fMaxDifference = static_cast<float>(value);
   }
-  auto emptyName = [&](const std::string& value, const char* what, const char* command) -> std::optional<int> {
-    std::wstring trimmed = TrimWide(Utf8ToWide(value));
-    if (trimmed.empty() || trimmed == L"-")
-      return UsageError(std::string("an empty ") + what + " is no search: " + UsageOf(command));
-    // A line break or other control character can be no part of a name on
-    // the wiki; the plug-in would refuse the address it makes of it.
-    for (wchar_t c : trimmed)
-      if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029)
-        return UsageError(std::string("the ") + what + " \"" + Echo(value) + "\" contains a control character");
+  return std::nullopt;
+}
+
+// The command and its arguments, from the command's row.
+std::optional<int> CCommandLine::BuildOptions(const SCommandRow* row) {
+  if (row != nullptr) {
+    std::string error = row->pfnTake(m_args, m_options);
+    if (!error.empty()) return UsageError(error);
     return std::nullopt;
-  };
-  if (auto code = ApplyUserConfig()) return code;
-  std::string libraryError;
-  if (TakeLibraryCommand(m_libraryCommands, options, libraryError)) {
-    if (!libraryError.empty()) {
-      PrintError(libraryError + " (see versewell --help)");
-      return EXIT_USAGE;
-    }
-  } else if (m_pArtist->parsed()) {
-    options.eCommand = ECommand::Artist;
-    options.vecArgs = {m_strArtistName};
-    if (auto code = emptyName(m_strArtistName, "artist name", "artist")) return code;
-  } else if (m_pSongs->parsed()) {
-    options.eCommand = ECommand::Songs;
-    options.vecArgs = {m_strSongsName};
-    if (auto code = emptyName(m_strSongsName, "artist name", "songs")) return code;
-  } else if (m_pLyrics->parsed()) {
-    options.eCommand = ECommand::Lyrics;
-    options.vecArgs = m_vecLyricsArgs;
-    if (m_vecLyricsArgs.size() > 2)
-      return UsageError("lyrics takes an artist and one title, got " + std::to_string(m_vecLyricsArgs.size()) +
-                        " words; quote a title with blanks: " + UsageOf("lyrics"));
-    if (m_vecLyricsArgs.size() == 1) {
-      if (auto code = emptyName(m_vecLyricsArgs[0], "address", "lyrics")) return code;
-      // A song page address has a path; a bare word is an artist whose
-      // title is missing.
-      if (m_vecLyricsArgs[0].find('/') == std::string::npos)
-        return UsageError("lyrics needs a title after the artist \"" + Echo(m_vecLyricsArgs[0]) +
-                          "\", or a song page address: " + UsageOf("lyrics"));
-    } else {
-      if (auto code = emptyName(m_vecLyricsArgs[0], "artist name", "lyrics")) return code;
-      if (auto code = emptyName(m_vecLyricsArgs[1], "title", "lyrics")) return code;
-    }
-  } else if (m_pFetchAll->parsed()) {
-    options.eCommand = ECommand::FetchAll;
-    options.vecArgs = {m_strFetchName};
-    if (auto code = emptyName(m_strFetchName, "artist name", "fetch-all")) return code;
-  } else if (m_pLog->parsed()) {
-    options.eCommand = ECommand::Log;
-    options.vecArgs = {m_strLogFile};
-  } else if (m_pCachePath->parsed()) {
-    options.eCommand = ECommand::CachePath;
-  } else if (m_pCacheClear->parsed()) {
-    options.eCommand = ECommand::CacheClear;
-  } else if (m_pCompletion->parsed()) {
-    options.eCommand = ECommand::Completion;
-    options.vecArgs = {m_strShell};
-  } else if (m_pConfig->parsed()) {
-    options.eCommand = ECommand::Config;
-  } else if (m_bManPage) {
-    options.eCommand = ECommand::ManPage;
-  } else {
-    return UsageError("no command given; commands: " + CommandList());
   }
+  if (m_bManPage) {
+    m_options.eCommand = ECommand::ManPage;
+    return std::nullopt;
+  }
+  return UsageError("no command given; commands: " + CommandNames());
+}
+
+// Options that depend on one another, and the defaults that follow.
+std::optional<int> CCommandLine::ResolveDefaults() {
+  SOptions& options = m_options;
   if (!options.strParentLog.empty() && options.strLogDir.empty())
     return UsageError("--parent-log needs --log-dir");
   if (!options.strTraceLevel.empty() && options.strLogDir.empty())

@@ -1,4 +1,5 @@
-// The versewell command line: every option and subcommand, in one table.
+// The versewell command line: the global options and, from the command
+// table (CommandTable.h), every command, in one CLI11 application.
 //
 // CCommandLine builds the CLI11 application once. The same application object
 // serves parsing (main), --help, and any generator that walks the option
@@ -17,7 +18,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/input/MusicLibraryCommandLine.h"
+#include "cli/app/CommandTable.h"
 #include "cli/app/Options.h"
 
 namespace cli {
@@ -48,10 +49,19 @@ class CCommandLine {
   // and the JSON error object on stdout with --json. Returns EXIT_USAGE.
   int UsageError(const std::string& message) const;
 
-  // "artist, songs, ...": the commands the program has.
-  std::string CommandList() const;
-
  private:
+  // The steps of Parse, in order.
+  bool AnswerBeforeParsing(const std::vector<std::string>& args, std::optional<int>& exitCode);
+  std::optional<int> RunParser(int argc, char** argv);
+  std::optional<int> Validate();
+  std::optional<int> BuildOptions(const SCommandRow* row);
+  std::optional<int> ResolveDefaults();
+
+  // The command the parser took (one at most), its row, or null.
+  CLI::App* ParsedCommand() const;
+  const SCommandRow* RowOf(const CLI::App* command) const;
+  // The usage error of a CLI11 parse failure.
+  int ReportParseError(const CLI::ParseError& error);
   // Whether the option --NAME was given, before or after the command.
   bool GivenOnCommandLine(const std::string& name) const;
   // Fills what the command line left out from VERSEWELL_PROXY and the
@@ -60,31 +70,15 @@ class CCommandLine {
 
   CLI::App m_app;
   SOptions m_options;
+  SCommandArgs m_args;
+  std::vector<CLI::App*> m_vecCommands;  // one per row of the command table
   bool m_bJsonRequested = false;
 
   bool m_bShowVersion = false;
   std::string m_strMaxDifference;
   unsigned m_nTimeoutSeconds = 0;  // --timeout, in seconds as typed
   CLI::Option* m_pMaxDiffOption = nullptr;
-
-  CLI::App* m_pArtist = nullptr;
-  CLI::App* m_pSongs = nullptr;
-  CLI::App* m_pLyrics = nullptr;
-  CLI::App* m_pFetchAll = nullptr;
-  CLI::App* m_pLog = nullptr;
-  CLI::App* m_pCache = nullptr;
-  CLI::App* m_pCachePath = nullptr;
-  CLI::App* m_pCacheClear = nullptr;
-  CLI::App* m_pCompletion = nullptr;
-  CLI::App* m_pConfig = nullptr;
   bool m_bManPage = false;
-  std::string m_strLogFile;
-  std::string m_strShell;
-  std::string m_strArtistName;
-  std::string m_strSongsName;
-  std::vector<std::string> m_vecLyricsArgs;
-  std::string m_strFetchName;
-  SMusicLibraryCommandLine m_libraryCommands;  // batch and library
 };
 
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <filesystem>
 
+#include "cli/output/JsonError.h"
 #include "cli/output/OutputFolder.h"
 #include "cli/output/OutputTemplate.h"
 #include "cli/sys/PathText.h"
@@ -255,7 +256,7 @@ int CCommandRunner::RunFetchAll() {
   if (!folder.Prepare(error)) {
     PrintError("--out: " + error);
     if (m_options.bJson)
-      Emit({{"error", {{"kind", "usage"}, {"message", "--out: " + error}, {"url", nullptr}, {"cause", nullptr}}}});
+      Emit(JsonError(EErrorKind::Usage, "--out: " + error));
     else
       FinishWithoutOutput();
     return EXIT_USAGE;

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/output/AtomicFile.h"
+#include "cli/output/JsonError.h"
 #include "cli/input/AudioTags.h"
 #include "cli/input/BatchInput.h"
 #include "cli/app/Commands.h"
@@ -158,7 +159,7 @@ class CRunReporter {
         ++m_summary.nWriteFailed;
         ++m_nFailures;
         Error(who + ": " + outcome.delivery.strMessage);
-        object = {{"error", {{"kind", "write"}, {"message", outcome.delivery.strMessage}, {"url", WideToUtf8(r.song.strUrl)}}}};
+        object = JsonError(EErrorKind::Write, outcome.delivery.strMessage, WideToUtf8(r.song.strUrl));
       }
     } else if (r.eOutcome == EOutcome::NotFound && r.failure.bNoLyrics &&
                (IsInstrumental(r.song.strTitle) || IsInstrumental(Utf8ToWide(song.strTitle)))) {

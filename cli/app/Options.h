@@ -1,5 +1,6 @@
 // The command line after parsing: what to run and how to set up the plug-in.
-// A plain value; main.cpp fills it, CCommandRunner reads it.
+// A plain value; CCommandLine fills it, CCommandRunner and the local
+// commands read it.
 #ifndef VERSEWELL_CLI_OPTIONS_H
 #define VERSEWELL_CLI_OPTIONS_H
 
@@ -16,6 +17,7 @@ constexpr int EXIT_NOT_FOUND = 1;  // not on the wiki: artist, song or lyrics ab
 constexpr int EXIT_USAGE = 2;      // bad command line, or no loadable plug-in
 constexpr int EXIT_NETWORK = 3;    // any other failed download (network, proxy, server)
 constexpr int EXIT_WRITE = 4;      // could not write: standard output, a JSON-lines stream or a file
+constexpr int EXIT_INTERNAL = 70;  // the program's own fault: out of memory, an unexpected exception
 constexpr int EXIT_INTERRUPTED = 130;
 
 enum class ECommand {

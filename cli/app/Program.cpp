@@ -1,11 +1,11 @@
 // versewell: the command-line host of the Versewell lyrics plug-in.
-// (The process entry point is per platform: cli/*/Entry.cpp.)
+// (The process entry point is per platform: cli/sys/*/Entry.cpp.)
 //
 // Parses the command line (CCommandLine), loads the plug-in library through
 // the public host interface, and hands the work to CCommandRunner. Exit
 // codes: 0 found, 1 not on the wiki, 2 usage error or plug-in not loadable,
-// 3 network or server failure, 130 interrupted.
-#include <iostream>
+// 3 network or server failure, 70 internal error, 130 interrupted.
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -16,6 +16,7 @@
 #include "cli/app/Options.h"
 #include "cli/host/PluginLibrary.h"
 #include "cli/app/Program.h"
+#include "cli/output/JsonError.h"
 
 namespace {
 
@@ -40,15 +41,30 @@ int Main(int argc, char** argv) {
 
 namespace cli {
 
-int RunProgram(int argc, char** argv) {
+int RunGuarded(const std::function<int()>& body, bool json) {
+  std::string message;
   try {
-    return Main(argc, argv);
+    return body();
   } catch (const std::bad_alloc&) {
-    cli::PrintError("out of memory");
+    message = "internal error: out of memory";
   } catch (const std::exception& e) {
-    cli::PrintError(std::string("unexpected error: ") + e.what());
+    message = std::string("internal error: unexpected exception: ") + e.what();
+  } catch (...) {
+    message = "internal error: unexpected exception";
   }
-  return cli::EXIT_NOT_FOUND;
+  PrintError(message);
+  if (json) {
+    std::string text = JsonError(EErrorKind::Internal, message)
+                           .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    hostplatform::WriteText(stdout, text);
+  }
+  return EXIT_INTERNAL;
+}
+
+int RunProgram(int argc, char** argv) {
+  bool json = false;
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
+  return RunGuarded([argc, argv] { return Main(argc, argv); }, json);
 }
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 // The command-line options of `versewell batch` and `versewell library`,
-// added to the program's CLI11 parser, and the checks that run after
-// parsing. Threads: the main thread, before any work.
+// declared on their CLI11 subcommands (the command table makes those), and
+// the checks that run after parsing. Threads: the main thread, before any
+// work.
 #ifndef VERSEWELL_CLI_MUSIC_LIBRARY_COMMAND_LINE_H
 #define VERSEWELL_CLI_MUSIC_LIBRARY_COMMAND_LINE_H
 
@@ -13,19 +14,19 @@
 namespace cli {
 
 struct SMusicLibraryCommandLine {
-  CLI::App* pBatch = nullptr;
-  CLI::App* pLibrary = nullptr;
   std::string strBatchInput = "-";
   std::string strLibraryDir;
 };
 
-// Adds both subcommands; their values land in `options` and `state`.
-void AddLibraryCommands(CLI::App& app, SOptions& options, SMusicLibraryCommandLine& state);
+// Declare the arguments and options of `batch` and `library` on their
+// subcommands; the values land in `options` and `state`.
+void DeclareBatchCommand(CLI::App& batch, SOptions& options, SMusicLibraryCommandLine& state);
+void DeclareLibraryCommand(CLI::App& library, SOptions& options, SMusicLibraryCommandLine& state);
 
-// After parsing: when one of the two subcommands was given, fills
-// `options.eCommand` and `options.vecArgs` and returns true; `error` is set
-// for a usage error.
-bool TakeLibraryCommand(const SMusicLibraryCommandLine& state, SOptions& options, std::string& error);
+// After parsing the command: fill `options.eCommand` and `options.vecArgs`;
+// the result is a usage error message, empty when the line is fine.
+std::string TakeBatchCommand(const SMusicLibraryCommandLine& state, SOptions& options);
+std::string TakeLibraryCommand(const SMusicLibraryCommandLine& state, SOptions& options);
 
 }  // namespace cli
 

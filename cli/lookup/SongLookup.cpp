@@ -57,22 +57,17 @@ int ExitCodeOf(EOutcome outcome) {
   return 1;
 }
 
-const char* KindName(EOutcome outcome) {
+EErrorKind ErrorKindOf(EOutcome outcome) {
   switch (outcome) {
-    case EOutcome::NotFound: return "not_found";
-    case EOutcome::Network: return "network";
-    case EOutcome::Interrupted: return "interrupted";
-    default: return "not_found";
+    case EOutcome::Network: return EErrorKind::Network;
+    case EOutcome::Interrupted: return EErrorKind::Interrupted;
+    default: return EErrorKind::NotFound;
   }
 }
 
 nlohmann::ordered_json ErrorObject(const SFailure& failure) {
-  nlohmann::ordered_json error = {{"kind", KindName(failure.eKind)},
-                                  {"message", failure.strMessage},
-                                  {"url", failure.strUrl.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(failure.strUrl)},
-                                  {"cause", failure.strCause.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(failure.strCause)}};
-  if (!failure.vecSuggestions.empty()) error["suggestions"] = failure.vecSuggestions;
-  return {{"error", std::move(error)}};
+  return JsonError(ErrorKindOf(failure.eKind), failure.strMessage, failure.strUrl, failure.strCause,
+                   failure.vecSuggestions);
 }
 
 nlohmann::ordered_json FormObject(const SSong& song) {

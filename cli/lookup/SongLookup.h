@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 #include <versewell/plugin.h>
 
+#include "cli/output/JsonError.h"
 #include "cli/host/CliHost.h"
 #include "cli/host/DownloadCause.h"
 #include "cli/host/TraceWatch.h"
@@ -72,8 +73,8 @@ struct SDownloadStats {
 
 // Exit code of an outcome: 0 found, 1 not found, 3 network, 130 interrupted.
 int ExitCodeOf(EOutcome outcome);
-// The "kind" of a JSON error object.
-const char* KindName(EOutcome outcome);
+// The kind of a JSON error object (cli/output/JsonError.h).
+EErrorKind ErrorKindOf(EOutcome outcome);
 // {"error": {"kind", "message", "url", "cause"}} ("suggestions" when any).
 nlohmann::ordered_json ErrorObject(const SFailure& failure);
 // {"artist", "query", "title", "url", "match", "lyrics"} of a found song;
