@@ -63,7 +63,8 @@ vw_test(unload_registry_tests host_view tests/plugin/UnloadRegistryTest.cpp test
 vw_test(diag_unload_tests process tests/diag/UnloadMergeTest.cpp tests/diag/win32/UnloadDuringDownloadTest.cpp
   tests/support/<platform>/LoadedLibrary.cpp tests/support/<platform>/PluginEntry.cpp)
 vw_test(cli_unit_tests cli tests/cli/sys/CliTextTest.cpp tests/cli/host/HostSetupTest.cpp
-  tests/cli/lookup/LookupRulesTest.cpp tests/cli/output/OutputNamesTest.cpp tests/cli/app/CommandLineTest.cpp)
+  tests/cli/lookup/LookupRulesTest.cpp tests/cli/output/OutputNamesTest.cpp tests/cli/app/CommandLineTest.cpp
+  tests/cli/lookup/TagFormsTest.cpp)
 vw_test(cli_library_tests cli tests/cli/input/AudioTagsTest.cpp tests/cli/output/FileSafetyTest.cpp
   tests/cli/input/MusicLibraryInputTest.cpp tests/cli/lookup/SearchPoolTest.cpp)
 

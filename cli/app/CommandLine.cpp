@@ -12,7 +12,9 @@
 
 #include "cli/sys/HostPlatform.h"
 #include "cli/app/Commands.h"
+#include "cli/app/ConfigFile.h"
 #include "cli/output/JsonError.h"
+#include "cli/output/OutputTemplate.h"
 #include "cli/sys/TextConvert.h"
 #include "cli/lookup/TitleMatch.h"
 #include "cli/host/TraceLogText.h"
@@ -49,7 +51,8 @@ Exit status:
   1    not on the wiki: artist, song or lyrics absent (also HTTP 404 or 410)
   2    usage error, or no loadable plug-in
   3    network or server failure: any other failed download (after retries)
-  4    could not write: a local file (disk full, a file changed meanwhile, another run holds the folder)
+  4    could not write: standard output, a JSON-lines stream or a local file (disk full,
+       a file changed meanwhile, another run holds the folder)
   70   internal error: the program's own fault (out of memory, a bug)
   130  interrupted (Ctrl-C or SIGTERM)
 With --json every outcome, failures included, is one JSON object on stdout;
@@ -59,13 +62,27 @@ a failure is {"error": {"kind": "not_found"|"network"|"usage"|"interrupted"|
 The artist cache lives in $XDG_CACHE_HOME/versewell (or ~/.cache/versewell)
 unless --cache-dir or --no-cache says otherwise.)";
 
-// Accepts HOST:PORT, [IPv6]:PORT, optionally with a scheme in front.
+// Accepts HOST:PORT, [IPv6]:PORT, optionally with a scheme in front. HOST
+// is a name or IPv4 address (letters, digits, '.', '-', '_'); an IPv6
+// address is in brackets.
 std::string CheckProxy(const std::string& value) {
   size_t colon = value.rfind(':');
   if (value.empty() || colon == std::string::npos || colon + 1 == value.size() || colon == 0)
     return "expected HOST:PORT, got \"" + Echo(value) + "\"";
   for (char c : value)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return "the proxy must not contain blanks or control characters";
+  size_t scheme = value.find("://");
+  std::string host = value.substr(scheme == std::string::npos ? 0 : scheme + 3);
+  host = host.substr(0, host.rfind(':'));
+  if (scheme != std::string::npos && scheme + 3 > colon) return "expected HOST:PORT, got \"" + Echo(value) + "\"";
+  if (!host.empty() && host.front() == '[') {
+    if (host.size() < 3 || host.back() != ']' ||
+        host.find_first_not_of("0123456789abcdefABCDEF:.", 1) != host.size() - 1)
+      return "an IPv6 proxy address goes in brackets, as [::1]:8080; got \"" + Echo(value) + "\"";
+  } else if (host.empty() || host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") !=
+                                 std::string::npos) {
+    return "expected HOST:PORT with a host name or address (an IPv6 address in brackets), got \"" + Echo(value) + "\"";
+  }
   std::string port = value.substr(colon + 1);
   if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos || std::stol(port) < 1 ||
       std::stol(port) > 65535)
@@ -132,9 +149,21 @@ CCommandLine::CCommandLine()
   app.add_option("--delay", options.nDelayMs, "Wait MS milliseconds between requests to the wiki")
       ->type_name("MS")
       ->check(CLI::Range(0u, 3600000u).description(""));
+  app.add_option("--timeout", m_nTimeoutSeconds,
+                 "Give up a download that has no answer after SECONDS: bounds the connect and every wait for data "
+                 "(default: the plug-in's own, 60 s to connect and 30 s for data); a retry follows as for any "
+                 "network failure")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1u, 3600u).description(""));
+  app.add_option("--max-failures", options.nMaxFailures,
+                 "batch and library: stop after N network failures in a row, naming the cause and the songs left "
+                 "(default 5, 0: never stop)")
+      ->type_name("N")
+      ->check(CLI::Range(0u, 1000000u).description(""));
   app.add_flag("-v,--verbose", options.bVerbose, "Report the plug-in path, cache and the hosts contacted on stderr");
   app.add_flag("-q,--quiet", options.bQuiet, "Print nothing on stderr but errors (no progress line, no notes)");
-  app.add_flag("--no-progress", options.bNoProgress, "Draw no progress line while fetch-all runs");
+  app.add_flag("--no-progress", options.bNoProgress,
+               "Draw no progress line while fetch-all, batch or library runs");
   // Hidden: the build writes the man page with it.
   app.add_flag("--man-page", m_bManPage, "Print the man page (troff)")->group("");
 
@@ -207,6 +236,37 @@ int PrintHelp(const std::string& text) {
 
 }  // namespace
 
+bool CCommandLine::GivenOnCommandLine(const std::string& name) const {
+  const std::string option = "--" + name;
+  if (const CLI::Option* own = m_app.get_option_no_throw(option); own != nullptr && own->count() > 0) return true;
+  for (const CLI::App* sub : m_app.get_subcommands({}))
+    if (const CLI::Option* found = sub->get_option_no_throw(option); found != nullptr && found->count() > 0) return true;
+  return false;
+}
+
+std::optional<int> CCommandLine::ApplyUserConfig() {
+  SConfigFile config;
+  std::string error;
+  if (!LoadUserConfig(config, error)) return UsageError(error);
+  ConfigSources sources;
+  auto checkTemplate = [](const std::string& text) {
+    COutputTemplate layout;
+    std::string problem;
+    return layout.Parse(text, problem) ? std::string() : "template: " + problem;
+  };
+  if (!ApplyConfig(config, [this](const std::string& name) { return GivenOnCommandLine(name); },
+                   [](const std::string& value) {
+                     std::string problem = CheckProxy(value);
+                     return problem.empty() ? problem : "proxy: " + problem;
+                   },
+                   checkTemplate, m_options, sources, error))
+    return UsageError(error);
+  m_options.mapSources = sources;
+  m_options.strConfigFile = config.strPath;
+  m_options.bConfigFound = config.bFound;
+  return std::nullopt;
+}
+
 CLI::App* CCommandLine::ParsedCommand() const {
   for (CLI::App* command : m_vecCommands)
     if (command->parsed()) return command;
@@ -226,6 +286,7 @@ std::optional<int> CCommandLine::Parse(int argc, char** argv) {
   if (AnswerBeforeParsing(args, exitCode)) return exitCode;
   if ((exitCode = RunParser(argc, argv))) return exitCode;
   if ((exitCode = Validate())) return exitCode;
+  if ((exitCode = ApplyUserConfig())) return exitCode;
   if ((exitCode = BuildOptions(RowOf(ParsedCommand())))) return exitCode;
   return ResolveDefaults();
 }
@@ -314,6 +375,10 @@ int CCommandLine::ReportParseError(const CLI::ParseError& error) {
     if (command == nullptr) return UsageError("missing: " + what);
     if (command->get_name() == "fetch-all" && what.find("--out") != std::string::npos)
       return UsageError("fetch-all needs an output folder: " + std::string(UsageOf(row)));
+    // A command made of sub-commands names them.
+    std::string parts;
+    for (const CLI::App* part : command->get_subcommands({})) parts += (parts.empty() ? "" : ", ") + part->get_name();
+    if (!parts.empty()) return UsageError(command->get_name() + " needs one of: " + parts);
     return UsageError(command->get_name() + " is missing its argument: " + UsageOf(row));
   }
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
@@ -331,12 +396,15 @@ int CCommandLine::ReportParseError(const CLI::ParseError& error) {
     };
     if (names("--retries")) return UsageError("--retries wants a whole number from 0 to 20");
     if (names("--delay")) return UsageError("--delay wants milliseconds, a whole number from 0 to 3600000");
+    if (names("--timeout")) return UsageError("--timeout wants seconds, a whole number from 1 to 3600");
+    if (names("--max-failures")) return UsageError("--max-failures wants a whole number from 0 up");
   }
   return UsageError(Echo(what, 2 * MAX_ECHO_CHARS));
 }
 
 // Checks of values CLI11 cannot check itself.
 std::optional<int> CCommandLine::Validate() {
+  m_options.nTimeoutMs = m_nTimeoutSeconds * 1000;
   if (m_pMaxDiffOption->count() > 0) {
     const std::string& text = m_strMaxDifference;
     char* end = nullptr;
@@ -378,6 +446,14 @@ std::optional<int> CCommandLine::ResolveDefaults() {
   }
   if (options.bNoCache && !options.strCacheDir.empty())
     return UsageError("--no-cache and --cache-dir contradict each other; give one of them");
+  if (options.bJson) {
+    // One JSON object per run cannot hold a stream of songs or a document.
+    if (options.eCommand == ECommand::Batch || options.eCommand == ECommand::Library)
+      return UsageError("--json prints one object per run; batch and library print one per song with --jsonl");
+    if (options.eCommand == ECommand::Log || options.eCommand == ECommand::Completion ||
+        options.eCommand == ECommand::ManPage)
+      return UsageError("--json: this command prints a text document, not a result");
+  }
   return std::nullopt;
 }
 

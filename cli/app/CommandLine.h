@@ -62,6 +62,11 @@ class CCommandLine {
   const SCommandRow* RowOf(const CLI::App* command) const;
   // The usage error of a CLI11 parse failure.
   int ReportParseError(const CLI::ParseError& error);
+  // Whether the option --NAME was given, before or after the command.
+  bool GivenOnCommandLine(const std::string& name) const;
+  // Fills what the command line left out from VERSEWELL_PROXY and the
+  // user's config file (ConfigFile.h); an exit code on a bad setting.
+  std::optional<int> ApplyUserConfig();
 
   CLI::App m_app;
   SOptions m_options;
@@ -71,6 +76,7 @@ class CCommandLine {
 
   bool m_bShowVersion = false;
   std::string m_strMaxDifference;
+  unsigned m_nTimeoutSeconds = 0;  // --timeout, in seconds as typed
   CLI::Option* m_pMaxDiffOption = nullptr;
   bool m_bManPage = false;
 };

@@ -14,6 +14,11 @@ std::string CheckName(const std::string& value, const char* what, const char* co
   std::wstring trimmed = TrimWide(Utf8ToWide(value));
   if (trimmed.empty() || trimmed == L"-")
     return std::string("an empty ") + what + " is no search: " + UsageOf(FindCommand(command));
+  // A line break or other control character can be no part of a name on
+  // the wiki; the plug-in would refuse the address it makes of it.
+  for (wchar_t c : trimmed)
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029)
+      return std::string("the ") + what + " \"" + Echo(value) + "\" contains a control character";
   return std::string();
 }
 
@@ -105,6 +110,27 @@ std::string TakeCompletion(const SCommandArgs& args, SOptions& options) {
   return std::string();
 }
 
+void DeclareConfig(CLI::App& command, SOptions&, SCommandArgs&) {
+  command.footer(R"(
+The config file ($XDG_CONFIG_HOME/versewell/config, else ~/.config/versewell/config;
+%APPDATA%\versewell\config on Windows) holds one NAME = VALUE per line, '#' starts
+a comment line:
+  proxy = 127.0.0.1:8080
+  cache-dir = ~/.cache/lyrics
+  jobs = 4
+  delay = 250        (milliseconds)
+  retries = 3
+  timeout = 20       (seconds)
+  template = {artist}/{title}.txt
+  out = ~/lyrics
+Options on the command line win; VERSEWELL_PROXY comes before the file's proxy.)");
+}
+
+std::string TakeConfig(const SCommandArgs&, SOptions& options) {
+  options.eCommand = ECommand::Config;
+  return std::string();
+}
+
 void DeclareFetchAll(CLI::App& command, SOptions& options, SCommandArgs& args) {
   command.add_option("ARTIST", args.strFetchName, "Artist name")->required();
   command.add_option("--out", options.strOutDir, "Folder for the files (created when missing)")
@@ -155,6 +181,9 @@ const std::vector<SCommandRow>& CommandTable() {
        TakeLog},
       {"cache", "Show or delete the artist cache folder", "versewell cache path  or  versewell cache clear",
        DeclareCache, TakeCache},
+      {"config", "Show the settings in effect (proxy, cache folder, jobs, delay, retries, timeout, template, "
+                 "output folder) and where each comes from",
+       "versewell config", DeclareConfig, TakeConfig},
       {"completion", "Print a shell completion script", "versewell completion bash|zsh|fish", DeclareCompletion,
        TakeCompletion},
       {"fetch-all", "Save the lyrics of all of an artist's songs as .txt files", "versewell fetch-all ARTIST --out DIR",

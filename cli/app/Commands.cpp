@@ -1,12 +1,15 @@
 #include "cli/app/Commands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 #include <filesystem>
 
 #include "cli/output/JsonError.h"
 #include "cli/output/OutputFolder.h"
 #include "cli/output/OutputTemplate.h"
+#include "cli/sys/PathText.h"
 #include "cli/host/PluginSetup.h"
 #include "cli/sys/HostPlatform.h"
 #include "cli/app/MusicLibraryCommands.h"
@@ -35,6 +38,19 @@ std::string OneLine(const std::wstring& text) {
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
+
+bool StdoutIntact(std::string& why) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = errno;
+  if (flushed && !std::ferror(stdout)) return true;
+  why = error != 0 ? std::error_code(error, std::generic_category()).message() : std::string("write error");
+  return false;
+}
+
+int WithLostOutput(int code) {
+  return code == EXIT_INTERRUPTED || code == EXIT_USAGE ? code : EXIT_WRITE;
+}
 
 void PrintError(const std::string& message) {
   std::string line = "versewell: " + message;
@@ -68,7 +84,10 @@ int PrintVersion(const SOptions& options) {
   }
   bool failed = false;
   WriteStdout(text, failed);
-  return (std::fflush(stdout) != 0 || failed) ? EXIT_NOT_FOUND : EXIT_FOUND;
+  std::string why;
+  if (StdoutIntact(why) && !failed) return EXIT_FOUND;
+  PrintError("cannot write to standard output: " + (why.empty() ? std::string("write error") : why));
+  return EXIT_WRITE;
 }
 
 CCommandRunner::CCommandRunner(const SOptions& options, CPluginLibrary& library)
@@ -85,6 +104,10 @@ CCommandRunner::~CCommandRunner() {
   m_pLookup.reset();
   m_pPlugin->SetHostCallback(nullptr);
   delete m_pPlugin;
+  if (!m_strRunCache.empty()) {
+    std::error_code ignored;
+    fs::remove_all(PathFromUtf8(m_strRunCache), ignored);
+  }
 }
 
 int CCommandRunner::Run() {
@@ -100,6 +123,9 @@ int CCommandRunner::Run() {
   settings.nDelayMs = m_options.nDelayMs;
   settings.bClosest = m_options.bClosest;
   settings.strProxy = m_options.strProxy;
+  settings.nTimeoutMs = m_options.nTimeoutMs;
+  settings.strCacheFolder = m_strCacheFolder;
+  if (m_options.bVerbose) settings.fnRetryNote = [](const std::string& note) { PrintError(note); };
   m_pLookup = std::make_unique<CSongLookup>(*m_pPlugin, m_host, &m_trace, settings);
   int code = EXIT_NOT_FOUND;
   switch (m_options.eCommand) {
@@ -116,9 +142,10 @@ int CCommandRunner::Run() {
       PrintError("host ignore list: " + WideToUtf8(host) + " added " + std::to_string(counts.nAdded) +
                  " times, removed " + std::to_string(counts.nRemoved) + " times");
   }
-  if (std::fflush(stdout) != 0 || m_bOutputFailed) {
-    PrintError("cannot write to standard output");
-    if (code == EXIT_FOUND) code = EXIT_NOT_FOUND;
+  std::string why;
+  if (!StdoutIntact(why) || m_bOutputFailed) {
+    PrintError("cannot write to standard output: " + (why.empty() ? std::string("write error") : why));
+    code = WithLostOutput(code);
   }
   return code;
 }
@@ -130,7 +157,7 @@ bool CCommandRunner::Configure() {
     PrintError(error);
     return false;
   }
-  m_strCacheFolder = Utf8ToWide(ConfigureCache(*m_pPlugin, m_options));
+  m_strCacheFolder = Utf8ToWide(ConfigureCache(*m_pPlugin, m_options, m_strRunCache));
   if (m_options.bVerbose) {
     PrintError("plug-in: " + m_library.Path());
     PrintError(DescribeProxy(m_options.strProxy, VERSEWELL_SITE_HOST, [](const char* name) { return std::getenv(name); }));
@@ -165,7 +192,7 @@ int CCommandRunner::RunSongs() {
   std::list<SongListEntry> songs;
   SFailure failure;
   EOutcome outcome = m_pLookup->ListSongs(artist, artistUrl, songs, failure);
-  if (outcome != EOutcome::Found && !failure.bNoSongs) return Fail(failure);
+  if (outcome != EOutcome::Found && (!failure.bNoSongs || m_options.bJson)) return Fail(failure);
   if (m_options.bJson) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const SongListEntry& song : songs)
@@ -193,7 +220,11 @@ int CCommandRunner::RunLyrics() {
     std::wstring lyrics;
     if (m_pLookup->FetchLyrics(url, lyrics, failure) != EOutcome::Found) return Fail(failure);
     if (m_options.bJson)
-      Emit({{"url", WideToUtf8(url)}, {"lyrics", WideToUtf8(lyrics)}});
+      Emit({{"artist", WideToUtf8(PageArtist(url))},
+            {"title", WideToUtf8(PageName(url))},
+            {"url", WideToUtf8(url)},
+            {"match", "address"},
+            {"lyrics", WideToUtf8(lyrics)}});
     else
       EmitText(ToUnixLines(WideToUtf8(lyrics)));
     return EXIT_FOUND;

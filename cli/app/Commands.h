@@ -36,9 +36,19 @@ class CProgress;
 // Writes "versewell: " + message + LF to standard error.
 void PrintError(const std::string& message);
 
+// Flushes standard output and tells whether everything written to it since
+// the start arrived. On false, `why` names the system's reason. A write that
+// failed earlier is caught too (the stream's error flag is sticky).
+bool StdoutIntact(std::string& why);
+
+// The exit code of a run whose own outcome is `code` when its standard
+// output was lost: EXIT_WRITE, unless the run was interrupted or was a usage
+// error (those say more about what happened).
+int WithLostOutput(int code);
+
 // `versewell --version`: the CLI's version, and the plug-in's path and
 // version read from its file without loading it ("not found" when there is
-// none). Always exit 0.
+// none). Exit 0, or EXIT_WRITE when standard output could not be written.
 int PrintVersion(const SOptions& options);
 
 class CCommandRunner {
@@ -82,7 +92,8 @@ class CCommandRunner {
   CLyricsDllInterface* m_pPlugin = nullptr;
   std::unique_ptr<CSongLookup> m_pLookup;
   bool m_bOutputFailed = false;
-  std::wstring m_strCacheFolder;  // absolute; empty without an artist cache
+  std::wstring m_strCacheFolder;
+  std::string m_strRunCache;  // --no-cache: this run's own cache folder, deleted at the end  // absolute; empty without an artist cache
 };
 
 }  // namespace cli

@@ -1,10 +1,14 @@
 #include "cli/app/MusicLibraryCommands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <system_error>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +25,7 @@
 #include "cli/sys/PathText.h"
 #include "cli/output/FileNames.h"
 #include "cli/output/Progress.h"
+#include "cli/output/RunMemory.h"
 #include "cli/lookup/SearchPool.h"
 #include "cli/sys/TextConvert.h"
 #include "cli/output/SafeFile.h"
@@ -40,6 +45,8 @@ struct SPlanned {
   std::string strSkip;       // non-empty: skipped before the search, why
   std::string strDryRunTarget;  // batch: where --dry-run says the lyrics would go
   bool bUnreadable = false;
+  bool bRemembered = false;  // skipped because an earlier run found no lyrics
+  bool bDone = false;        // skipped because its lyrics are already there
   std::string strArtist, strTitle;  // UTF-8 query
   std::string strEditTarget;          // library --embed: the file that changes (a link's target)
   safesys::SIdentity identity;        // of the file the tags were read from
@@ -47,9 +54,15 @@ struct SPlanned {
 
 struct SSummary {
   size_t nFound = 0, nNotFound = 0, nNetwork = 0, nSkipped = 0, nWritten = 0, nWriteFailed = 0;
+  size_t nInstrumental = 0, nRemembered = 0;
+  size_t nUnreadable = 0;  // audio files whose tags could not be read (counted as skipped too)
   bool bInterrupted = false;
   SReclaimed reclaimed;  // stale temporary files removed before the run
 };
+
+// A song the wiki lists as an instrumental piece: its title says so. The
+// plug-in reports such a page only as one without lyrics.
+bool IsInstrumental(const std::wstring& title) { return FoldCase(title).find(L"instrumental") != std::wstring::npos; }
 
 std::string Visible(const std::string& text) {
   std::string out;
@@ -74,9 +87,11 @@ std::string LyricsText(const std::wstring& lyrics, bool crlf, bool finalBreak) {
 // progress line while the run lasts.
 class CRunReporter {
  public:
-  CRunReporter(const SOptions& options, const std::vector<SPlanned>& plan, const SReclaimed& reclaimed)
+  CRunReporter(const SOptions& options, const std::vector<SPlanned>& plan, CRunMemory& memory,
+               const SReclaimed& reclaimed)
       : m_options(options),
         m_plan(plan),
+        m_memory(memory),
         m_progress(ChooseProgressStyle(hostplatform::StderrIsTerminal(), std::getenv("TERM"), options.bNoProgress,
                                        options.bQuiet)) {
     m_summary.reclaimed = reclaimed;
@@ -90,40 +105,58 @@ class CRunReporter {
   }
 
   void Skipped(const SPlanned& song) {
-    ++m_summary.nSkipped;
+    ++(song.bRemembered ? m_summary.nRemembered : m_summary.nSkipped);
     ++m_nDone;
     if (m_options.bJsonl) {
       json object = {{"skipped", song.strSkip}};
+      if (song.bRemembered) object["remembered"] = true;
       Query(object, song);
       Print(object);
     }
-    if (song.bUnreadable)
+    // A song already done (or remembered) gets its line only when asked:
+    // a rerun over a large library would otherwise print one per song. A
+    // file the run cannot use is always named.
+    const bool done = song.bDone || song.bRemembered;
+    if (song.bUnreadable) {
+      ++m_summary.nUnreadable;
       Error(song.strLabel + ": " + song.strSkip);
-    else if (!m_options.bQuiet && !m_options.bJsonl)
+    } else if (!m_options.bJsonl && (done ? m_options.bVerbose : !m_options.bQuiet)) {
       Note("skipped " + song.strLabel + ": " + song.strSkip);
+    }
   }
 
+  // Reports one finished song. The pool stops starting songs after
+  // --max-failures network failures in a row; the reporter names the cause.
   void Report(const SSongOutcome& outcome) {
     const SPlanned& song = m_plan[outcome.nIndex];
     const SSongResult& r = outcome.result;
     const std::string who = song.strLabel + " (" + song.strArtist + " - " + song.strTitle + ")";
     m_strCurrent = song.strArtist + " - " + song.strTitle;
+    m_strRetry.clear();
     if (r.eOutcome == EOutcome::Interrupted) {
       m_summary.bInterrupted = true;
       return;  // not a result: the song did not finish
     }
     ++m_nDone;
+    if (r.eOutcome == EOutcome::Network) {
+      ++m_nNetworkInRow;
+      m_strLastNetwork = r.failure.strCause.empty() ? r.failure.strMessage : r.failure.strCause;
+    } else {
+      m_nNetworkInRow = 0;
+    }
     json object;
     if (r.eOutcome == EOutcome::Found && r.bSkipped) {
       ++m_summary.nSkipped;
       object = {{"skipped", r.strSkipReason}, {"url", WideToUtf8(r.song.strUrl)}};
-      if (!m_options.bQuiet && !m_options.bJsonl) Note("skipped " + song.strLabel + ": " + r.strSkipReason);
+      if (m_options.bVerbose && !m_options.bJsonl) Note("skipped " + song.strLabel + ": " + r.strSkipReason);
     } else if (r.eOutcome == EOutcome::Found) {
       ++m_summary.nFound;
       if (!r.strNote.empty() && !m_options.bQuiet) Note(who + ": " + r.strNote);
       object = {{"artist", WideToUtf8(r.song.strArtist)}, {"title", WideToUtf8(r.song.strTitle)},
-                {"url", WideToUtf8(r.song.strUrl)},       {"match", r.song.strMatch},
-                {"lyrics", WideToUtf8(r.song.strLyrics)}};
+                {"url", WideToUtf8(r.song.strUrl)},       {"match", r.song.strMatch}};
+      json form = FormObject(r.song);
+      if (!form.is_null()) object["form"] = std::move(form);
+      object["lyrics"] = WideToUtf8(r.song.strLyrics);
       if (outcome.delivery.bWritten) {
         ++m_summary.nWritten;
         object["file"] = outcome.delivery.strFile;
@@ -134,21 +167,50 @@ class CRunReporter {
         Error(who + ": " + outcome.delivery.strMessage);
         object = JsonError(EErrorKind::Write, outcome.delivery.strMessage, WideToUtf8(r.song.strUrl));
       }
+    } else if (r.eOutcome == EOutcome::NotFound && r.failure.bNoLyrics &&
+               (IsInstrumental(r.song.strTitle) || IsInstrumental(Utf8ToWide(song.strTitle)))) {
+      // No words to fetch: reported as what it is, and no failure.
+      ++m_summary.nInstrumental;
+      if (!m_options.bQuiet) Note(who + ": instrumental, no lyrics (" + WideToUtf8(r.song.strUrl) + ")");
+      object = {{"artist", WideToUtf8(r.song.strArtist)}, {"title", WideToUtf8(r.song.strTitle)},
+                {"url", WideToUtf8(r.song.strUrl)},       {"match", r.song.strMatch},
+                {"instrumental", true}};
+      m_memory.Record(CRunMemory::EKind::Instrumental, song.strArtist, song.strTitle);
     } else {
       ++(r.eOutcome == EOutcome::Network ? m_summary.nNetwork : m_summary.nNotFound);
       ++m_nFailures;
       Error(who + ": " + r.failure.strMessage);
       object = ErrorObject(r.failure);
+      if (r.eOutcome == EOutcome::NotFound)
+        m_memory.Record(r.failure.bNoLyrics ? CRunMemory::EKind::Withheld : CRunMemory::EKind::Missing,
+                        song.strArtist, song.strTitle);
     }
+    if (r.eOutcome == EOutcome::Found && !outcome.delivery.bFailed) m_memory.Forget(song.strArtist, song.strTitle);
     if (m_options.bJsonl) {
       Query(object, song);
       Print(object);
     }
     Tick();
+    if (m_options.nMaxFailures > 0 && m_nNetworkInRow >= m_options.nMaxFailures) m_bGaveUp = true;
+  }
+
+  // A worker's retry note; any thread. Shown by the next Tick.
+  void RetryNote(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_notesMutex);
+    m_vecRetryNotes.push_back(text);
   }
 
   void Tick() {
-    std::string text = m_strCurrent;
+    std::vector<std::string> notes;
+    {
+      std::lock_guard<std::mutex> lock(m_notesMutex);
+      notes.swap(m_vecRetryNotes);
+    }
+    for (const std::string& note : notes) {
+      if (m_options.bVerbose) Note(note);
+      m_strRetry = note;
+    }
+    std::string text = m_strRetry.empty() ? m_strCurrent : m_strRetry;
     if (m_nFailures > 0) text = std::to_string(m_nFailures) + " failed | " + text;
     m_progress.Update(m_nDone, m_plan.size(), text);
   }
@@ -158,13 +220,19 @@ class CRunReporter {
     m_progress.Finish();
     if (hostplatform::StopRequested()) m_summary.bInterrupted = true;
     if (m_summary.bInterrupted) Error("interrupted");
+    if (m_bGaveUp && !m_summary.bInterrupted)
+      Error("gave up after " + std::to_string(m_nNetworkInRow) + " network failures in a row (" + m_strLastNetwork +
+            "); " + std::to_string(m_plan.size() - m_nDone) + " songs not done (--max-failures sets the limit)");
     if (!m_options.bQuiet || m_summary.bInterrupted) {
       std::string line = "found " + std::to_string(m_summary.nFound) + ", not on the wiki " +
                          std::to_string(m_summary.nNotFound) + ", network failures " +
                          std::to_string(m_summary.nNetwork) + ", skipped " + std::to_string(m_summary.nSkipped) +
                          ", written " + std::to_string(m_summary.nWritten);
       if (m_summary.nWriteFailed > 0) line += ", not written " + std::to_string(m_summary.nWriteFailed);
-      if (m_summary.bInterrupted) line += ", not done " + std::to_string(m_plan.size() - m_nDone);
+      if (m_summary.nInstrumental > 0) line += ", instrumental " + std::to_string(m_summary.nInstrumental);
+      if (m_summary.nRemembered > 0)
+        line += ", remembered without lyrics " + std::to_string(m_summary.nRemembered) + " (--retry-missing)";
+      if (m_summary.bInterrupted || m_bGaveUp) line += ", not done " + std::to_string(m_plan.size() - m_nDone);
       if (m_summary.reclaimed.nFiles > 0) line += "; " + DescribeReclaimed(m_summary.reclaimed);
       Note(line);
     }
@@ -175,27 +243,38 @@ class CRunReporter {
            std::to_string(counts->nLists) + " + lyrics pages " + std::to_string(counts->nLyrics) + " (failed " +
            std::to_string(counts->nFailed) + ")");
     }
-    if (std::fflush(stdout) != 0 || m_bOutputFailed) {
-      Error("cannot write to standard output");
-      if (!m_summary.bInterrupted && m_summary.nNetwork == 0) return EXIT_NOT_FOUND;
+    std::string why;
+    if (!m_options.bDryRun && !m_memory.Save(why)) {
+      Error(why);
+      if (!m_summary.bInterrupted) m_bMemoryFailed = true;
+    }
+    why.clear();
+    if (!StdoutIntact(why) || m_bOutputFailed) {
+      Error(std::string("cannot write to standard output") + (m_options.bJsonl ? " (the JSON-lines stream)" : "") +
+            ": " + (!m_strOutputError.empty() ? m_strOutputError : !why.empty() ? why : "write error"));
+      if (!m_summary.bInterrupted) return EXIT_WRITE;
     }
     if (m_summary.bInterrupted) return EXIT_INTERRUPTED;
-    if (m_summary.nWriteFailed > 0) return EXIT_WRITE;
+    if (m_bMemoryFailed || m_summary.nWriteFailed > 0) return EXIT_WRITE;
     if (m_summary.nNetwork > 0) return EXIT_NETWORK;
-    if (m_summary.nNotFound > 0) return EXIT_NOT_FOUND;
+    if (m_summary.nNotFound > 0 || m_summary.nUnreadable > 0) return EXIT_NOT_FOUND;
     return EXIT_FOUND;
   }
 
   void Print(const json& object) {
     std::string line = object.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
     m_progress.Finish();
-    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) m_bOutputFailed = true;
-    std::fflush(stdout);
+    PlainOut(line);
+    // Each line is flushed so that a reader sees the song as soon as it ends.
+    errno = 0;
+    if (std::fflush(stdout) != 0) OutputFailed();
   }
 
+  // Every line of a run on stderr carries the same "versewell: " prefix,
+  // notes and the summary as well as errors.
   void Note(const std::string& text) {
     m_progress.Finish();
-    std::fputs((Visible(text) + "\n").c_str(), stderr);
+    PrintError(Visible(text));
   }
 
   void Error(const std::string& text) {
@@ -204,18 +283,34 @@ class CRunReporter {
   }
 
   void PlainOut(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) m_bOutputFailed = true;
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) OutputFailed();
+  }
+
+  // The first failed write's reason is kept: later ones only repeat it.
+  void OutputFailed() {
+    if (!m_bOutputFailed && errno != 0) m_strOutputError = std::error_code(errno, std::generic_category()).message();
+    m_bOutputFailed = true;
   }
 
  private:
   const SOptions& m_options;
   const std::vector<SPlanned>& m_plan;
+  CRunMemory& m_memory;
+  bool m_bMemoryFailed = false;
   CProgress m_progress;
   SSummary m_summary;
   size_t m_nDone = 0;
   size_t m_nFailures = 0;
   std::string m_strCurrent;
   bool m_bOutputFailed = false;
+  std::string m_strOutputError;
+  size_t m_nNetworkInRow = 0;    // network failures since the last song that reached the wiki
+  std::string m_strLastNetwork;  // the cause of the last one
+  bool m_bGaveUp = false;
+  std::mutex m_notesMutex;
+  std::vector<std::string> m_vecRetryNotes;  // guarded by m_notesMutex
+  std::string m_strRetry;        // the latest retry note, shown on the progress line
 };
 
 SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder, CTraceWatch* trace) {
@@ -225,6 +320,9 @@ SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder,
   config.lookup.bClosest = options.bClosest;
   config.lookup.nRetries = options.nRetries;
   config.lookup.strProxy = options.strProxy;
+  config.lookup.nTimeoutMs = options.nTimeoutMs;
+  config.lookup.strCacheFolder = cacheFolder;
+  config.nMaxNetworkFailures = options.nMaxFailures;
   config.pTrace = trace;
   config.strProxy = Utf8ToWide(options.strProxy);
   config.fMaxDifference = options.fMaxDifference;
@@ -234,9 +332,23 @@ SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder,
 
 // Runs the planned songs that are not skipped; returns the exit code.
 int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace,
-            const std::vector<SPlanned>& plan, const CSearchPool::FCheck& check, const CSearchPool::FDeliver& deliver,
-            const SReclaimed& reclaimed) {
-  CRunReporter reporter(options, plan, reclaimed);
+            std::vector<SPlanned>& plan, CRunMemory& memory, const CSearchPool::FCheck& check,
+            const CSearchPool::FDeliver& deliver, const SReclaimed& reclaimed) {
+  // Songs an earlier run found without lyrics are skipped before anything
+  // else, dry run included.
+  std::string error;
+  if (!memory.Load(error)) PrintError(error + "; every song is looked up");
+  if (!options.bRetryMissing && !options.bForce) {
+    for (SPlanned& song : plan) {
+      if (!song.strSkip.empty()) continue;
+      std::optional<CRunMemory::SEntry> entry = memory.Find(song.strArtist, song.strTitle);
+      if (!entry) continue;
+      song.bRemembered = true;
+      song.strSkip = std::string(CRunMemory::KindName(entry->eKind)) + " on " + entry->strDate +
+                     " (--retry-missing looks it up again)";
+    }
+  }
+  CRunReporter reporter(options, plan, memory, reclaimed);
   std::vector<SSongJob> jobs;
   std::vector<size_t> planIndex;
   for (size_t i = 0; i < plan.size(); ++i) {
@@ -250,9 +362,9 @@ int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring
   if (options.bDryRun) {
     for (size_t i : planIndex) {
       const SPlanned& song = plan[i];
-      std::string target = !song.strTextFile.empty()    ? song.strTextFile
-                           : !song.strAudioFile.empty() ? "the tag of " + song.strAudioFile
-                                                        : song.strDryRunTarget;
+      std::string target = !song.strTextFile.empty()      ? song.strTextFile
+                           : !song.strDryRunTarget.empty() ? song.strDryRunTarget
+                                                           : "the tag of " + song.strAudioFile;
       if (options.bJsonl) {
         json object = {{"dry_run", true}, {"file", target}};
         reporter.Query(object, song);
@@ -265,8 +377,9 @@ int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring
     return reporter.Finish(nullptr);
   }
 
-  CSearchPool pool(library, PoolConfig(options, cacheFolder, trace));
-  std::string error;
+  SPoolConfig config = PoolConfig(options, cacheFolder, trace);
+  config.lookup.fnRetryNote = [&reporter](const std::string& note) { reporter.RetryNote(note); };
+  CSearchPool pool(library, std::move(config));
   bool ran = pool.Run(
       jobs,
       check ? CSearchPool::FCheck([&](size_t job, const SSongResult& r) { return check(planIndex[job], r); })
@@ -293,6 +406,12 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
   SBatchInput input;
   {
     int code = 0;
+    if (source == "-" && hostplatform::StdinIsTerminal() && !options.bQuiet) {
+      // Typing songs by hand is allowed, but a user who meant to pipe a file
+      // in should not face a silent wait.
+      PrintError("reading songs from the terminal, one \"Artist<TAB>Title\" or \"Artist - Title\" per line; "
+                 "end with Ctrl-D (Ctrl-Z and Enter on Windows), or give a file: versewell batch FILE");
+    }
     safesys::Handle handle = source == "-" ? safesys::StandardInput() : safesys::OpenForReading(source, code);
     if (handle == safesys::NO_HANDLE) {
       PrintError("cannot read " + source + ": " + safesys::ErrorText(code));
@@ -380,7 +499,8 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     }
     return delivery;
   };
-  int code = RunPlan(options, library, cacheFolder, trace, plan, check, deliver, folder.Reclaimed());
+  CRunMemory memory(saving ? options.strOutDir : std::string());
+  int code = RunPlan(options, library, cacheFolder, trace, plan, memory, check, deliver, folder.Reclaimed());
   // A line skipped for its length means the list is not what its writer
   // meant; a script must hear of it.
   if (code == EXIT_FOUND && ((!input.vecProblems.empty() && plan.empty()) || input.nTooLong > 0))
@@ -424,6 +544,9 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
   std::vector<SPlanned> plan;
   std::map<std::string, std::string> textOwners;  // .txt path -> the audio file that writes it
   std::map<std::string, std::string> editOwners;  // edited file (device:inode) -> the name it was reached by first
+  // With --jsonl and without --embed the run writes no file at all: no
+  // .txt beside a song, and no memory of songs without lyrics.
+  const bool streamOnly = options.bJsonl && !options.bEmbed;
   for (const std::string& file : walk.vecFiles) {
     SPlanned planned;
     planned.strLabel = file;
@@ -469,6 +592,7 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
       }
       editOwners.emplace(key, file);
     }
+    std::error_code lrcError;
     planned.strArtist = tags.strArtist;
     planned.strTitle = tags.strTitle;
     planned.identity = tags.identity;
@@ -479,16 +603,28 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
       planned.strSkip = tags.strArtist.empty() && tags.strTitle.empty() ? "no artist and no title tag"
                         : tags.strArtist.empty()                        ? "no artist tag"
                                                                         : "no title tag";
+    } else if (!options.bForce && fs::exists(PathFromUtf8(file).replace_extension(".lrc"), lrcError)) {
+      planned.strSkip = "already has " + Utf8FromPath(PathFromUtf8(file).replace_extension(".lrc")) +
+                        " (--force fetches anyway)";
+      planned.bDone = true;
     } else if (options.bEmbed) {
-      if (tags.bHasLyrics && !options.bForce) planned.strSkip = "already has lyrics in its tag (--force replaces them)";
+      if (tags.bHasLyrics && !options.bForce) {
+        planned.strSkip = "already has lyrics in its tag (--force replaces them)";
+        planned.bDone = true;
+      }
+    } else if (streamOnly) {
+      // --jsonl alone: the lyrics go to standard output and nowhere else.
+      planned.strDryRunTarget = "standard output";
     } else {
       planned.strTextFile = Utf8FromPath(PathFromUtf8(file).replace_extension(".txt"));
       std::error_code ec;
       auto owner = textOwners.find(planned.strTextFile);
       if (owner != textOwners.end())
         planned.strSkip = "shares " + planned.strTextFile + " with " + owner->second;
-      else if (!options.bForce && fs::exists(PathFromUtf8(planned.strTextFile), ec))
+      else if (!options.bForce && fs::exists(PathFromUtf8(planned.strTextFile), ec)) {
         planned.strSkip = "already has " + planned.strTextFile + " (--force replaces it)";
+        planned.bDone = true;
+      }
       textOwners.emplace(planned.strTextFile, file);
     }
     plan.push_back(std::move(planned));
@@ -505,15 +641,20 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
       delivery.bWritten =
           EmbedLyrics(song.strEditTarget, LyricsText(r.song.strLyrics, options.bCrlf, false), reason, rules);
       delivery.strFile = song.strAudioFile;
-    } else {
+    } else if (!song.strTextFile.empty()) {
       delivery.bWritten = WriteFileAtomically(song.strTextFile, LyricsText(r.song.strLyrics, options.bCrlf, true), reason);
       delivery.strFile = song.strTextFile;
+    } else {
+      return delivery;  // stream only
     }
     delivery.bFailed = !delivery.bWritten;
     delivery.strMessage = reason;
     return delivery;
   };
-  return RunPlan(options, library, cacheFolder, trace, plan, CSearchPool::FCheck(), deliver, reclaimed);
+  std::error_code ec;
+  const bool rootIsFolder = fs::is_directory(PathFromUtf8(root), ec);
+  CRunMemory memory(streamOnly ? std::string() : rootIsFolder ? root : Utf8FromPath(PathFromUtf8(root).parent_path()));
+  return RunPlan(options, library, cacheFolder, trace, plan, memory, CSearchPool::FCheck(), deliver, reclaimed);
 }
 
 }  // namespace cli

@@ -72,8 +72,15 @@ bool NoProxyCovers(const std::string& list, const std::string& host) {
 
 }  // namespace
 
-std::string ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options) {
-  if (options.bNoCache) return std::string();
+std::string ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options, std::string& runFolder) {
+  runFolder.clear();
+  if (options.bNoCache) {
+    std::string error;
+    runFolder = hostplatform::MakePrivateFolder(error);
+    if (runFolder.empty()) return std::string();  // then pages may be read twice, nothing worse
+    SetText(plugin, L"LocalCacheFolder", runFolder);
+    return runFolder;
+  }
   const std::string folder = options.strCacheDir.empty() ? DefaultCacheFolder() : options.strCacheDir;
   if (folder.empty()) {
     if (options.bVerbose) PrintError("no HOME or XDG_CACHE_HOME: running without an artist cache");

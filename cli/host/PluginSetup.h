@@ -4,7 +4,10 @@
 // ConfigureCache sets "LocalCacheFolder" and returns the absolute folder it
 // set (UTF-8), or an empty text when the run has no cache. A cache folder
 // that cannot be created or written is no reason to stop: the run goes on
-// without a cache after a "cache disabled: ..." warning.
+// without a cache after a "cache disabled: ..." warning. With --no-cache
+// the run gets a cache of its own in a private folder (`runFolder`, which
+// the caller deletes once every plug-in object is gone): nothing outlives
+// the run, and still each index page and artist page is read once per run.
 //
 // CloseAndMergeLog calls the plug-in's "CloseAndMergeLog". The plug-in
 // reports nothing about the merge, and deletes its trace file even when the
@@ -35,7 +38,7 @@
 
 namespace cli {
 
-std::string ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options);
+std::string ConfigureCache(CLyricsDllInterface& plugin, const SOptions& options, std::string& runFolder);
 
 void CloseAndMergeLog(CLyricsDllInterface& plugin, const SOptions& options);
 

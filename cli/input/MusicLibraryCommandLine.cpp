@@ -16,7 +16,12 @@ void AddCommonOptions(CLI::App* command, SOptions& options) {
   command->add_flag("--jsonl", options.bJsonl, "Print one JSON object per song on standard output");
   command->add_flag("--crlf", options.bCrlf, "Write lyrics with CR LF line ends (default LF)");
   command->add_flag("--dry-run", options.bDryRun, "Print what would be fetched and written; download nothing");
-  command->add_flag("--force", options.bForce, "Fetch and replace lyrics that already exist");
+  command->add_flag("--force", options.bForce,
+                    "Fetch and replace lyrics that already exist (a .lrc file beside a song included), and look up "
+                    "remembered songs again");
+  command->add_flag("--retry-missing", options.bRetryMissing,
+                    "Look up again the songs an earlier run found instrumental, withheld or not on the wiki "
+                    "(remembered in .versewell-remembered of the output or library folder)");
 }
 
 }  // namespace
@@ -41,7 +46,7 @@ Examples:
 }
 
 void DeclareLibraryCommand(CLI::App& library, SOptions& options, SMusicLibraryCommandLine& state) {
-  library.add_option("DIR", state.strLibraryDir, "The music folder, walked recursively")->required();
+  library.add_option("DIR", state.strLibraryDir, "The music folder, walked recursively, or one audio file")->required();
   library.add_flag("--embed", options.bEmbed, "Write the lyrics into each file's tag instead of a .txt file beside it");
   library.add_flag("--follow-links", options.bFollowLinks,
                    "Also edit files that links inside the folder lead to outside it");

@@ -54,7 +54,14 @@ SMusicLibraryWalk WalkMusicLibrary(const std::string& root) {
   SMusicLibraryWalk walk;
   std::error_code ec;
   if (!fs::is_directory(PathFromUtf8(root), ec)) {
-    walk.vecProblems.push_back({root, ec ? ec.message() : "not a folder"});
+    // A single audio file is a library of one song.
+    std::error_code fileError;
+    if (!ec && fs::is_regular_file(PathFromUtf8(root), fileError) &&
+        IsAudioFileName(Utf8FromPath(PathFromUtf8(root).filename()))) {
+      walk.vecFiles.push_back(root);
+      return walk;
+    }
+    walk.vecProblems.push_back({root, ec ? ec.message() : "neither a folder nor an audio file"});
     return walk;
   }
   WalkFolder(PathFromUtf8(root), walk);

@@ -163,7 +163,7 @@ class CPoolRun {
   // The next song in start order; false when none is left or a stop came.
   bool TakeNext(size_t& index) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_nNext >= m_order.size() || hostplatform::StopRequested()) return false;
+    if (m_nNext >= m_order.size() || m_bStopStarting || hostplatform::StopRequested()) return false;
     index = m_order[m_nNext++];
     return true;
   }
@@ -183,6 +183,10 @@ class CPoolRun {
 
   void Finish(SSongOutcome outcome) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // Decided here, as the song ends, so that no worker starts another song
+    // before the count is known.
+    m_nNetworkInRow = outcome.result.eOutcome == EOutcome::Network ? m_nNetworkInRow + 1 : 0;
+    if (m_config.nMaxNetworkFailures > 0 && m_nNetworkInRow >= m_config.nMaxNetworkFailures) m_bStopStarting = true;
     m_finished.push_back(std::move(outcome));
     m_changed.notify_all();
   }
@@ -222,6 +226,8 @@ class CPoolRun {
   unsigned m_nRunning;
   unsigned m_nReady = 0;
   bool m_bCreateFailed = false;
+  bool m_bStopStarting = false;  // too many network failures in a row
+  unsigned m_nNetworkInRow = 0;
   std::deque<SSongOutcome> m_finished;
   std::vector<SWorker> m_workers;  // one per thread; each touched by its own thread until the join
 };

@@ -11,7 +11,9 @@
 //
 // Run calls `deliver` on the worker thread for every found song (to write its
 // file), and `report` on the calling thread for every finished song, in the
-// order they finish; `tick` about ten times a second. After a stop request
+// order they finish; `tick` about ten times a second. After
+// nMaxNetworkFailures network failures in a row (in the order songs finish)
+// no new song starts; the running ones finish. After a stop request
 // (Ctrl-C) no new song starts, the plug-in refuses further downloads, and Run
 // returns once the running songs have ended.
 //
@@ -40,6 +42,7 @@ struct SPoolConfig {
   SLookupSettings lookup;         // retries, --closest; its own delay is not used
   std::wstring strProxy;
   std::optional<float> fMaxDifference;
+  unsigned nMaxNetworkFailures = 0;  // 0: never give up
   std::wstring strCacheFolder;    // empty: no artist cache
   CTraceWatch* pTrace = nullptr;  // the run's trace, for the causes of failed downloads
 };

@@ -3,12 +3,19 @@
 #include <chrono>
 #include <thread>
 
+#include "cli/lookup/ArtistSuggestions.h"
 #include "cli/sys/HostPlatform.h"
+#include "cli/lookup/TagForms.h"
 #include "cli/sys/TextConvert.h"
 #include "cli/lookup/TitleMatch.h"
 
 namespace cli {
 namespace {
+
+// The artist name difference one accented letter costs the plug-in's
+// matcher (a letter replaced by another), added to the allowance while an
+// accent-folded form is looked up.
+constexpr float ACCENT_ALLOWANCE = 100.0f;
 
 // Marks a song list the plug-in has not touched: it leaves the host's list
 // alone when it cannot find or download the artist page, and empties it when
@@ -17,10 +24,23 @@ const wchar_t* const SENTINEL_ID = L"\x01versewell-cli: list not replaced";
 
 std::string Quote(const std::wstring& text) { return "\"" + Echo(text) + "\""; }
 
+// "2 s", "0.5 s", "1.25 s".
+std::string Seconds(unsigned milliseconds) {
+  std::string text = std::to_string(milliseconds / 1000);
+  unsigned rest = milliseconds % 1000;
+  if (rest != 0) {
+    std::string digits = std::to_string(1000 + rest).substr(1);
+    while (!digits.empty() && digits.back() == '0') digits.pop_back();
+    text += "." + digits;
+  }
+  return text + " s";
+}
+
 std::string ArtistNotFound(const std::wstring& artist) {
   // The wiki's index is organised by leading letter or digit; other names
-  // are never looked up.
-  wchar_t lead = artist.empty() ? 0 : artist[0];
+  // are never looked up (an accented letter is looked up as its base).
+  const std::wstring folded = FoldAccents(artist);
+  wchar_t lead = folded.empty() ? 0 : folded[0];
   bool usable = (lead >= L'a' && lead <= L'z') || (lead >= L'A' && lead <= L'Z') || (lead >= L'0' && lead <= L'9');
   return "artist not found: " + Quote(artist) + (usable ? std::string() : " (names must begin with an ASCII letter or digit)");
 }
@@ -50,14 +70,33 @@ nlohmann::ordered_json ErrorObject(const SFailure& failure) {
                    failure.vecSuggestions);
 }
 
+nlohmann::ordered_json FormObject(const SSong& song) {
+  if (song.strArtistForm.empty() && song.strTitleForm.empty()) return nullptr;
+  auto text = [](const std::wstring& form) {
+    return form.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(WideToUtf8(form));
+  };
+  return {{"artist", text(song.strArtistForm)}, {"title", text(song.strTitleForm)}};
+}
+
 nlohmann::ordered_json SongObject(const SSong& song) {
-  return {{"artist", WideToUtf8(song.strArtist)}, {"query", WideToUtf8(song.strQuery)},
-          {"title", WideToUtf8(song.strTitle)},   {"url", WideToUtf8(song.strUrl)},
-          {"match", song.strMatch},               {"lyrics", WideToUtf8(song.strLyrics)}};
+  nlohmann::ordered_json object = {{"artist", WideToUtf8(song.strArtist)}, {"query", WideToUtf8(song.strQuery)},
+                                   {"title", WideToUtf8(song.strTitle)},   {"url", WideToUtf8(song.strUrl)},
+                                   {"match", song.strMatch}};
+  nlohmann::ordered_json form = FormObject(song);
+  if (!form.is_null()) object["form"] = std::move(form);
+  object["lyrics"] = WideToUtf8(song.strLyrics);
+  return object;
+}
+
+void MarkArtistForm(SSong& song, const std::wstring& artistForm) {
+  song.strArtistForm = artistForm;
+  if (!artistForm.empty() && song.strMatch == "exact") song.strMatch = "normalised";
 }
 
 CSongLookup::CSongLookup(CLyricsDllInterface& plugin, CCliHost& host, CTraceWatch* trace, SLookupSettings settings)
-    : m_plugin(plugin), m_host(host), m_pTrace(trace), m_settings(std::move(settings)), m_random(std::random_device{}()) {}
+    : m_plugin(plugin), m_host(host), m_pTrace(trace), m_settings(std::move(settings)), m_random(std::random_device{}()) {
+  m_host.SetDownloadLimit(m_settings.nTimeoutMs);
+}
 
 SDownloadStats CSongLookup::Stats() {
   SDownloadStats stats;
@@ -83,16 +122,26 @@ EOutcome CSongLookup::Attempt(const std::function<bool()>& request, const std::s
     if (m_bRequested && m_settings.nDelayMs > 0 && !Pause(m_settings.nDelayMs)) break;
     m_bRequested = true;
     if (m_pTrace != nullptr) m_pTrace->TakeFailure(thread);  // forget older lines
+    m_host.BeginRequest();
     SDownloadStats before = Stats();
     bool found = request();
     SDownloadStats after = Stats();
     if (hostplatform::StopRequested()) break;
-    if (found) return EOutcome::Found;
-    if (after.nDownloads - before.nDownloads <= after.nSuccessful - before.nSuccessful) return EOutcome::NotFound;
+    const bool timedOut = m_host.TimedOut();
+    if (found && !timedOut) return EOutcome::Found;
+    if (!timedOut && after.nDownloads - before.nDownloads <= after.nSuccessful - before.nSuccessful)
+      return EOutcome::NotFound;
 
     std::optional<SDownloadFailure> traced;
     if (m_pTrace != nullptr) traced = m_pTrace->TakeFailure(thread);
     SCause cause = traced ? DescribeFailure(*traced, after.nMilliseconds - before.nMilliseconds) : UnknownFailure();
+    if (timedOut) {
+      // The host stopped the download; the plug-in saw only a cancel.
+      cause = SCause();
+      cause.eKind = EOutcome::Network;
+      cause.bRetry = true;
+      cause.strText = "no answer within " + Seconds(m_host.DownloadLimit()) + " (--timeout)";
+    }
     failure.eKind = cause.eKind;
     failure.strUrl = traced ? Address(Utf8ToWide(traced->line.strUrl)) : address;
     failure.strCause = cause.strText;
@@ -102,7 +151,12 @@ EOutcome CSongLookup::Attempt(const std::function<bool()>& request, const std::s
     // 75 % and 125 % of its step, so that parallel clients spread out.
     unsigned step = m_settings.nFirstBackoffMs << (attempt < 10 ? attempt : 10);
     std::uniform_int_distribution<unsigned> jitter(step * 3 / 4, step * 5 / 4);
-    if (!Pause(jitter(m_random))) break;
+    const unsigned wait = jitter(m_random);
+    if (m_settings.fnRetryNote)
+      m_settings.fnRetryNote("retrying in " + Seconds(wait) + " (attempt " + std::to_string(attempt + 2) + " of " +
+                             std::to_string(m_settings.nRetries + 1) + "): " + cause.strText + " (" + failure.strUrl +
+                             ")");
+    if (!Pause(wait)) break;
   }
   failure = SFailure();
   failure.eKind = EOutcome::Interrupted;
@@ -120,36 +174,109 @@ std::string CSongLookup::DownloadMessage(const std::string& address, const SCaus
   return text;
 }
 
+EOutcome CSongLookup::WithArtistForms(const std::wstring& artist,
+                                      const std::function<EOutcome(const std::wstring&, SFailure&)>& step,
+                                      const std::function<std::wstring()>& pageArtist, SFailure& failure) {
+  m_strArtistForm.clear();
+  EOutcome outcome = step(artist, failure);
+  if (outcome != EOutcome::NotFound || !failure.bArtistMissing) return outcome;
+  const SFailure typedFailure = failure;
+  for (const std::wstring& form : ArtistForms(artist)) {
+    // A form whose accents were folded finds the wiki's accented name only
+    // with a larger allowance (each folded letter costs a replacement); it
+    // is taken when the wiki's name folds to the same text.
+    const std::wstring plain = FoldAccents(form);
+    size_t folded = 0;  // accented letters of the typed name that this form folded
+    if (plain == form && FoldAccents(artist) != artist)
+      for (wchar_t c : artist) folded += (c >= 0xC0 && c <= 0x17F && FoldAccents(std::wstring(1, c)) != std::wstring(1, c));
+    SFailure formFailure;
+    m_host.SetExtraDifference(static_cast<float>(folded) * ACCENT_ALLOWANCE);
+    EOutcome result = step(form, formFailure);
+    m_host.SetExtraDifference(0);
+    if (result == EOutcome::Found && folded > 0 &&
+        FoldCase(FoldAccents(TrimWide(pageArtist()))) != FoldCase(TrimWide(plain)))
+      continue;  // the allowance found some other name
+    if (result == EOutcome::NotFound && formFailure.bArtistMissing) continue;
+    // The wiki's own name written as typed (accents and all) is no
+    // normalised form, though it had to be looked up as one.
+    const bool asTyped = result == EOutcome::Found && FoldCase(TrimWide(pageArtist())) == FoldCase(TrimWide(artist));
+    if ((result == EOutcome::Found || formFailure.bNoSongs) && !asTyped) m_strArtistForm = form;
+    failure = formFailure;
+    return result;
+  }
+  failure = typedFailure;
+  AddSuggestions(artist, failure);
+  return EOutcome::NotFound;
+}
+
+void CSongLookup::AddSuggestions(const std::wstring& artist, SFailure& failure) const {
+  std::vector<SArtistSuggestion> close = SuggestArtists(artist, m_settings.strCacheFolder);
+  if (close.empty()) return;
+  std::string list;
+  for (const SArtistSuggestion& suggestion : close) {
+    failure.vecSuggestions.push_back(WideToUtf8(suggestion.strName));
+    list += (list.empty() ? "" : ", ") + Quote(suggestion.strName);
+    if (&suggestion == &close.front()) list += " (--max-diff " + AcceptingMaxDiff(suggestion.fDistance) + " would accept it)";
+  }
+  failure.strMessage += "; closest: " + list;
+}
+
 EOutcome CSongLookup::FindArtist(const std::wstring& artist, std::wstring& url, SFailure& failure) {
   CString found;
-  EOutcome outcome = Attempt(
-      [&] {
-        found = CString();
-        return m_plugin.FindArtistUrl(artist, found) != 0 && !found.IsEmpty();
-      },
-      IndexAddress(artist), failure);
-  if (outcome == EOutcome::Found) {
-    url = found.Str();
-  } else if (outcome == EOutcome::NotFound && failure.strMessage.empty()) {
-    failure.eKind = EOutcome::NotFound;
-    failure.strMessage = ArtistNotFound(artist);
-  }
+  auto step = [&](const std::wstring& name, SFailure& stepFailure) {
+    EOutcome outcome = Attempt(
+        [&] {
+          found = CString();
+          return m_plugin.FindArtistUrl(name, found) != 0 && !found.IsEmpty();
+        },
+        IndexAddress(name), stepFailure);
+    if (outcome == EOutcome::NotFound && stepFailure.strMessage.empty()) {
+      stepFailure.eKind = EOutcome::NotFound;
+      stepFailure.bArtistMissing = true;
+      stepFailure.strMessage = ArtistNotFound(artist);
+    }
+    return outcome;
+  };
+  EOutcome outcome = WithArtistForms(artist, step, [&] { return PageArtist(found.Str()); }, failure);
+  if (outcome == EOutcome::Found) url = found.Str();
   return outcome;
+}
+
+std::wstring CSongLookup::ArtistPageOf(const std::wstring& songUrl) {
+  size_t wiki = songUrl.find(L"/wiki/");
+  size_t colon = songUrl.find(L':', wiki == std::wstring::npos ? 0 : wiki);
+  return colon == std::wstring::npos ? songUrl : songUrl.substr(0, colon);
 }
 
 EOutcome CSongLookup::ListSongs(const std::wstring& artist, std::wstring& artistUrl, std::list<SongListEntry>& songs,
                                 SFailure& failure) {
-  songs.clear();
-  EOutcome outcome = FindArtist(artist, artistUrl, failure);
-  if (outcome != EOutcome::Found) return outcome;
-  outcome = ReadSongs(artist, Address(artistUrl), songs, failure);
-  if (failure.bNoSongs) failure.strUrl = Address(artistUrl);
+  // One plug-in request reads the index page and the artist page; asking
+  // for the artist's address first would read the index page twice (the
+  // artist cache never holds an exact match).
+  artistUrl.clear();
+  EOutcome outcome = ListSongsOnce(artist, songs, failure);
+  if (outcome == EOutcome::Found) {
+    artistUrl = ArtistPageOf(songs.front().Url);
+  } else if (failure.bNoSongs) {
+    // A page without songs names no song address to take the artist's
+    // from: only then is the address looked up by itself.
+    const std::wstring form = m_strArtistForm;
+    SFailure ignored;
+    if (FindArtist(form.empty() ? artist : form, artistUrl, ignored) == EOutcome::Found) failure.strUrl = Address(artistUrl);
+    m_strArtistForm = form;
+  }
   return outcome;
 }
 
 EOutcome CSongLookup::ListSongsOnce(const std::wstring& artist, std::list<SongListEntry>& songs, SFailure& failure) {
   songs.clear();
-  return ReadSongs(artist, IndexAddress(artist), songs, failure);
+  return WithArtistForms(
+      artist, [&](const std::wstring& name, SFailure& stepFailure) {
+        EOutcome outcome = ReadSongs(name, IndexAddress(name), songs, stepFailure);
+        if (stepFailure.bArtistMissing) stepFailure.strMessage = ArtistNotFound(artist);
+        return outcome;
+      },
+      [&] { return songs.empty() ? std::wstring() : PageArtist(songs.front().Url); }, failure);
 }
 
 EOutcome CSongLookup::ReadSongs(const std::wstring& artist, const std::string& address,
@@ -171,6 +298,7 @@ EOutcome CSongLookup::ReadSongs(const std::wstring& artist, const std::string& a
   if (outcome == EOutcome::NotFound && failure.strMessage.empty()) {
     failure.eKind = EOutcome::NotFound;
     if (untouched) {
+      failure.bArtistMissing = true;
       failure.strMessage = ArtistNotFound(artist);
     } else {
       failure.bNoSongs = true;
@@ -188,6 +316,7 @@ EOutcome CSongLookup::FetchLyrics(const std::wstring& url, std::wstring& lyrics,
     lyrics = text.Str();
   } else if (outcome == EOutcome::NotFound && failure.strMessage.empty()) {
     failure.eKind = EOutcome::NotFound;
+    failure.bNoLyrics = true;
     failure.strUrl = Address(url);
     failure.strMessage =
         "no lyrics on " + failure.strUrl + " (the page has no lyrics box, or may not show these lyrics)";
@@ -205,8 +334,10 @@ EOutcome CSongLookup::FindSong(const std::wstring& artist, const std::wstring& t
     song.strQuery = artist;
     return outcome;
   }
+  const std::wstring form = m_strArtistForm;
   outcome = ChooseSong(artist, artistUrl, songs, title, song, note, failure);
   if (outcome != EOutcome::Found) return outcome;
+  MarkArtistForm(song, form);
   return FetchLyrics(song.strUrl, song.strLyrics, failure);
 }
 
@@ -241,13 +372,15 @@ EOutcome CSongLookup::ChooseSong(const std::wstring& artist, const std::wstring&
   const SongListEntry& entry = *entries.at(choice.nIndex);
   song.strTitle = entry.Title;
   song.strUrl = entry.Url;
-  song.strMatch = choice.bExact ? "exact" : choice.bClose ? "close" : "closest";
-  if (!choice.bExact)
+  song.strMatch = choice.bExact ? "exact" : choice.bNormalised ? "normalised" : choice.bClose ? "close" : "closest";
+  song.strTitleForm = choice.strForm;
+  if (!choice.bExact && !choice.bNormalised)
     note = "no song titled " + Quote(title) + " by " + Quote(song.strArtist) + "; using " + Quote(entry.Title);
   return EOutcome::Found;
 }
 
 std::string CSongLookup::IndexAddress(const std::wstring& artist) const {
+  // (Only for messages: the plug-in builds the address it downloads.)
   // The wiki's artist index: one category page per leading letter, "0" for
   // digits, read from the artist's own name on.
   std::wstring host = m_host.Ignore().LastHost();

@@ -36,6 +36,11 @@ struct SLookupSettings {
   unsigned nFirstBackoffMs = 500;
   bool bClosest = false;       // take the closest title even when it is not close
   std::string strProxy;        // the --proxy value, for messages
+  std::wstring strCacheFolder; // the artist cache the plug-in writes, for suggestions; empty: none
+  unsigned nTimeoutMs = 0;     // longest single download (--timeout); 0: the plug-in's own limits
+  // Told, before a retry waits, how long and why ("retrying in 1.0 s:
+  // CAUSE"). Called on the lookup's thread; may be empty.
+  std::function<void(const std::string&)> fnRetryNote;
 };
 
 struct SFailure {
@@ -45,6 +50,8 @@ struct SFailure {
   std::string strCause;    // why a download failed, when one did
   std::vector<std::string> vecSuggestions;  // titles offered when none matched
   bool bNoSongs = false;   // the artist page was read and lists no song
+  bool bNoLyrics = false;  // the song page was read and shows no lyrics (instrumental or withheld)
+  bool bArtistMissing = false;  // no artist of that name (or any of its normalised forms)
 };
 
 struct SSong {
@@ -52,7 +59,9 @@ struct SSong {
   std::wstring strQuery;   // the artist as typed
   std::wstring strTitle;   // the song list's title
   std::wstring strUrl;     // the song page address
-  std::string strMatch;    // "exact", "close" or "closest"
+  std::string strMatch;    // "exact", "normalised", "close" or "closest"
+  std::wstring strArtistForm;  // the normalised artist name that was found, when the typed one was not
+  std::wstring strTitleForm;   // the normalised title that matched, for a "normalised" match
   std::wstring strLyrics;  // the plug-in's text (CR LF line ends)
 };
 
@@ -69,17 +78,30 @@ EErrorKind ErrorKindOf(EOutcome outcome);
 // {"error": {"kind", "message", "url", "cause"}} ("suggestions" when any).
 nlohmann::ordered_json ErrorObject(const SFailure& failure);
 // {"artist", "query", "title", "url", "match", "lyrics"} of a found song;
-// the lyrics keep the plug-in's CR LF.
+// the lyrics keep the plug-in's CR LF. A song found through a normalised
+// form adds "form": {"artist", "title"} (null for a part taken as typed).
 nlohmann::ordered_json SongObject(const SSong& song);
+// The "form" member of SongObject; null when nothing was normalised.
+nlohmann::ordered_json FormObject(const SSong& song);
+// Records that the artist was found as `artistForm` (empty: as typed); an
+// exact title match then counts as "normalised".
+void MarkArtistForm(SSong& song, const std::wstring& artistForm);
 
 class CSongLookup {
  public:
   CSongLookup(CLyricsDllInterface& plugin, CCliHost& host, CTraceWatch* trace, SLookupSettings settings);
 
+  // Every artist lookup below tries the name as typed, then, while no
+  // artist of that name is found, its normalised forms (ArtistForms). A
+  // form with folded accents is taken only when the wiki's name folds to
+  // it. LastArtistForm() names the form that was found (empty: as typed).
+  const std::wstring& LastArtistForm() const { return m_strArtistForm; }
+
   // The artist page address.
   EOutcome FindArtist(const std::wstring& artist, std::wstring& url, SFailure& failure);
-  // The artist page address and its songs. An artist page without songs is
-  // NotFound with bNoSongs set and `artistUrl` filled.
+  // The artist page address and its songs (one plug-in request). An artist
+  // page without songs is NotFound with bNoSongs set and `artistUrl` filled
+  // (by a second request, for that case only).
   EOutcome ListSongs(const std::wstring& artist, std::wstring& artistUrl, std::list<SongListEntry>& songs,
                      SFailure& failure);
   // The artist's songs with a single plug-in request: FindArtistSongList
@@ -99,6 +121,10 @@ class CSongLookup {
 
   SDownloadStats Stats();
 
+  // The artist page address from one of its song pages' addresses
+  // ("host/wiki/Artist:Song" gives "host/wiki/Artist").
+  static std::wstring ArtistPageOf(const std::wstring& songUrl);
+
   // The address a plug-in site address stands for, with "http://" in front.
   static std::string Address(const std::wstring& siteAddress);
 
@@ -109,6 +135,13 @@ class CSongLookup {
   EOutcome Attempt(const std::function<bool()>& request, const std::string& address, SFailure& failure);
   EOutcome ReadSongs(const std::wstring& artist, const std::string& address, std::list<SongListEntry>& songs,
                      SFailure& failure);
+  // Runs `step` with the typed artist, then with each normalised form
+  // while the artist is missing. `pageArtist` gives the wiki's name of what
+  // a step found, for checking an accent-folded form.
+  EOutcome WithArtistForms(const std::wstring& artist, const std::function<EOutcome(const std::wstring&, SFailure&)>& step,
+                           const std::function<std::wstring()>& pageArtist, SFailure& failure);
+  // Appends close names from the artist cache to an "artist not found".
+  void AddSuggestions(const std::wstring& artist, SFailure& failure) const;
   bool Pause(unsigned milliseconds);
   std::string IndexAddress(const std::wstring& artist) const;
   std::string DownloadMessage(const std::string& address, const SCause& cause) const;
@@ -118,6 +151,7 @@ class CSongLookup {
   CTraceWatch* m_pTrace;
   SLookupSettings m_settings;
   bool m_bRequested = false;
+  std::wstring m_strArtistForm;
   std::mt19937 m_random;
 };
 

@@ -4,22 +4,12 @@
 #include "cli/lookup/TitleMatch.h"
 
 namespace cli {
-namespace {
-
-// The artist page address from one of its song pages' addresses
-// ("host/wiki/Artist:Song" gives "host/wiki/Artist").
-std::wstring ArtistPageOf(const std::wstring& songUrl) {
-  size_t wiki = songUrl.find(L"/wiki/");
-  size_t colon = songUrl.find(L':', wiki == std::wstring::npos ? 0 : wiki);
-  return colon == std::wstring::npos ? songUrl : songUrl.substr(0, colon);
-}
-
-}  // namespace
 
 SArtistSongs CSongSearcher::FetchSongs(const std::wstring& artist) {
   SArtistSongs result;
   SDownloadStats before = m_lookup.Stats();
   result.eOutcome = m_lookup.ListSongsOnce(artist, result.songs, result.failure);
+  result.strArtistForm = m_lookup.LastArtistForm();
   SDownloadStats after = m_lookup.Stats();
   m_counts.nLookupsAndLists += after.nDownloads - before.nDownloads;
   m_counts.nFailed += (after.nDownloads - before.nDownloads) - (after.nSuccessful - before.nSuccessful);
@@ -39,9 +29,10 @@ SSongResult CSongSearcher::Find(const std::wstring& artist, const std::wstring& 
     result.failure = songs->failure;
     return result;
   }
-  result.eOutcome = m_lookup.ChooseSong(artist, ArtistPageOf(songs->songs.front().Url), songs->songs, title,
+  result.eOutcome = m_lookup.ChooseSong(artist, CSongLookup::ArtistPageOf(songs->songs.front().Url), songs->songs, title,
                                         result.song, result.strNote, result.failure);
   if (result.eOutcome != EOutcome::Found) return result;
+  MarkArtistForm(result.song, songs->strArtistForm);
   if (check) {
     result.strSkipReason = check(result);
     if (!result.strSkipReason.empty()) {

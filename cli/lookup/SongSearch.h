@@ -33,6 +33,7 @@ struct SArtistSongs {
   EOutcome eOutcome = EOutcome::NotFound;
   SFailure failure;
   std::list<SongListEntry> songs;
+  std::wstring strArtistForm;  // the normalised artist name that was found; empty: as typed
 };
 
 class CArtistListCache {

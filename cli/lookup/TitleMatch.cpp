@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "cli/lookup/TagForms.h"
 #include "cli/sys/TextConvert.h"
 
 namespace cli {
@@ -104,12 +105,35 @@ STitleChoice ChooseTitle(const std::vector<std::wstring>& titles, const std::vec
       }
     }
   }
+  // Of the names equal once normalised, the one closest to the typed text
+  // as a whole wins ("Salt Road (live)" over "Salt Road (live at the
+  // harbour)"), then list order.
+  const std::wstring wantedKey = TitleKey(wanted.substr(0, MAX_COMPARED_CHARS));
+  if (!wantedKey.empty()) {
+    size_t bestDistance = static_cast<size_t>(-1);
+    for (size_t i = 0; i < titles.size(); ++i) {
+      for (const std::wstring* name : {&titles[i], i < pageNames.size() ? &pageNames[i] : nullptr}) {
+        if (name == nullptr || name->empty() || TitleKey(name->substr(0, MAX_COMPARED_CHARS)) != wantedKey) continue;
+        const size_t distance = EditDistance(key, fold(*name).substr(0, MAX_COMPARED_CHARS));
+        if (distance >= bestDistance) continue;
+        bestDistance = distance;
+        choice.nIndex = i;
+      }
+    }
+    if (choice.nIndex != std::wstring::npos) {
+      choice.bNormalised = choice.bClose = true;
+      choice.strForm = wantedKey;
+      choice.vecSuggestions = {choice.nIndex};
+      return choice;
+    }
+  }
   // Ranked by how well the typed text matches some stretch of a name (so
   // that the start of a long title finds it), then by the distance between
   // the whole texts (of equally good matches, the name with least beyond
   // the typed text wins), then by list order.
   struct SScore {
     size_t nSubstring, nWhole, nIndex;
+    bool bSwap;  // one swapped pair of letters from the typed text
     bool operator<(const SScore& o) const {
       return std::tie(nSubstring, nWhole, nIndex) < std::tie(o.nSubstring, o.nWhole, o.nIndex);
     }
@@ -117,11 +141,12 @@ STitleChoice ChooseTitle(const std::vector<std::wstring>& titles, const std::vec
   std::vector<SScore> scores;
   scores.reserve(titles.size());
   for (size_t i = 0; i < titles.size(); ++i) {
-    SScore best{static_cast<size_t>(-1), static_cast<size_t>(-1), i};
+    SScore best{static_cast<size_t>(-1), static_cast<size_t>(-1), i, false};
     for (const std::wstring* name : {&titles[i], i < pageNames.size() ? &pageNames[i] : nullptr}) {
       if (name == nullptr || (name->empty() && name != &titles[i])) continue;
       std::wstring folded = fold(*name).substr(0, MAX_COMPARED_CHARS);
-      SScore score{SubstringDistance(key, folded), EditDistance(key, folded), i};
+      SScore score{SubstringDistance(key, folded), EditDistance(key, folded), i, false};
+      if (IsOneSwapApart(key, folded)) score = {1, 1, i, true};  // a swap is one slip, not two edits
       if (score < best) best = score;
     }
     scores.push_back(best);
@@ -130,7 +155,8 @@ STitleChoice ChooseTitle(const std::vector<std::wstring>& titles, const std::vec
   std::sort(scores.begin(), scores.end());
   choice.nIndex = scores.front().nIndex;
   const size_t allowed = key.size() / 5;
-  choice.bClose = scores.front().nWhole <= allowed || (key.size() >= 4 && scores.front().nSubstring <= allowed);
+  choice.bClose = scores.front().bSwap || scores.front().nWhole <= allowed ||
+                  (key.size() >= 4 && scores.front().nSubstring <= allowed);
   std::vector<std::wstring> seen;
   for (const SScore& score : scores) {
     if (choice.vecSuggestions.size() == MAX_SUGGESTIONS) break;

@@ -4,13 +4,16 @@
 // page's own name (the song page address after "Artist:", with "_" as a
 // blank and percent escapes decoded), which carries the wiki's qualifier
 // ("Salt Road (1998)"). A typed title equal to either, after trimming and
-// case folding, is an exact match (the first in list order wins).
-// Otherwise every song is ranked by how well the typed text matches some
+// case folding, is an exact match (the first in list order wins). Next, a
+// typed title whose normalised form (TitleKey: no featured artist, no
+// "(Live)" or " - Remastered" suffix, "&" as "and", accents and case
+// folded) equals a name's is a normalised match. Otherwise every song is ranked by how well the typed text matches some
 // stretch of one of its names, then by the distance between the whole
 // texts, then by list order. The best is "close" when the distance is at
 // most one edit in five characters of the typed text (a typed text of four
 // or more characters found inside a name with that many edits counts too);
-// otherwise it is only the closest.
+// otherwise it is only the closest. A typed text that differs from a name
+// only by one swapped pair of neighbouring letters is close too.
 //
 // Work is bounded: names are compared on their first MAX_COMPARED_CHARS
 // characters, so a hostile song list costs at most linear time in its length.
@@ -29,7 +32,9 @@ constexpr size_t MAX_SUGGESTIONS = 3;
 struct STitleChoice {
   size_t nIndex = std::wstring::npos;  // the best song; npos when the list is empty
   bool bExact = false;
-  bool bClose = false;                 // exact, or close enough to take without --closest
+  bool bNormalised = false;            // equal once both were normalised (TitleKey)
+  std::wstring strForm;                // then: the normalised form that matched
+  bool bClose = false;                 // exact, normalised, or close enough to take without --closest
   std::vector<size_t> vecSuggestions;  // the best few songs, best first, distinct names
 };
 

@@ -43,6 +43,8 @@ void RequestStop();
 
 // True when the standard error stream is an interactive terminal.
 bool StderrIsTerminal();
+// True when standard input is an interactive terminal (a console on Windows).
+bool StdinIsTerminal();
 // Width of the terminal behind standard error in columns; 80 when unknown.
 int StderrColumns();
 
@@ -75,6 +77,12 @@ size_t MaxFileNameBytes(const std::string& folder);
 // that variable holds an absolute path, else ~/.cache/versewell (posix);
 // %LOCALAPPDATA%\versewell (Windows). Empty when the environment gives none.
 std::string UserCacheFolder();
+
+// The user's configuration file: $XDG_CONFIG_HOME/versewell/config when that
+// variable holds an absolute path, else ~/.config/versewell/config (posix);
+// %APPDATA%\versewell\config (Windows). Empty when the environment gives
+// none.
+std::string UserConfigFile();
 
 // Writes UTF-8 text to `stream` (stdout or stderr) and reports whether all
 // of it was accepted. On a Windows console the text goes through the

@@ -207,10 +207,13 @@ class SongsTest(CliTestCase):
         r = self.run_cli("songs", "Sable Bells")
         self.assertEqual(r.returncode, 1)
         self.assertOneErrorLine(r, "no songs")
+        # A failure under --json is an error object, never an empty list.
         r = self.run_cli("--json", "songs", "Sable Bells")
         self.assertEqual(r.returncode, 1)
-        doc = self.json_of(r)
-        self.assertEqual((doc["artist"], doc["songs"]), ("Sable Bells", []))
+        error = self.json_of(r)["error"]
+        self.assertEqual(error["kind"], "not_found")
+        self.assertIn("no songs", error["message"])
+        self.assertTrue(error["url"].endswith("/wiki/Sable_Bells"), error)
 
     def test_stats_in_text_mode_go_to_stderr(self):
         r = self.run_cli("--stats", "songs", "Amberlight")
@@ -230,7 +233,8 @@ class LyricsTest(CliTestCase):
         url = SITE + "/wiki/Bramble_%26_Briar:Barbara_Allen"
         r = self.run_cli("--json", "lyrics", url)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(self.json_of(r), {"url": url,
+        self.assertEqual(self.json_of(r), {"artist": "Bramble & Briar", "title": "Barbara Allen", "url": url,
+                                           "match": "address",
                                            "lyrics": SAMPLE.LYRICS["Barbara Allen"].replace("\n", "\r\n")})
 
     def test_by_artist_and_differently_cased_title(self):
@@ -798,7 +802,7 @@ class SetupTest(CliTestCase):
     def test_echoed_input_is_cut_and_control_characters_shown(self):
         name = "Nobody\x01\x1b[31m" + "x" * 500
         r = self.run_cli("artist", name)
-        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.returncode, 2)  # no name on the wiki holds a control character
         self.assertOneErrorLine(r, "Nobody\\x01\\x1B[31m", "...")
         err = r.stderr.decode()
         self.assertNotIn("\x1b", err)

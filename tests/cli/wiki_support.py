@@ -1,5 +1,6 @@
 """What the end-to-end scripts share: a child environment without proxy
-variables, and the loopback test wiki (versewell-wiki) on a free port.
+variables and without the user's configuration, and the loopback test wiki
+(versewell-wiki) on a free port.
 
 Every script passes the server program it was given (--wiki); nothing here
 reads the command line.
@@ -9,19 +10,29 @@ import atexit
 import ctypes
 import os
 import select
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
 PROXY_VARS = ["http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-              "no_proxy", "NO_PROXY"]
+              "no_proxy", "NO_PROXY", "VERSEWELL_PROXY"]
+
+# An empty configuration folder for every child, so that a user's own
+# versewell config never reaches a test (a test that wants one sets
+# XDG_CONFIG_HOME itself).
+EMPTY_CONFIG_HOME = tempfile.mkdtemp(prefix="versewell-test-config-")
+atexit.register(shutil.rmtree, EMPTY_CONFIG_HOME, True)
 
 
 def clean_env(extra=None):
-    """This process's environment without proxy variables, plus `extra`."""
+    """This process's environment without proxy variables and with an empty
+    configuration folder, plus `extra`."""
     env = {k: v for k, v in os.environ.items() if k not in PROXY_VARS}
+    env["XDG_CONFIG_HOME"] = EMPTY_CONFIG_HOME
     if "ASAN_OPTIONS" in env:
         # LeakSanitizer of GCC 12 misreads glibc 2.36's dynamic TLS blocks of a
         # dlopen()ed library through its __tls_get_addr hook and its tracer

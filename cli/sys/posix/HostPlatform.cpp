@@ -96,6 +96,8 @@ void RequestStop() { g_bStopRequested.store(true); }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
 int StderrColumns() {
   struct winsize size;
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
@@ -158,6 +160,18 @@ std::string UserCacheFolder() {
     std::string folder(home);
     if (folder.back() != '/') folder += '/';
     return folder + ".cache/versewell";
+  }
+  return std::string();
+}
+
+std::string UserConfigFile() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/versewell/config";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') {
+    std::string folder(home);
+    if (folder.back() != '/') folder += '/';
+    return folder + ".config/versewell/config";
   }
   return std::string();
 }

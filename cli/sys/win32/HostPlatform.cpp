@@ -129,6 +129,12 @@ void RequestStop() { g_bStopRequested.store(true); }
 
 bool StderrIsTerminal() { return ConsoleOf(STD_ERROR_HANDLE) != nullptr; }
 
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  return input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
+}
+
 int StderrColumns() {
   CONSOLE_SCREEN_BUFFER_INFO info;
   HANDLE console = ConsoleOf(STD_ERROR_HANDLE);
@@ -208,20 +214,30 @@ bool CanWrite(const std::string& path) {
 // fewer bytes than UTF-16 units, so 255 bytes is a safe limit everywhere.
 size_t MaxFileNameBytes(const std::string&) { return 255; }
 
-std::string UserCacheFolder() {
+namespace {
+
+// An absolute folder from the environment variable `name` with `tail`
+// appended; empty when the variable is unset or relative.
+std::string FolderFromEnvironment(const wchar_t* name, const wchar_t* tail) {
   wchar_t buffer[32768];
-  DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, 32768);
+  DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
   if (n == 0 || n >= 32768) return std::string();
   std::wstring folder(buffer, n);
-  // Only an absolute folder ("C:\..." or "\\server\..."); a relative one
-  // would put the cache wherever the program happens to start.
   bool absolute = (folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/')) ||
                   (folder.size() >= 2 && folder[0] == L'\\' && folder[1] == L'\\');
   if (!absolute) return std::string();
   if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
-  folder += L"versewell";
+  folder += tail;
   return Narrow(folder.data(), folder.size());
 }
+
+}  // namespace
+
+std::string UserConfigFile() { return FolderFromEnvironment(L"APPDATA", L"versewell\\config"); }
+
+// Only an absolute folder ("C:\..." or "\\server\..."); a relative one
+// would put the cache wherever the program happens to start.
+std::string UserCacheFolder() { return FolderFromEnvironment(L"LOCALAPPDATA", L"versewell"); }
 
 bool WriteText(std::FILE* stream, const std::string& text) {
   if (text.empty()) return true;

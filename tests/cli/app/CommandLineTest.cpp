@@ -41,12 +41,12 @@ SParsed ParseLine(std::vector<std::string> words) {
 }
 
 TEST(CommandTable, NoCommandAndAnUnknownCommandListEveryCommand) {
-  ASSERT_EQ(CommandTable().size(), 9u);
+  ASSERT_EQ(CommandTable().size(), 10u);
   for (const std::vector<std::string>& line : {std::vector<std::string>{}, std::vector<std::string>{"frobnicate"},
                                                std::vector<std::string>{"--json", "--stats"}}) {
     SParsed parsed = ParseLine(line);
     ASSERT_EQ(parsed.exitCode, EXIT_USAGE) << parsed.strErr;
-    EXPECT_NE(parsed.strErr.find("commands: artist, songs, lyrics, log, cache, completion, fetch-all, batch, library"),
+    EXPECT_NE(parsed.strErr.find("commands: artist, songs, lyrics, log, cache, config, completion, fetch-all, batch, library"),
               std::string::npos)
         << parsed.strErr;
   }
