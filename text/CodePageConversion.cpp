@@ -82,7 +82,7 @@ std::wstring ConvertBytesToWide(const char* bytes, UINT codePage) {
       try {
         return Utf8BytesToWide(reinterpret_cast<const unsigned char*>(bytes), length);
       } catch (const std::bad_alloc&) {
-        LogNarrowMessage(TRACE_ERROR, "Malloc failed !!!");
+        LogNarrowMessage(TEXT_REPORT_ERROR, "Malloc failed !!!");
         return std::wstring();
       }
     }
