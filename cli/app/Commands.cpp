@@ -368,7 +368,7 @@ bool CCommandRunner::FetchOneSong(const std::wstring& artist, const SongListEntr
 
 // The summary (one JSON object, or one line) and the exit code.
 int CCommandRunner::ReportFetchAll(const std::wstring& artist, const COutputTemplate& layout,
-                                   const COutputFolder& folder, SFetchAllRun& run) {
+                                   COutputFolder& folder, SFetchAllRun& run) {
   if (m_options.bJson) {
     Emit({{"artist", WideToUtf8(artist)},
           {"out", folder.Root()},

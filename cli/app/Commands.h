@@ -73,7 +73,7 @@ class CCommandRunner {
                      COutputFolder& folder, SFetchAllRun& run);
   bool FetchOneSong(const std::wstring& artist, const SongListEntry& song, const COutputTemplate& layout,
                     COutputFolder& folder, CProgress& progress, SFetchAllRun& run);
-  int ReportFetchAll(const std::wstring& artist, const COutputTemplate& layout, const COutputFolder& folder,
+  int ReportFetchAll(const std::wstring& artist, const COutputTemplate& layout, COutputFolder& folder,
                      SFetchAllRun& run);
 
   // Prints a JSON document (with "stats" added when asked) or, in text mode,
