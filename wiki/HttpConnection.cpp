@@ -134,21 +134,21 @@ bool CHttpConnection::ReadRequest(WikiRequest& request, int& status) {
   }
   // The body a Content-Length announces, read so that closing the
   // connection never drops unread bytes (which would reset it under the
-  // response); a body beyond MAX_HEAD_BYTES is refused.
+  // response). A body beyond MAX_HEAD_BYTES is left unread: the request is
+  // answered without it, and a client still sending it stays blocked, as
+  // the transport's stop tests need.
   size_t bodyLength = 0;
   for (const auto& h : request.headers) {
     std::string name = h.first;
     for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     if (name == "content-length") bodyLength = static_cast<size_t>(std::strtoull(h.second.c_str(), nullptr, 10));
   }
-  if (bodyLength > MAX_HEAD_BYTES) {
-    status = 413;
-    return false;
+  if (bodyLength <= MAX_HEAD_BYTES) {
+    const size_t wanted = headEnd + 4 + bodyLength;
+    while (buffer.size() < wanted)
+      if (!ReceiveMore(buffer, deadline)) return false;
+    request.body = buffer.substr(headEnd + 4, bodyLength);
   }
-  const size_t wanted = headEnd + 4 + bodyLength;
-  while (buffer.size() < wanted)
-    if (!ReceiveMore(buffer, deadline)) return false;
-  request.body = buffer.substr(headEnd + 4, bodyLength);
 
   // Authority form "host:port", for CONNECT only.
   if (connect) {

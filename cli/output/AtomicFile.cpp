@@ -230,7 +230,13 @@ void RecoverJournals(const std::string& folder, std::vector<std::string>& notes)
     std::string name;
     safesys::SIdentity identity;
     uint64_t payloadAt = 0, journalSize = 0;
-    if (!ParseJournal(journal, name, identity, payloadAt, journalSize)) continue;
+    if (!ParseJournal(journal, name, identity, payloadAt, journalSize)) {
+      // Killed before its head was complete (an empty journal, most often):
+      // the journal is synced before the original's first byte changes, so
+      // the original was not touched yet.
+      safesys::Remove(path, code);
+      continue;
+    }
     if (journalSize != payloadAt + identity.nSize) {
       // Cut short while it was written: the original was not touched yet.
       safesys::Remove(path, code);
