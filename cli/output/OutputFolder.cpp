@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/output/FieldEscape.h"
 #include "cli/output/FileNames.h"
 #include "cli/sys/HostPlatform.h"
 #include "cli/sys/PathText.h"
@@ -17,40 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Folded(const std::string& path) { return WideToUtf8(FoldCase(Utf8ToWide(path))); }
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '%': out += "%25"; break;
-      case '\t': out += "%09"; break;
-      case '\n': out += "%0A"; break;
-      case '\r': out += "%0D"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text.compare(i, 3, "%25") == 0) {
-      out += '%';
-    } else if (text.compare(i, 3, "%09") == 0) {
-      out += '\t';
-    } else if (text.compare(i, 3, "%0A") == 0) {
-      out += '\n';
-    } else if (text.compare(i, 3, "%0D") == 0) {
-      out += '\r';
-    } else {
-      out += text[i];
-      continue;
-    }
-    i += 2;
-  }
-  return out;
-}
 
 // Index files above this size are refused: no index of lyrics files grows
 // so large, and reading one must stay bounded.
@@ -141,8 +108,8 @@ bool COutputFolder::LoadIndex(std::string& error) {
       m_vecOtherLines.push_back(line);
       continue;
     }
-    const std::string relative = Unescape(line.substr(0, tab));
-    const std::string address = Unescape(line.substr(tab + 1));
+    const std::string relative = UnescapeField(line.substr(0, tab));
+    const std::string address = UnescapeField(line.substr(tab + 1));
     const std::string key = Folded(relative);
     m_mapIndexOwner[key] = address;
     auto at = m_mapLineOf.find(key);
@@ -159,7 +126,7 @@ bool COutputFolder::LoadIndex(std::string& error) {
 bool COutputFolder::WriteIndexLocked(std::string& error) {
   std::string text;
   for (const std::string& line : m_vecOtherLines) text += line + "\n";
-  for (const auto& entry : m_vecIndexLines) text += Escape(entry.first) + "\t" + Escape(entry.second) + "\n";
+  for (const auto& entry : m_vecIndexLines) text += EscapeField(entry.first) + "\t" + EscapeField(entry.second) + "\n";
   if (!WriteFileSafely(Join(INDEX_FILE_NAME), text, error)) return false;
   m_nUnwritten = 0;
   return true;

@@ -2,12 +2,14 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <system_error>
 #include <vector>
 
 #include "cli/output/AtomicFile.h"
+#include "cli/output/FieldEscape.h"
+#include "cli/output/SafeFile.h"
+#include "cli/sys/SafeFileSystem.h"
 #include "cli/sys/PathText.h"
 #include "cli/sys/TextConvert.h"
 
@@ -15,36 +17,8 @@ namespace cli {
 namespace fs = std::filesystem;
 namespace {
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '%': out += "%25"; break;
-      case '\t': out += "%09"; break;
-      case '\r': out += "%0D"; break;
-      case '\n': out += "%0A"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      const std::string code = text.substr(i + 1, 2);
-      char c = code == "25" ? '%' : code == "09" ? '\t' : code == "0D" ? '\r' : code == "0A" ? '\n' : 0;
-      if (c != 0) {
-        out += c;
-        i += 2;
-        continue;
-      }
-    }
-    out += text[i];
-  }
-  return out;
-}
+// Far beyond any real library; a larger file is not ours.
+constexpr uint64_t MAX_MEMORY_BYTES = 64ull << 20;
 
 std::vector<std::string> Fields(const std::string& line) {
   std::vector<std::string> fields;
@@ -87,16 +61,20 @@ std::string CRunMemory::Key(const std::string& artist, const std::string& title)
 
 bool CRunMemory::Load(std::string& error) {
   if (!Active()) return true;
-  std::error_code ec;
-  if (!fs::exists(PathFromUtf8(m_strPath), ec)) return true;
-  std::ifstream in(PathFromUtf8(m_strPath), std::ios::binary);
-  if (!in) {
-    error = "cannot read " + m_strPath;
+  // Never through a link, never waiting on a FIFO: the file is ours.
+  std::string text;
+  int code = 0;
+  if (!ReadRegularFile(m_strPath, text, code, MAX_MEMORY_BYTES)) {
+    if (safesys::IsNotFound(code)) return true;
+    error = "cannot read " + m_strPath + ": " + safesys::ErrorText(code);
     return false;
   }
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields = Fields(line);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::vector<std::string> fields = Fields(text.substr(start, end - start));
+    start = end + 1;
     if (fields.size() != 4 || fields[1].size() != 10) continue;
     SEntry entry;
     if (fields[0] == "instrumental") entry.eKind = EKind::Instrumental;
@@ -104,8 +82,8 @@ bool CRunMemory::Load(std::string& error) {
     else if (fields[0] == "missing") entry.eKind = EKind::Missing;
     else continue;
     entry.strDate = fields[1];
-    entry.strArtist = Unescape(fields[2]);
-    entry.strTitle = Unescape(fields[3]);
+    entry.strArtist = UnescapeField(fields[2]);
+    entry.strTitle = UnescapeField(fields[3]);
     m_mapEntries[Key(entry.strArtist, entry.strTitle)] = entry;
   }
   return true;
@@ -121,8 +99,8 @@ bool CRunMemory::Save(std::string& error) {
   }
   std::string text;
   for (const auto& [key, entry] : m_mapEntries)
-    text += std::string(KindName(entry.eKind)) + "\t" + entry.strDate + "\t" + Escape(entry.strArtist) + "\t" +
-            Escape(entry.strTitle) + "\n";
+    text += std::string(KindName(entry.eKind)) + "\t" + entry.strDate + "\t" + EscapeField(entry.strArtist) + "\t" +
+            EscapeField(entry.strTitle) + "\n";
   if (!WriteFileAtomically(m_strPath, text, error)) return false;
   m_bChanged = false;
   return true;

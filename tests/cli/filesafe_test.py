@@ -333,6 +333,18 @@ class PlantedNamesTest(FileSafetyCase):
         self.assertNotEqual(r.returncode, 0)
         self.assertLess(time.monotonic() - start, FIFO_BOUND)
 
+        # The memory of songs without lyrics, beside a batch's output.
+        remembered = self.path("remembered")
+        os.makedirs(remembered)
+        os.mkfifo(os.path.join(remembered, ".versewell-remembered"))
+        songs = self.path("songs.txt")
+        with open(songs, "w") as f:
+            f.write("Quillfeather\tSalt Road\n")
+        start = time.monotonic()
+        r = self.run_cli("batch", songs, "--out", remembered, timeout=FIFO_BOUND)
+        self.assertLess(time.monotonic() - start, FIFO_BOUND)
+        self.assertIn(b".versewell-remembered", r.stderr)
+
         cache = self.path("cache")
         r = self.run_cli("--cache-dir", cache, "artist", "Sorrel Lane (UK)", cache=True)
         self.assertEqual(r.returncode, 0, r.stderr)

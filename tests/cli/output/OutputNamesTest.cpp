@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/output/FieldEscape.h"
 #include "cli/output/FileNames.h"
 #include "cli/output/OutputFolder.h"
 #include "cli/output/OutputTemplate.h"
@@ -332,4 +333,15 @@ TEST(ProgressStyle, TerminalDumbAndSwitches) {
   EXPECT_EQ(ChooseProgressStyle(false, "xterm", false, false), EProgressStyle::Off);
   EXPECT_EQ(ChooseProgressStyle(true, "xterm", true, false), EProgressStyle::Off);
   EXPECT_EQ(ChooseProgressStyle(true, "xterm", false, true), EProgressStyle::Off);
+}
+
+// The index and the memory of songs without lyrics share one field escaping:
+// every separator inside a field survives a round trip, and a '%' that starts
+// none of the four codes is kept as typed.
+TEST(FieldEscape, SeparatorsRoundTripAndStrayPercentsStay) {
+  const std::string field = "50% off\tA\r\nB %41 %2";
+  const std::string escaped = cli::EscapeField(field);
+  EXPECT_EQ(escaped.find_first_of("\t\r\n"), std::string::npos);
+  EXPECT_EQ(cli::UnescapeField(escaped), field);
+  EXPECT_EQ(cli::UnescapeField("100%zz %0"), "100%zz %0");
 }
