@@ -35,14 +35,16 @@ struct CKnownDigest {
   CString strDigest;
 };
 
+// Ordinary statics, destroyed when the module is unloaded: the list must not
+// outlive a plug-in that a host loads and unloads again and again.
 std::mutex& KnownDigestsMutex() {
-  static std::mutex* s_mutex = new std::mutex;  // outlives static destructors
-  return *s_mutex;
+  static std::mutex s_mutex;
+  return s_mutex;
 }
 
 std::vector<CKnownDigest>& KnownDigests() {
-  static std::vector<CKnownDigest>* s_known = new std::vector<CKnownDigest>;
-  return *s_known;
+  static std::vector<CKnownDigest> s_known;
+  return s_known;
 }
 
 }  // namespace
