@@ -388,7 +388,7 @@ bool CHttpDownloaderBase::DownloadData() {
       TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData write to file");
       return false;
     }
-    if (stream.capacity() - stream.size() < read) stream.reserve(std::max(stream.size() + read, stream.capacity() * 2));
+    if (stream.capacity() - stream.size() < read) stream.reserve(std::max<size_t>(stream.size() + read, stream.capacity() * 2));
     stream.append(chunk.get(), read);
     m_nBytesReceived += read;
     if (m_pProgressSink != nullptr) m_pProgressSink->OnProgress(m_nBytesReceived, m_nContentLength);
