@@ -53,6 +53,16 @@ NO_TAGS = "versewell.exe has no audio tag reader: library is refused on Windows"
 APPDATA = ("the config file is %APPDATA%\\versewell\\config on Windows, not under $XDG_CONFIG_HOME; Wine sets "
            "APPDATA from its prefix")
 EXCLUDED = {
+    "PolitenessTest.test_songs_lyrics_and_fetch_all_without_and_with_cache": CACHE +
+        "; the download counts assume an empty cache, and an earlier test's artists answer from it",
+    "TimeoutTest.test_retries_are_announced_with_verbose": CACHE +
+        "; the artist is answered from the cache an earlier test filled, so no download fails to be retried",
+    "LostOutputTest.test_every_command_that_prints_reports_a_full_disk":
+        "/dev/full is a Linux device: under Wine the write fails (exit 4 holds) but with no Windows error "
+        "code for a full disk, so the message cannot name it",
+    "SmallThingsTest.test_batch_on_a_terminal_says_what_it_waits_for":
+        "under Wine the pty is the program's console, and Ctrl-D there is no end of input for ReadFile "
+        "(Windows ends console input with Ctrl-Z and Enter), so the batch never ends",
     "RerunTest.test_a_rerun_of_the_sample_library_downloads_nothing": NO_TAGS,
     "RerunTest.test_an_lrc_beside_a_song_is_its_lyrics": NO_TAGS,
     "RerunTest.test_a_single_file_is_a_library_of_one": NO_TAGS,
