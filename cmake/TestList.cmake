@@ -36,7 +36,8 @@ vw_test(platform_tests unit tests/platform/CStringTest.cpp tests/platform/Platfo
 vw_test(trace_log_tests unit tests/diag/TraceLogTest.cpp)
 vw_test(diag_file_tests unit tests/platform/FileTest.cpp tests/diag/StdioFileExTest.cpp tests/diag/LogMergeTest.cpp
   tests/diag/FingerprintTest.cpp)
-vw_test(text_tests unit tests/text/CodePageConversionTest.cpp tests/platform/PlatformCodePageTest.cpp
+vw_test(text_tests unit tests/text/CodePageConversionTest.cpp tests/text/Utf8StreamDecoderTest.cpp
+  tests/platform/PlatformCodePageTest.cpp
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
 vw_test(plugin_tests unit tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
 vw_test(msabi_tests unit tests/platform/win32/MsAbiLayoutTest.cpp tests/plugin/win32/MsPluginObjectTest.cpp)

@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/ErrorText.h"
 #include "text/CodePageConversion.h"
+#include "text/Utf8StreamDecoder.h"
 
 namespace {
 
@@ -27,6 +28,17 @@ const wchar_t* const SYSTEMS[] = {L" Windows NT 5.1", L" Windows NT 6.0", L" Win
 constexpr int OPTIONAL_TOKENS = 11;
 
 std::wstring Number(int n) { return std::to_wstring(n); }
+
+// A UTF-8 body decoded as it arrives, straight into the page's wide text.
+class CUtf8BodyConsumer : public CBodyConsumer {
+ public:
+  void Begin(uint32_t contentLength) override { m_decoder.Reserve(contentLength); }
+  void Append(const char* data, size_t size) override { m_decoder.Append(data, size); }
+  std::wstring Finish() { return m_decoder.Finish(); }
+
+ private:
+  CUtf8StreamDecoder m_decoder;
+};
 
 }  // namespace
 
@@ -113,6 +125,10 @@ int HttpDownload(const CString& url, CString& body, const CString& proxy, UINT c
   g_TraceLog.Log(TRACE_DEBUG, (L"Download: " + url).GetString());
   if (userAgent.IsEmpty()) userAgent = MakeRandomUserAgent();
   downloader.SetHeader("User-Agent", Narrow(userAgent));
+  // UTF-8, the plug-in's code page, is decoded chunk by chunk as the body
+  // arrives; other code pages need the whole body first.
+  CUtf8BodyConsumer utf8;
+  if (codePage == CP_UTF8) downloader.m_pBodyConsumer = &utf8;
   if (!downloader.Fetch(Narrow(url))) {
     std::wstring systemText = platform::FormatSystemMessage(downloader.m_nLastError, 0);
     if (systemText.size() >= SYSTEM_TEXT_CAPACITY) systemText.clear();
@@ -121,7 +137,9 @@ int HttpDownload(const CString& url, CString& body, const CString& proxy, UINT c
     g_TraceLog.Log(TRACE_WARNING, line.GetString());
     return 0;
   }
-  if (codePage != 0) {
+  if (codePage == CP_UTF8) {
+    body = utf8.Finish();
+  } else if (codePage != 0) {
     body = ConvertBytesToWide(downloader.m_strBody.c_str(), codePage);
   } else {
     CAnsiToWide wide(downloader.m_strBody.c_str(), CP_THREAD_ACP);

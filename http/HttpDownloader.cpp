@@ -26,6 +26,7 @@
 #include "http/HttpDownloader.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <new>
 #include <vector>
@@ -171,6 +172,7 @@ CHttpDownloaderBase::CHttpDownloaderBase(const std::string& proxy, const std::ws
       m_strOutputFile(outputFile),
       m_nTimeout(0),
       m_pProgressSink(nullptr),
+      m_pBodyConsumer(nullptr),
       m_bStop(false),
       m_nStatusCode(0),
       m_nLastError(0) {
@@ -338,6 +340,59 @@ bool CHttpDownloaderBase::ParseResponseHeaders() {
   return true;
 }
 
+namespace {
+
+// The downloader's side of a body read, one chunk at a time: the size
+// limit, the output file, the body's destination, the progress sink and the
+// stop flag, in that order. A refused chunk says why in m_eWhy.
+class CBodyReceiver : public IHttpBodySink {
+ public:
+  enum class EWhy { kNone, kTooLarge, kFileWrite, kStopped, kException };
+
+  CBodyReceiver(CHttpDownloaderBase& downloader, COutputFile& file, std::string& stream)
+      : m_downloader(downloader), m_file(file), m_stream(stream) {}
+
+  bool OnBodyChunk(const char* data, DWORD size) override {
+    CHttpDownloaderBase& d = m_downloader;
+    if (static_cast<uint64_t>(d.m_nBytesReceived) + size > HTTP_MAX_BODY_SIZE) return Refuse(EWhy::kTooLarge);
+    if (m_file.IsOpen() && !m_file.Write(data, size)) return Refuse(EWhy::kFileWrite);
+    try {
+      if (d.m_pBodyConsumer != nullptr) {
+        d.m_pBodyConsumer->Append(data, size);
+      } else {
+        if (m_stream.capacity() - m_stream.size() < size)
+          m_stream.reserve(std::max<size_t>(m_stream.size() + size, m_stream.capacity() * 2));
+        m_stream.append(data, size);
+      }
+      d.m_nBytesReceived += size;
+      if (d.m_pProgressSink != nullptr) d.m_pProgressSink->OnProgress(d.m_nBytesReceived, d.m_nContentLength);
+    } catch (...) {
+      // Not through the transport's C callback: kept and raised once the
+      // transfer has ended.
+      m_exception = std::current_exception();
+      return Refuse(EWhy::kException);
+    }
+    return d.m_bStop ? Refuse(EWhy::kStopped) : true;
+  }
+
+  EWhy Why() const { return m_eWhy; }
+  [[noreturn]] void Rethrow() const { std::rethrow_exception(m_exception); }
+
+ private:
+  bool Refuse(EWhy why) {
+    m_eWhy = why;
+    return false;
+  }
+
+  CHttpDownloaderBase& m_downloader;
+  COutputFile& m_file;
+  std::string& m_stream;
+  EWhy m_eWhy = EWhy::kNone;
+  std::exception_ptr m_exception;
+};
+
+}  // namespace
+
 bool CHttpDownloaderBase::DownloadData() {
   COutputFile file;
   if (!m_strOutputFile.empty() && !file.Open(m_strOutputFile)) return false;
@@ -349,51 +404,45 @@ bool CHttpDownloaderBase::DownloadData() {
     return false;
   }
   // One block for an announced body (at most the limit); an unannounced one
-  // grows geometrically through append. The chunk buffer is reused between
-  // reads and never cleared: each read overwrites what it hands on.
-  stream.reserve(m_nContentLength);
-  std::unique_ptr<char[]> chunk;
-  size_t chunkCapacity = 0;
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(m_hRequest, &available)) {
+  // grows geometrically.
+  if (m_pBodyConsumer != nullptr)
+    m_pBodyConsumer->Begin(m_nContentLength);
+  else
+    stream.reserve(m_nContentLength);
+  CBodyReceiver receiver(*this, file, stream);
+  switch (ReadHttpBody(m_hRequest, receiver)) {
+    case EBodyRead::kEnd:
+      if (m_pBodyConsumer == nullptr) m_strBody = std::move(stream);
+      return true;
+    case EBodyRead::kFailed:
       m_nLastError = GetLastError();
       TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData WinHttpQueryDataAvailable error=[%d]",
                   static_cast<int>(m_nLastError));
       return false;
-    }
-    if (available == 0) {
-      m_strBody = std::move(stream);
-      return true;
-    }
-    if (static_cast<uint64_t>(m_nBytesReceived) + available > HTTP_MAX_BODY_SIZE) {
+    case EBodyRead::kShortRead:
+      TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData WinHttpReadData");
+      return false;
+    case EBodyRead::kNoMemory:
+      TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData OUT OF MEMORY");
+      return false;
+    case EBodyRead::kRefused:
+      break;
+  }
+  switch (receiver.Why()) {
+    case CBodyReceiver::EWhy::kTooLarge:
       TraceBodyTooLarge();
       file.Discard();
       return false;
-    }
-    if (available > chunkCapacity) {
-      chunk.reset(new (std::nothrow) char[static_cast<size_t>(available)]);
-      chunkCapacity = chunk ? available : 0;
-    }
-    if (!chunk) {
-      TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData OUT OF MEMORY");
-      return false;
-    }
-    DWORD read = 0;
-    if (!WinHttpReadData(m_hRequest, chunk.get(), available, &read) || read != available) {
-      TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData WinHttpReadData");
-      return false;
-    }
-    if (file.IsOpen() && !file.Write(chunk.get(), read)) {
+    case CBodyReceiver::EWhy::kFileWrite:
       TraceFormat(TRACE_WARNING, L"HttpDownloader::DownloadData write to file");
       return false;
-    }
-    if (stream.capacity() - stream.size() < read) stream.reserve(std::max<size_t>(stream.size() + read, stream.capacity() * 2));
-    stream.append(chunk.get(), read);
-    m_nBytesReceived += read;
-    if (m_pProgressSink != nullptr) m_pProgressSink->OnProgress(m_nBytesReceived, m_nContentLength);
-    if (m_bStop) return false;
+    case CBodyReceiver::EWhy::kException:
+      receiver.Rethrow();
+    case CBodyReceiver::EWhy::kStopped:
+    case CBodyReceiver::EWhy::kNone:
+      break;
   }
+  return false;
 }
 
 void CHttpDownloaderBase::CloseRequest() {

@@ -17,6 +17,12 @@
 // CWideToAnsi) pass to the caller; nothing else is thrown.
 // Threads: an object belongs to the thread that created it; the fetch
 // blocks that thread. No shared state.
+// The body's bytes travel from the transport to m_strBody (or the body
+// consumer) once: the transport passes each chunk straight on
+// (platform::ReadHttpBody) and the downloader applies the size limit, the
+// output file, the progress sink and the stop flag chunk by chunk. An
+// exception from the progress sink, or std::bad_alloc while the body
+// grows, ends the transfer and then passes to the caller, as it always did.
 #ifndef VERSEWELL_HTTP_HTTP_DOWNLOADER_H
 #define VERSEWELL_HTTP_HTTP_DOWNLOADER_H
 
@@ -35,6 +41,21 @@ class CDownloadProgressSink {
 
  protected:
   ~CDownloadProgressSink() = default;
+};
+
+// Takes the body in place of m_strBody (CHttpDownloaderBase::m_pBodyConsumer),
+// chunk by chunk as the transport hands it on. Called on the fetching
+// thread, possibly from inside the transport's own callback: neither call
+// may throw or call the transport. A failed fetch leaves the consumer with
+// part of the body; the caller discards it. Never deleted by the downloader.
+class CBodyConsumer {
+ public:
+  // Once, before the first chunk: the announced length (0: not announced).
+  virtual void Begin(uint32_t contentLength) = 0;
+  virtual void Append(const char* data, size_t size) = 0;
+
+ protected:
+  ~CBodyConsumer() = default;
 };
 
 // The agent given to every session; a "User-Agent" request header replaces
@@ -80,6 +101,7 @@ class CHttpDownloaderBase {
   std::wstring m_strOutputFile;
   uint32_t m_nTimeout;
   CDownloadProgressSink* m_pProgressSink;
+  CBodyConsumer* m_pBodyConsumer;  // null: the body goes to m_strBody
   bool m_bStop;
   uint32_t m_nStatusCode;
   std::wstring m_strStatusText;

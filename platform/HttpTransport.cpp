@@ -3,9 +3,11 @@
 #include "platform/HttpTransport.h"
 
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <new>
 
 #include "platform/HttpTransportTesting.h"
-#include <mutex>
 
 #include "platform/NoDestructor.h"
 
@@ -105,5 +107,26 @@ bool WinHttpReadData(HINTERNET request, void* buffer, DWORD toRead, DWORD* read)
   return Current().ReadData(request, buffer, toRead, read);
 }
 bool WinHttpCloseHandle(HINTERNET handle) { return Current().CloseHandle(handle); }
+EBodyRead ReadHttpBody(HINTERNET request, IHttpBodySink& sink) { return Current().ReadBody(request, sink); }
+
+// The chunk buffer is reused between reads and never cleared: each read
+// overwrites what it hands on.
+EBodyRead IHttpTransport::ReadBody(HINTERNET request, IHttpBodySink& sink) {
+  std::unique_ptr<char[]> chunk;
+  size_t capacity = 0;
+  for (;;) {
+    DWORD available = 0;
+    if (!QueryDataAvailable(request, &available)) return EBodyRead::kFailed;
+    if (available == 0) return EBodyRead::kEnd;
+    if (available > capacity) {
+      chunk.reset(new (std::nothrow) char[static_cast<size_t>(available)]);
+      capacity = chunk ? available : 0;
+    }
+    if (!chunk) return EBodyRead::kNoMemory;
+    DWORD read = 0;
+    if (!ReadData(request, chunk.get(), available, &read) || read != available) return EBodyRead::kShortRead;
+    if (!sink.OnBodyChunk(chunk.get(), read)) return EBodyRead::kRefused;
+  }
+}
 
 }  // namespace platform

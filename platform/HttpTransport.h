@@ -87,6 +87,28 @@ constexpr DWORD ERROR_WINHTTP_INVALID_HEADER = 12153;
 constexpr DWORD ERROR_WINHTTP_REDIRECT_FAILED = 12156;
 constexpr DWORD ERROR_WINHTTP_SECURE_FAILURE = 12175;
 
+// Takes a response body chunk by chunk (IHttpTransport::ReadBody).
+class IHttpBodySink {
+ public:
+  // `size` (above 0) bytes, valid only during the call. Called on the thread
+  // that called ReadBody, possibly from inside the backend's own callback:
+  // it must not throw and must not call the transport. False refuses the
+  // chunk and ends the read.
+  virtual bool OnBodyChunk(const char* data, DWORD size) = 0;
+
+ protected:
+  ~IHttpBodySink() = default;
+};
+
+// How a ReadBody ended.
+enum class EBodyRead {
+  kEnd,        // the whole body went to the sink
+  kFailed,     // the transport failed (its code is the thread's last error)
+  kShortRead,  // a read returned fewer bytes than announced (last error unchanged)
+  kNoMemory,   // no buffer for a chunk (last error unchanged)
+  kRefused,    // the sink refused a chunk (last error unchanged)
+};
+
 class IHttpTransport {
  public:
   virtual ~IHttpTransport() = default;
@@ -136,6 +158,12 @@ class IHttpTransport {
   virtual bool ReadData(HINTERNET request, void* buffer, DWORD toRead, DWORD* read) = 0;
   // WinHttpCloseHandle: any of the three kinds.
   virtual bool CloseHandle(HINTERNET handle) = 0;
+  // Not a WinHTTP call: the rest of the body, after ReceiveResponse, handed
+  // to `sink` as it arrives; the same bytes, failures and stop handling as a
+  // loop of QueryDataAvailable and ReadData, which is what this default
+  // does (through a chunk buffer it owns). A backend may instead pass the
+  // bytes it receives straight on, sparing the copies.
+  virtual EBodyRead ReadBody(HINTERNET request, IHttpBodySink& sink);
 };
 
 // The stop query of a thread: a function the transport asks, from the
@@ -209,6 +237,8 @@ bool WinHttpQueryHeaders(HINTERNET request, DWORD infoLevel, const wchar_t* name
 bool WinHttpQueryDataAvailable(HINTERNET request, DWORD* available);
 bool WinHttpReadData(HINTERNET request, void* buffer, DWORD toRead, DWORD* read);
 bool WinHttpCloseHandle(HINTERNET handle);
+// IHttpTransport::ReadBody of the current transport.
+EBodyRead ReadHttpBody(HINTERNET request, IHttpBodySink& sink);
 
 }  // namespace platform
 

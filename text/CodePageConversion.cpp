@@ -13,6 +13,7 @@
 #include "platform/ErrorText.h"
 #include "platform/Utf8Codec.h"
 #include "text/NarrowMessage.h"
+#include "text/Utf8StreamDecoder.h"
 
 namespace {
 
@@ -39,35 +40,15 @@ void RaiseConversionError() {
 
 namespace {
 
-bool IsContinuationByte(unsigned char b) { return b >= 0x80 && b <= 0xBF; }
-
-// UTF-8 straight into the result: one pass over the bytes, through a block on
-// the stack, into a string reserved once for the largest possible length (a
-// byte never gives more than one wide unit, a four-byte sequence at most
-// two). The same codec and the same replacement of ill-formed sequences as
-// MultiByteToWideChar for code page 65001, so the same text.
-//
-// Blocks end just before a byte that no sequence can continue: a byte that is
-// not a continuation byte, or the fourth of four continuation bytes in a row
-// (a sequence holds at most three). The codec would start afresh at that byte
-// anyway, so decoding block by block gives what one call over the whole text
-// gives.
+// UTF-8 straight into the result: one pass over the bytes into a string
+// reserved once for the largest possible length (a byte never gives more
+// than one wide unit, a four-byte sequence at most two). The same codec and
+// the same replacement of ill-formed sequences as MultiByteToWideChar for
+// code page 65001, so the same text.
 std::wstring Utf8BytesToWide(const unsigned char* p, size_t length) {
-  constexpr size_t BLOCK = 4096;
-  wchar_t block[BLOCK];
   std::wstring result;
   result.reserve(length);
-  const unsigned char* const end = p + length;
-  while (p < end) {
-    // BLOCK / 2 bytes at most, so a block's output always fits, surrogate
-    // pairs included.
-    const unsigned char* cut = static_cast<size_t>(end - p) > BLOCK / 2 - 4 ? p + (BLOCK / 2 - 4) : end;
-    for (int steps = 0; cut < end && steps < 3 && IsContinuationByte(*cut); ++steps) ++cut;
-    size_t produced = 0;
-    platform::DecodeUtf8(p, cut, false, block, BLOCK, produced);
-    result.append(block, produced);
-    p = cut;
-  }
+  AppendUtf8Text(p, length, result);
   return result;
 }
 

@@ -102,6 +102,8 @@ struct CRequestHandle : CHandle {
   std::string body;
   size_t bodyPos = 0;
   bool bodyReserved = false;  // the buffer has been sized from Content-Length once
+  IHttpBodySink* sink = nullptr;  // during ReadBody: takes the bytes instead of `body`
+  bool sinkRefused = false;
   bool done = false;
   DWORD error = 0;
   bool wentSecure = false;       // some hop of this request was https
@@ -234,13 +236,26 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   CRequestHandle& r = *static_cast<CRequestHandle*>(user);
   size_t n = size * count;
+  if (r.sink != nullptr) {
+    // Straight on from libcurl's buffer (a chunk is at most
+    // CURL_MAX_WRITE_SIZE, far below a DWORD); 0 makes libcurl end the
+    // transfer.
+    r.lastActivity = Clock::now();
+    if (n > 0 && !r.sink->OnBodyChunk(data, static_cast<DWORD>(n))) {
+      r.sinkRefused = true;
+      return 0;
+    }
+    return n;
+  }
   if (r.bodyPos == r.body.size()) {
     r.body.clear();
     r.bodyPos = 0;
   }
-  if (r.body.capacity() - r.body.size() < n && !r.bodyReserved) {
+  if (r.body.capacity() - r.body.size() < n && !r.bodyReserved && !r.body.empty()) {
     // libcurl may hand over a whole announced body in one drive: one block
-    // for it (within reason) spares copying it at every growth step.
+    // for it (within reason) spares copying it at every growth step. Not
+    // for the first chunk alone: the one that ends ReceiveResponse is
+    // usually all that waits here before ReadBody takes the rest.
     r.bodyReserved = true;
     curl_off_t announced = -1;
     if (r.easy != nullptr && curl_easy_getinfo(r.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
@@ -559,6 +574,36 @@ class CCurlHttpTransport : public IHttpTransport {
     }
     *read = static_cast<DWORD>(n);
     return true;
+  }
+
+  // Hands on what is buffered, then lets the write callback pass every
+  // further chunk to the sink while the transfer is driven to its end.
+  EBodyRead ReadBody(HINTERNET request, IHttpBodySink& sink) override {
+    auto* r = Lookup<CRequestHandle>(request, HandleKind::Request);
+    if (r == nullptr) return EBodyRead::kFailed;
+    if (!r->received || r->error == ERROR_WINHTTP_OPERATION_CANCELLED) {
+      Fail(r->received ? r->error : ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
+      return EBodyRead::kFailed;
+    }
+    while (r->Buffered() > 0) {
+      const DWORD n = static_cast<DWORD>(std::min<size_t>(r->Buffered(), 0x7FFFFFFF));
+      const char* data = r->body.data() + r->bodyPos;
+      r->bodyPos += n;
+      if (!sink.OnBodyChunk(data, n)) return EBodyRead::kRefused;
+    }
+    r->body.clear();
+    r->body.shrink_to_fit();
+    r->bodyPos = 0;
+    r->sink = &sink;
+    r->sinkRefused = false;
+    Drive(*r, [r] { return r->sinkRefused; });
+    r->sink = nullptr;
+    if (r->sinkRefused) return EBodyRead::kRefused;
+    if (r->error != 0) {
+      Fail(r->error);
+      return EBodyRead::kFailed;
+    }
+    return EBodyRead::kEnd;
   }
 
   bool CloseHandle(HINTERNET handle) override {

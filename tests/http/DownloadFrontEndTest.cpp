@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
@@ -21,6 +22,7 @@
 #include "support/TestHost.h"
 #include "support/TraceCapture.h"
 #include "support/WikiServer.h"
+#include "text/CodePageConversion.h"
 
 namespace {
 
@@ -460,4 +462,51 @@ TEST_F(DownloadFrontEndTest, HostNameFailureInsideDownloadIsTracedAndTheIgnoreLi
   EXPECT_EQ(1, result);
   EXPECT_EQ(page, L"page");
   EXPECT_EQ(1u, plugin.Counter());
+}
+
+// The body as the page's text: decoded chunk by chunk as it arrives (UTF-8)
+// or collected and decoded whole (other code pages), it must equal the whole
+// body decoded at once, wherever the transport's chunks end: here cut at
+// every pair of positions through multi-byte sequences, a sequence cut
+// short, invalid bytes, a byte-order mark and a NUL byte.
+TEST_F(DownloadFrontEndTest, BodiesInAnyChunksDecodeAsTheWholeBodyDoes) {
+  host.proxy = L"";
+  host.ignore = nullptr;
+  const std::string body("\xEF\xBB\xBF" "Caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x8E\xB5 \xE2\x82 \xFF\x80 z\0tail", 28);
+  for (int cp : {65001, 1252}) {
+    plugin.SetCodePage(cp);
+    const CString expected(ConvertBytesToWide(body, static_cast<UINT>(cp)));
+    ASSERT_FALSE(expected.IsEmpty());
+    for (size_t i = 0; i <= body.size(); ++i) {
+      for (size_t j = i; j <= body.size(); ++j) {
+        CFakeHttpTransport fake;
+        for (const std::string& chunk : {body.substr(0, i), body.substr(i, j - i), body.substr(j)})
+          if (!chunk.empty()) fake.response.chunks.push_back(chunk);  // an empty one would end the body
+        ScopedHttpTransport scope(fake);
+        CString page;
+        ASSERT_EQ(1, plugin.Download(SITE + L"/wiki/Chunked", page));
+        ASSERT_EQ(expected, page) << "code page " << cp << ", cuts at " << i << " and " << j;
+      }
+    }
+  }
+}
+
+// The same through the real transport: a body of a few hundred kilobytes
+// of one- to four-byte characters arrives in the transport's own chunks,
+// which cut sequences wherever they fall.
+TEST_F(DownloadFrontEndTest, LargeBodiesThroughTheTransportDecodeAsTheWholeBodyDoes) {
+  CTempDir dir;
+  std::filesystem::create_directories(dir.File("static"));
+  std::string body;
+  const char* const pieces[] = {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x8E\xB5", "\n", "\xFF", "\xE2\x82"};
+  for (unsigned i = 0; body.size() < 300000; ++i) body += pieces[(i * 7 + i / 5) % 7];
+  WriteFileBytes(dir.File("static/mixed.html"), body);
+  CWikiServer server(dir.Path());
+  host.proxy = server.WProxy().c_str();
+  for (int cp : {65001, 1252}) {
+    plugin.SetCodePage(cp);
+    CString page;
+    ASSERT_EQ(1, plugin.Download(SITE + L"/static/mixed.html", page));
+    EXPECT_TRUE(CString(ConvertBytesToWide(body, static_cast<UINT>(cp))) == page) << "code page " << cp;
+  }
 }
