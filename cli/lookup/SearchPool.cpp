@@ -78,8 +78,9 @@ namespace {
 
 // One run of the pool: the workers' shared state and the steps of a run.
 // Each worker makes its own plug-in object on its own thread, as a host's
-// worker would; no song starts until every worker has one. Finished songs
-// are reported on the calling thread, in the order they finish.
+// worker would, and starts on songs as soon as it has one, while the others
+// are still making theirs. Finished songs are reported on the calling
+// thread, in the order they finish.
 class CPoolRun {
  public:
   CPoolRun(CPluginLibrary& library, const SPoolConfig& config, const std::vector<SSongJob>& jobs,
@@ -100,10 +101,11 @@ class CPoolRun {
 
   bool CreateFailed() const { return m_bCreateFailed; }
 
-  // The downloads of all workers; only after a run whose objects were made.
+  // The downloads of all workers.
   SDownloadCounts Counts() const {
     SDownloadCounts counts;
     for (const SWorker& worker : m_workers) {
+      if (!worker.searcher) continue;
       const SDownloadCounts& c = worker.searcher->Counts();
       counts.nLookupsAndLists += c.nLookupsAndLists;
       counts.nLists += c.nLists;
@@ -124,7 +126,7 @@ class CPoolRun {
 
  private:
   void Work(SWorker& worker) {
-    if (CreateAndWaitForAll(worker)) {
+    if (Create(worker)) {
       SetUp(worker);
       size_t index;
       while (TakeNext(index)) Finish(SearchOne(worker, index));
@@ -134,17 +136,15 @@ class CPoolRun {
     m_changed.notify_all();
   }
 
-  // Makes the worker's plug-in object, then waits for every other worker's;
-  // false when any of them got none.
-  bool CreateAndWaitForAll(SWorker& worker) {
+  // Makes the worker's plug-in object; without one the worker does nothing,
+  // and no worker starts another song (the library is the same for all, so
+  // the others would fail alike or soon).
+  bool Create(SWorker& worker) {
     CLyricsDllInterface* plugin = m_library.CreateObject();
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     worker.pPlugin = plugin;
     if (plugin == nullptr) m_bCreateFailed = true;
-    ++m_nReady;
-    m_changed.notify_all();
-    m_changed.wait(lock, [&] { return m_nReady == m_nCount; });
-    return !m_bCreateFailed;
+    return plugin != nullptr;
   }
 
   void SetUp(SWorker& worker) {
@@ -157,13 +157,14 @@ class CPoolRun {
     SLookupSettings settings = m_config.lookup;
     settings.nDelayMs = 0;  // the host paces every download instead
     worker.lookup = std::make_unique<CSongLookup>(*worker.pPlugin, *worker.host, m_config.pTrace, settings);
-    worker.searcher = std::make_unique<CSongSearcher>(*worker.lookup, m_cache);
+    worker.searcher = std::make_unique<CSongSearcher>(*worker.lookup, m_cache, &m_pages);
   }
 
   // The next song in start order; false when none is left or a stop came.
   bool TakeNext(size_t& index) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_nNext >= m_order.size() || m_bStopStarting || hostplatform::StopRequested()) return false;
+    if (m_nNext >= m_order.size() || m_bStopStarting || m_bCreateFailed || hostplatform::StopRequested())
+      return false;
     index = m_order[m_nNext++];
     return true;
   }
@@ -175,9 +176,10 @@ class CPoolRun {
     std::function<std::string(const SSongResult&)> songCheck;
     const CSearchPool::FCheck& check = m_check;
     if (check) songCheck = [&check, index](const SSongResult& r) { return check(index, r); };
-    outcome.result = worker.searcher->Find(job.strArtist, job.strTitle, songCheck);
-    if (outcome.result.eOutcome == EOutcome::Found && !outcome.result.bSkipped && m_deliver)
-      outcome.delivery = m_deliver(index, outcome.result);
+    std::function<void(const SSongResult&)> songDeliver;
+    const CSearchPool::FDeliver& deliver = m_deliver;
+    if (deliver) songDeliver = [&deliver, &outcome, index](const SSongResult& r) { outcome.delivery = deliver(index, r); };
+    outcome.result = worker.searcher->Find(job.strArtist, job.strTitle, songCheck, songDeliver);
     return outcome;
   }
 
@@ -219,12 +221,12 @@ class CPoolRun {
   const std::vector<size_t> m_order;
   const unsigned m_nCount;
   CArtistListCache m_cache;
+  CSongPageMemo m_pages;
 
   std::mutex m_mutex;  // guards what follows
   std::condition_variable m_changed;
   size_t m_nNext = 0;
   unsigned m_nRunning;
-  unsigned m_nReady = 0;
   bool m_bCreateFailed = false;
   bool m_bStopStarting = false;  // too many network failures in a row
   unsigned m_nNetworkInRow = 0;

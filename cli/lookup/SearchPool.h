@@ -1,7 +1,9 @@
 // The worker pool behind `versewell batch` and `versewell library`: N worker
 // threads, each with its own plug-in object and its own host callback, as a
 // host with worker threads has them, sharing one CArtistListCache so that an
-// artist's address and song list are fetched once per run.
+// artist's address and song list are fetched once per run, and one
+// CSongPageMemo so that a song page is too, however many lines name it.
+// Each worker starts on songs as soon as its own plug-in object exists.
 //
 // Songs are started artist by artist in turn (the first song of every artist,
 // then the second of every artist, ...), so that workers seldom wait for a
@@ -18,8 +20,9 @@
 // returns once the running songs have ended.
 //
 // Ownership: the pool borrows the library; it creates and deletes the plug-in
-// objects. Failure: a plug-in object that cannot be created ends Run with
-// false before any song starts. Threads: Run on one thread at a time.
+// objects. Failure: a plug-in object that cannot be created stops new songs
+// from starting (songs other workers already run finish and are reported),
+// and Run returns false. Threads: Run on one thread at a time.
 #ifndef VERSEWELL_CLI_SEARCH_POOL_H
 #define VERSEWELL_CLI_SEARCH_POOL_H
 

@@ -1,5 +1,7 @@
 #include "cli/lookup/SongSearch.h"
 
+#include <optional>
+
 #include "cli/sys/TextConvert.h"
 #include "cli/lookup/TitleMatch.h"
 
@@ -18,8 +20,30 @@ SArtistSongs CSongSearcher::FetchSongs(const std::wstring& artist) {
   return result;
 }
 
+CSongPageMemo::CHold CSongPageMemo::Hold(const std::wstring& url) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_released.wait(lock, [&] { return !m_mapHeld[url]; });
+  m_mapHeld[url] = true;
+  auto kept = m_mapKept.find(url);
+  return CHold(*this, url, kept != m_mapKept.end() ? kept->second : nullptr);
+}
+
+void CSongPageMemo::Release(const std::wstring& url) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_mapHeld[url] = false;
+  m_released.notify_all();
+}
+
+void CSongPageMemo::Store(const std::wstring& url, const SPage& page) {
+  if (page.eOutcome != EOutcome::Found && page.eOutcome != EOutcome::NotFound) return;
+  auto kept = std::make_shared<const SPage>(page);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_mapKept[url] = std::move(kept);
+}
+
 SSongResult CSongSearcher::Find(const std::wstring& artist, const std::wstring& title,
-                                const std::function<std::string(const SSongResult&)>& check) {
+                                const std::function<std::string(const SSongResult&)>& check,
+                                const std::function<void(const SSongResult&)>& deliver) {
   SSongResult result;
   std::shared_ptr<const SArtistSongs> songs =
       m_cache.Get(FoldCase(TrimWide(artist)), [&] { return FetchSongs(artist); });
@@ -33,6 +57,8 @@ SSongResult CSongSearcher::Find(const std::wstring& artist, const std::wstring& 
                                         result.song, result.strNote, result.failure);
   if (result.eOutcome != EOutcome::Found) return result;
   MarkArtistForm(result.song, songs->strArtistForm);
+  std::optional<CSongPageMemo::CHold> hold;
+  if (m_pPages != nullptr) hold.emplace(m_pPages->Hold(result.song.strUrl));
   if (check) {
     result.strSkipReason = check(result);
     if (!result.strSkipReason.empty()) {
@@ -40,11 +66,19 @@ SSongResult CSongSearcher::Find(const std::wstring& artist, const std::wstring& 
       return result;
     }
   }
-  SDownloadStats before = m_lookup.Stats();
-  result.eOutcome = m_lookup.FetchLyrics(result.song.strUrl, result.song.strLyrics, result.failure);
-  SDownloadStats after = m_lookup.Stats();
-  m_counts.nLyrics += after.nDownloads - before.nDownloads;
-  m_counts.nFailed += (after.nDownloads - before.nDownloads) - (after.nSuccessful - before.nSuccessful);
+  if (hold && hold->Kept() != nullptr) {
+    result.eOutcome = hold->Kept()->eOutcome;
+    result.song.strLyrics = hold->Kept()->strLyrics;
+    result.failure = hold->Kept()->failure;
+  } else {
+    SDownloadStats before = m_lookup.Stats();
+    result.eOutcome = m_lookup.FetchLyrics(result.song.strUrl, result.song.strLyrics, result.failure);
+    SDownloadStats after = m_lookup.Stats();
+    m_counts.nLyrics += after.nDownloads - before.nDownloads;
+    m_counts.nFailed += (after.nDownloads - before.nDownloads) - (after.nSuccessful - before.nSuccessful);
+    if (hold) hold->Keep({result.eOutcome, result.song.strLyrics, result.failure});
+  }
+  if (deliver && result.eOutcome == EOutcome::Found) deliver(result);
   return result;
 }
 

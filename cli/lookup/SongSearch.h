@@ -55,6 +55,63 @@ class CArtistListCache {
   std::map<std::wstring, std::shared_ptr<SSlot>> m_mapSlots;
 };
 
+// The song pages of a run, by address, so that a page is fetched once per
+// run however many lines of the list lead to it and however many workers
+// run. The first worker to reach a page holds it until its song has been
+// checked, fetched and delivered; a worker that reaches the same page
+// meanwhile waits, then sees the page as the holder left it: its file saved
+// (the check says so) or its lyrics kept here. Kept are found lyrics and a
+// page without lyrics; after a network failure or a stop the next worker
+// fetches the page itself.
+// Threads: any number of workers at once.
+class CSongPageMemo {
+ public:
+  struct SPage {
+    EOutcome eOutcome = EOutcome::NotFound;
+    std::wstring strLyrics;
+    SFailure failure;
+  };
+
+  // Held while alive; movable, not copyable.
+  class CHold {
+   public:
+    CHold(CSongPageMemo& memo, std::wstring url, std::shared_ptr<const SPage> page)
+        : m_pMemo(&memo), m_strUrl(std::move(url)), m_page(std::move(page)) {}
+    CHold(CHold&& other) noexcept
+        : m_pMemo(other.m_pMemo), m_strUrl(std::move(other.m_strUrl)), m_page(std::move(other.m_page)) {
+      other.m_pMemo = nullptr;
+    }
+    CHold& operator=(CHold&&) = delete;
+    CHold(const CHold&) = delete;
+    ~CHold() {
+      if (m_pMemo != nullptr) m_pMemo->Release(m_strUrl);
+    }
+    // What an earlier holder kept; null when the page is still to be fetched.
+    const SPage* Kept() const { return m_page.get(); }
+    // Keeps what this holder fetched, for the next one (see above).
+    void Keep(const SPage& page) {
+      if (m_pMemo != nullptr) m_pMemo->Store(m_strUrl, page);
+    }
+
+   private:
+    CSongPageMemo* m_pMemo;
+    std::wstring m_strUrl;
+    std::shared_ptr<const SPage> m_page;
+  };
+
+  // Waits while another worker holds `url`, then holds it.
+  CHold Hold(const std::wstring& url);
+
+ private:
+  void Release(const std::wstring& url);
+  void Store(const std::wstring& url, const SPage& page);
+
+  std::mutex m_mutex;
+  std::condition_variable m_released;
+  std::map<std::wstring, bool> m_mapHeld;  // url -> held now
+  std::map<std::wstring, std::shared_ptr<const SPage>> m_mapKept;
+};
+
 struct SSongResult {
   EOutcome eOutcome = EOutcome::NotFound;
   bool bSkipped = false;       // the check declined the song (eOutcome is Found)
@@ -74,12 +131,17 @@ struct SDownloadCounts {
 
 class CSongSearcher {
  public:
-  CSongSearcher(CSongLookup& lookup, CArtistListCache& cache) : m_lookup(lookup), m_cache(cache) {}
+  // `pages` (may be null) is the run's memo of song pages.
+  CSongSearcher(CSongLookup& lookup, CArtistListCache& cache, CSongPageMemo* pages = nullptr)
+      : m_lookup(lookup), m_cache(cache), m_pPages(pages) {}
 
   // `check` (may be empty) sees the chosen song before its lyrics are
   // downloaded; a non-empty answer skips the song with that reason.
+  // `deliver` (may be empty) gets a found song that was not skipped, before
+  // Find returns and while its page is still held in the memo.
   SSongResult Find(const std::wstring& artist, const std::wstring& title,
-                   const std::function<std::string(const SSongResult&)>& check = nullptr);
+                   const std::function<std::string(const SSongResult&)>& check = nullptr,
+                   const std::function<void(const SSongResult&)>& deliver = nullptr);
   const SDownloadCounts& Counts() const { return m_counts; }
 
  private:
@@ -87,6 +149,7 @@ class CSongSearcher {
 
   CSongLookup& m_lookup;
   CArtistListCache& m_cache;
+  CSongPageMemo* m_pPages;
   SDownloadCounts m_counts;
 };
 

@@ -164,6 +164,32 @@ class BatchTest(LibraryTestCase):
         with open(self.path("crlf", "Corrie Fen", "Loch Lomond.txt"), "rb") as f:
             self.assertEqual(f.read(), text.replace(b"\n", b"\r\n"))
 
+    def test_a_song_listed_many_times_is_fetched_once_with_many_jobs(self):
+        # Three pages, each named by several lines; more workers than pages,
+        # and runs enough for the workers to meet on a page in any order.
+        lines = [b"Quillfeather\tSalt Road", b"quillfeather - salt road", b"Corrie Fen - Loch Lomond",
+                 b"CORRIE FEN\tLoch Lomond", b"Quillfeather - Greensleeves"]
+        songs = b"\n".join(lines * 3) + b"\n"
+        expected = r"downloads \d+ = artist lookups [12] \+ song lists 2 \+ lyrics pages 3\b"
+        for run in range(6):
+            out = self.path("dup%d" % run)
+            saved = self.run_cli("--stats", "batch", "--out", out, "--jobs", "8", "--no-progress", stdin=songs)
+            err = saved.stderr.decode()
+            self.assertEqual(saved.returncode, 0, err)
+            self.assertRegex(err, expected)
+            self.assertIn("found 3, not on the wiki 0, network failures 0, skipped 12, written 3", err)
+            listed = self.run_cli("--stats", "batch", "--jsonl", "--jobs", "8", "--no-progress", stdin=songs)
+            err = listed.stderr.decode()
+            self.assertEqual(listed.returncode, 0, err)
+            self.assertRegex(err, expected)
+            objects = [json.loads(line) for line in listed.stdout.decode().splitlines()]
+            self.assertEqual(len(objects), 15)
+            by_url = {}
+            for o in objects:
+                by_url.setdefault(o["url"], set()).add(o["lyrics"])
+            self.assertEqual(len(by_url), 3)
+            self.assertTrue(all(len(texts) == 1 for texts in by_url.values()), by_url)
+
     def test_jsonl_gives_one_object_per_song_and_exit_one_when_a_song_is_not_on_the_wiki(self):
         listing = self.path("songs.txt")
         with open(listing, "wb") as f:

@@ -1,4 +1,5 @@
 // POSIX backend of the command-line host's platform services.
+#include "platform/posix/IcuCalls.h"
 #include "cli/sys/HostPlatform.h"
 
 #include <dlfcn.h>
@@ -7,7 +8,6 @@
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <unicode/uchar.h>
 
 #include <atomic>
 #include <cerrno>
@@ -197,14 +197,18 @@ bool LowerCase(std::wstring& text) {
 
 int CharacterColumns(char32_t c) {
   if (c > 0x10FFFF) return 1;
+  // ICU is loaded on the first character that needs it; without ICU (not
+  // installed) every character counts as one column.
+  const platform::SIcuCalls* icu = platform::IcuCalls();
+  if (icu == nullptr) return 1;
   UChar32 u = static_cast<UChar32>(c);
-  int8_t category = u_charType(u);
+  int8_t category = icu->u_charType(u);
   if (category == U_CONTROL_CHAR) return 0;
   if (category == U_NON_SPACING_MARK || category == U_ENCLOSING_MARK || category == U_FORMAT_CHAR) return 0;
   if (c >= 0x1160 && c <= 0x11FF) return 0;  // Hangul medial vowels and final consonants join the syllable
-  int width = u_getIntPropertyValue(u, UCHAR_EAST_ASIAN_WIDTH);
+  int width = icu->u_getIntPropertyValue(u, UCHAR_EAST_ASIAN_WIDTH);
   if (width == U_EA_WIDE || width == U_EA_FULLWIDTH) return 2;
-  if (u_hasBinaryProperty(u, UCHAR_EMOJI_PRESENTATION)) return 2;
+  if (icu->u_hasBinaryProperty(u, UCHAR_EMOJI_PRESENTATION)) return 2;
   return 1;
 }
 

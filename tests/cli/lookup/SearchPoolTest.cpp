@@ -158,6 +158,81 @@ TEST_F(SearchPoolTest, ANetworkFailureIsReportedAsSuchAndRetried) {
   EXPECT_EQ(pool.Counts().nFailed, 2u) << "one try and one retry";
 }
 
+// A list naming the same pages several times (the same line again, other
+// spellings of artist and title), run with more workers than pages, many
+// times over so that the workers meet on a page in every possible order:
+// each page is downloaded once per run, and every line gets its lyrics.
+TEST_F(SearchPoolTest, APageNamedByManyLinesIsFetchedOncePerRunWithManyWorkers) {
+  std::vector<cli::SSongJob> jobs;
+  for (int copy = 0; copy < 4; ++copy) {
+    jobs.push_back({L"Quillfeather", L"Salt Road"});
+    jobs.push_back({L"quillfeather", L"salt road"});
+    jobs.push_back({L"Corrie Fen", L"Loch Lomond"});
+    jobs.push_back({L" CORRIE FEN ", L"loch lomond"});
+    jobs.push_back({L"Corrie Fen", L"The Parting Glass"});
+  }
+  for (int round = 0; round < 15; ++round) {
+    cli::CSearchPool pool(m_library, Config(8));
+    std::map<size_t, cli::SSongOutcome> outcomes = Run(pool, jobs);
+    ASSERT_EQ(outcomes.size(), jobs.size());
+    std::map<std::wstring, std::wstring> lyricsByPage;
+    for (const auto& [index, outcome] : outcomes) {
+      ASSERT_EQ(outcome.result.eOutcome, cli::EOutcome::Found) << index << ": " << outcome.result.failure.strMessage;
+      EXPECT_TRUE(outcome.delivery.bWritten) << index;
+      auto [it, first] = lyricsByPage.emplace(outcome.result.song.strUrl, outcome.result.song.strLyrics);
+      EXPECT_FALSE(it->second.empty());
+      EXPECT_EQ(it->second, outcome.result.song.strLyrics) << "every line of a page gets the page's lyrics";
+    }
+    EXPECT_EQ(lyricsByPage.size(), 3u);
+    EXPECT_EQ(pool.Counts().nLyrics, 3u) << "round " << round << ": one download per page";
+    EXPECT_EQ(pool.Counts().nLists, 2u) << "round " << round;
+    EXPECT_EQ(pool.Counts().nFailed, 0u);
+  }
+}
+
+// With a check that skips what was saved before (as `batch --out` does), a
+// page named twice is saved by one worker and skipped by the other, never
+// fetched or saved twice, however the workers meet.
+TEST_F(SearchPoolTest, ASavedPageIsSkippedByTheOtherLinesThatNameIt) {
+  std::vector<cli::SSongJob> jobs;
+  for (int copy = 0; copy < 6; ++copy) {
+    jobs.push_back({L"Juniper Row", L"Amazing Grace"});
+    jobs.push_back({L"Juniper Row", L"Auld Lang Syne"});
+  }
+  for (int round = 0; round < 15; ++round) {
+    std::mutex mutex;
+    std::map<std::wstring, int> saves;
+    std::string error;
+    unsigned skipped = 0, written = 0;
+    cli::CSearchPool pool(m_library, Config(8));
+    ASSERT_TRUE(pool.Run(
+        jobs,
+        [&](size_t, const cli::SSongResult& r) {
+          std::lock_guard<std::mutex> lock(mutex);
+          return saves.count(r.song.strUrl) != 0 ? std::string("already saved") : std::string();
+        },
+        [&](size_t, const cli::SSongResult& r) {
+          std::lock_guard<std::mutex> lock(mutex);
+          ++saves[r.song.strUrl];
+          cli::SDelivery delivery;
+          delivery.bWritten = true;
+          return delivery;
+        },
+        [&](const cli::SSongOutcome& outcome) {
+          skipped += outcome.result.bSkipped ? 1 : 0;
+          written += outcome.delivery.bWritten ? 1 : 0;
+        },
+        nullptr, error))
+        << error;
+    EXPECT_EQ(saves, (std::map<std::wstring, int>{{L"lyrics.wiki.example/wiki/Juniper_Row:Amazing_Grace", 1},
+                                                  {L"lyrics.wiki.example/wiki/Juniper_Row:Auld_Lang_Syne", 1}}))
+        << "round " << round;
+    EXPECT_EQ(written, 2u);
+    EXPECT_EQ(skipped, jobs.size() - 2);
+    EXPECT_EQ(pool.Counts().nLyrics, 2u) << "round " << round;
+  }
+}
+
 TEST(SearchPoolOrder, SongsStartArtistByArtistInTurn) {
   std::vector<cli::SSongJob> jobs =
       Jobs({{L"A", L"1"}, {L"A", L"2"}, {L"A", L"3"}, {L"b", L"1"}, {L" B ", L"2"}, {L"C", L"1"}});
