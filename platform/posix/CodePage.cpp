@@ -8,9 +8,6 @@
 
 #include <langinfo.h>
 #include <locale.h>
-#include <unicode/ucnv.h>
-#include <unicode/ucnv_err.h>
-#include <unicode/unorm2.h>
 
 #include <atomic>
 #include <climits>
@@ -25,6 +22,7 @@
 #include "platform/ErrorText.h"
 #include "platform/NoDestructor.h"
 #include "platform/Utf8Codec.h"
+#include "platform/posix/IcuCalls.h"
 
 namespace platform {
 namespace {
@@ -92,18 +90,23 @@ const char* ConverterNameFor(UINT codePage) {
 
 // ICU's canonical name for a charset or alias; empty when ICU does not know it.
 std::string CanonicalConverterName(const char* name) {
+  if (IcuCalls() == nullptr) return std::string();
   UErrorCode status = U_ZERO_ERROR;
-  UConverter* cnv = ucnv_open(name, &status);
+  UConverter* cnv = IcuCalls()->ucnv_open(name, &status);
   if (U_FAILURE(status) || cnv == nullptr) return std::string();
-  const char* canonical = ucnv_getName(cnv, &status);
+  const char* canonical = IcuCalls()->ucnv_getName(cnv, &status);
   std::string result = U_SUCCESS(status) && canonical != nullptr ? canonical : "";
-  ucnv_close(cnv);
+  IcuCalls()->ucnv_close(cnv);
   return result;
 }
 
 // Maps a locale charset name ("UTF-8", "ISO-8859-1", "ANSI_X3.4-1968", ...)
 // onto a Windows code page through the canonical converter names.
 UINT CodePageForCharset(const char* charset) {
+  // The two charsets nearly every process has, answered without ICU (what
+  // the table below gives for them): UTF-8, and the C locale's ASCII.
+  if (charset != nullptr && (std::strcmp(charset, "UTF-8") == 0 || std::strcmp(charset, "ANSI_X3.4-1968") == 0))
+    return kFallbackAnsiCodePage;
   // Never destroyed: the trace log's merge at unload may still convert.
   static NoDestructor<std::vector<std::string>> s_names([] {
     std::vector<std::string> names;
@@ -178,7 +181,7 @@ UINT ResolveCodePage(UINT codePage) {
 // ICU converters for the other code pages, one cached set per thread.
 // ---------------------------------------------------------------------------
 struct ConverterCloser {
-  void operator()(UConverter* cnv) const { ucnv_close(cnv); }
+  void operator()(UConverter* cnv) const { IcuCalls()->ucnv_close(cnv); }
 };
 typedef std::unique_ptr<UConverter, ConverterCloser> ConverterPtr;
 
@@ -189,9 +192,9 @@ typedef std::unique_ptr<UConverter, ConverterCloser> ConverterPtr;
 // tables between opens, so an open is cheap.
 ConverterPtr ConverterFor(UINT codePage) {
   const char* name = ConverterNameFor(codePage);
-  if (name == nullptr) return ConverterPtr();
+  if (name == nullptr || IcuCalls() == nullptr) return ConverterPtr();
   UErrorCode status = U_ZERO_ERROR;
-  UConverter* cnv = ucnv_open(name, &status);
+  UConverter* cnv = IcuCalls()->ucnv_open(name, &status);
   if (U_FAILURE(status) || cnv == nullptr) return ConverterPtr();
   return ConverterPtr(cnv);
 }
@@ -207,7 +210,7 @@ void U_CALLCONV FromUnicodeRecordingSubstitute(const void* context, UConverterFr
                                                UConverterCallbackReason reason, UErrorCode* err) {
   if (reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR)
     static_cast<SubstitutionContext*>(const_cast<void*>(context))->used = true;
-  UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, codeUnits, length, codePoint, reason, err);
+  IcuCalls()->UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, codeUnits, length, codePoint, reason, err);
 }
 
 Outcome IcuToWide(UINT codePage, bool failOnInvalid, const char* source, size_t length, std::wstring& result) {
@@ -217,9 +220,9 @@ Outcome IcuToWide(UINT codePage, bool failOnInvalid, const char* source, size_t 
   if (length > static_cast<size_t>(INT32_MAX) / 2) return Outcome::kNoMemory;
   UErrorCode status = U_ZERO_ERROR;
   if (failOnInvalid) {
-    ucnv_setToUCallBack(cnv, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    IcuCalls()->ucnv_setToUCallBack(cnv, IcuCalls()->UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
   } else {
-    ucnv_setToUCallBack(cnv, UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &status);
+    IcuCalls()->ucnv_setToUCallBack(cnv, IcuCalls()->UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &status);
   }
   std::u16string units;
   try {
@@ -232,7 +235,7 @@ Outcome IcuToWide(UINT codePage, bool failOnInvalid, const char* source, size_t 
   UChar* out = reinterpret_cast<UChar*>(&units[0]);
   UChar* outEnd = out + units.size();
   status = U_ZERO_ERROR;
-  ucnv_toUnicode(cnv, &out, outEnd, &in, inEnd, nullptr, 1, &status);
+  IcuCalls()->ucnv_toUnicode(cnv, &out, outEnd, &in, inEnd, nullptr, 1, &status);
   if (status == U_INVALID_CHAR_FOUND || status == U_ILLEGAL_CHAR_FOUND || status == U_TRUNCATED_CHAR_FOUND ||
       status == U_ILLEGAL_ESCAPE_SEQUENCE || status == U_UNSUPPORTED_ESCAPE_SEQUENCE)
     return Outcome::kInvalid;
@@ -276,10 +279,10 @@ Outcome IcuToNarrow(UINT codePage, DWORD flags, const wchar_t* source, size_t le
   }
   UErrorCode status = U_ZERO_ERROR;
   if ((flags & WC_COMPOSITECHECK) != 0 && !units.empty()) {
-    const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
+    const UNormalizer2* nfc = IcuCalls()->unorm2_getNFCInstance(&status);
     if (U_SUCCESS(status)) {
       std::u16string composed(units.size() + 16, u'\0');
-      int32_t n = unorm2_normalize(nfc, reinterpret_cast<const UChar*>(units.data()),
+      int32_t n = IcuCalls()->unorm2_normalize(nfc, reinterpret_cast<const UChar*>(units.data()),
                                    static_cast<int32_t>(units.size()), reinterpret_cast<UChar*>(&composed[0]),
                                    static_cast<int32_t>(composed.size()), &status);
       if (U_SUCCESS(status)) {
@@ -290,14 +293,14 @@ Outcome IcuToNarrow(UINT codePage, DWORD flags, const wchar_t* source, size_t le
     status = U_ZERO_ERROR;
   }
   SubstitutionContext context;
-  ucnv_setFallback(cnv, (flags & 0x400 /* WC_NO_BEST_FIT_CHARS */) == 0 ? 1 : 0);
+  IcuCalls()->ucnv_setFallback(cnv, (flags & 0x400 /* WC_NO_BEST_FIT_CHARS */) == 0 ? 1 : 0);
   const char question = '?';
-  ucnv_setSubstChars(cnv, defaultChar != nullptr ? defaultChar : &question, 1, &status);
+  IcuCalls()->ucnv_setSubstChars(cnv, defaultChar != nullptr ? defaultChar : &question, 1, &status);
   status = U_ZERO_ERROR;
-  ucnv_setFromUCallBack(cnv, FromUnicodeRecordingSubstitute, &context, nullptr, nullptr, &status);
+  IcuCalls()->ucnv_setFromUCallBack(cnv, FromUnicodeRecordingSubstitute, &context, nullptr, nullptr, &status);
   if (U_FAILURE(status)) return Outcome::kNoMemory;
   try {
-    result.assign(units.size() * static_cast<size_t>(ucnv_getMaxCharSize(cnv)) + 16, '\0');
+    result.assign(units.size() * static_cast<size_t>(IcuCalls()->ucnv_getMaxCharSize(cnv)) + 16, '\0');
   } catch (const std::bad_alloc&) {
     return Outcome::kNoMemory;
   }
@@ -305,7 +308,7 @@ Outcome IcuToNarrow(UINT codePage, DWORD flags, const wchar_t* source, size_t le
   const UChar* inEnd = in + units.size();
   char* out = &result[0];
   char* outEnd = out + result.size();
-  ucnv_fromUnicode(cnv, &out, outEnd, &in, inEnd, nullptr, 1, &status);
+  IcuCalls()->ucnv_fromUnicode(cnv, &out, outEnd, &in, inEnd, nullptr, 1, &status);
   if (U_FAILURE(status)) return Outcome::kInvalid;
   result.resize(static_cast<size_t>(out - &result[0]));
   usedDefault = context.used;

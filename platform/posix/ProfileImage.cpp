@@ -1,13 +1,12 @@
 #include "platform/posix/ProfileImage.h"
 
-#include <unicode/uchar.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
 
 #include "platform/ProfileEscape.h"
+#include "platform/posix/IcuCalls.h"
 
 namespace platform {
 namespace {
@@ -22,7 +21,9 @@ inline uint32_t FoldChar(wchar_t wc) {
   const uint32_t c = static_cast<uint32_t>(wc);
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 0x20 : c;
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return c;
-  return static_cast<uint32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
+  // Without ICU (not installed) only ASCII letters fold.
+  const SIcuCalls* icu = IcuCalls();
+  return icu != nullptr ? static_cast<uint32_t>(icu->u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT)) : c;
 }
 
 // The seed of every name hash in this process. Chosen at random so that no
