@@ -54,7 +54,12 @@ const char* PluginFileName() { return "libversewell.so"; }
 
 void* OpenLibrary(const std::string& path, std::string& error) {
   dlerror();
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Lazy binding for what the plug-in brings along (libcurl's tree of some
+  // thirty libraries): binding all of their functions up front costs a
+  // one-shot run a third of its start-up. The plug-in itself is linked to
+  // bind at once (-z now), so a function it lacks still fails this call
+  // rather than a later one.
+  void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* message = dlerror();
     error = message != nullptr ? message : "unknown loader error";
