@@ -15,14 +15,22 @@ const wchar_t* const SET_PROPERTY_PREFIX = L"CCommonDllInterface::Set Property "
 template <>
 CCommonDllInterface<CLyricsDllInterface>::CCommonDllInterface()
     : m_pArtistCache(nullptr),
+      m_bSourceIdMade(false),
       m_nCodePage(0),
       m_nSupportedSearch(0),
       m_nAlbumsIterationConstant(0),
       m_nTitlesIterationConstant(0),
       m_nDownloadCounter(0),
       m_nSuccessfulDownloads(0),
-      m_nTotalDownloadTime(0) {
-  m_strSourceId = MakeModuleFingerprint();
+      m_nTotalDownloadTime(0) {}
+
+template <>
+const CString& CCommonDllInterface<CLyricsDllInterface>::SourceId() {
+  if (!m_bSourceIdMade) {
+    m_strSourceId = MakeModuleFingerprint();
+    m_bSourceIdMade = true;
+  }
+  return m_strSourceId;
 }
 
 template <>
@@ -44,7 +52,8 @@ BOOL CCommonDllInterface<CLyricsDllInterface>::SetProperty(const CString& name, 
         g_TraceLog.Log(TRACE_WARNING, (prefix + L"Path not specified").GetString());
         return 0;
       }
-      m_pArtistCache = new CLocalCache(*value, m_strSourceName, m_strSourceId);
+      // Asked on the thread that uses the cache, which is this object's.
+      m_pArtistCache = new CLocalCache(*value, m_strSourceName, [this] { return SourceId(); });
       g_TraceLog.Log(TRACE_DEBUG, (prefix + *value).GetString());
       return 1;
     }
@@ -76,7 +85,7 @@ BOOL CCommonDllInterface<CLyricsDllInterface>::GetProperty(const CString& name, 
       return 1;
     }
     if (name == L"SourceId") {
-      *static_cast<CString*>(value) = m_strSourceId;
+      *static_cast<CString*>(value) = SourceId();
       return 1;
     }
     if (name == L"StatisticDownloadCounter") {

@@ -40,11 +40,17 @@ class CCommonDllInterface : public TInterface {
   virtual BOOL Download(const CString& url, CString& page);
 
  protected:
+  // The source id, the fingerprint of the module file, made when first
+  // asked for (the property, the cache's folder, a song list) rather than
+  // with the object: a run that needs none of them never reads the module.
+  const CString& SourceId();
+
   CLocalCache* m_pArtistCache;
   CString m_strSourceName;
   CString m_strVersion;
   CString m_strSiteHost;
-  CString m_strSourceId;
+  CString m_strSourceId;  // see SourceId()
+  bool m_bSourceIdMade;
   int32_t m_nCodePage;
   int32_t m_nSupportedSearch;
   int32_t m_nAlbumsIterationConstant;

@@ -34,7 +34,7 @@ class CVersewell::CSearchContext : public ISearchContext {
     if (m_plugin.m_pHostCallback != nullptr) m_plugin.m_pHostCallback->GetHostValue(L"MaxMatchDifference", &threshold);
   }
   const CString& SourceName() const override { return m_plugin.m_strSourceName; }
-  const CString& SourceId() const override { return m_plugin.m_strSourceId; }
+  const CString& SourceId() const override { return m_plugin.SourceId(); }
   BOOL FindArtistUrl(const CString& artist, CString& artistUrl) override {
     return m_plugin.FindArtistUrl(artist, artistUrl);
   }

@@ -59,6 +59,16 @@ DWORD ReadUrl(const CString& file, const wchar_t* section, CString& url) {
 CLocalCache::CLocalCache(const CString& cacheFolder, const CString& sourceName, const CString& sourceId)
     : m_strCacheFolder(AppendBackslash(cacheFolder)), m_strSourceName(sourceName), m_strSourceId(sourceId) {}
 
+CLocalCache::CLocalCache(const CString& cacheFolder, const CString& sourceName, std::function<CString()> sourceId)
+    : m_strCacheFolder(AppendBackslash(cacheFolder)), m_strSourceName(sourceName), m_fnSourceId(std::move(sourceId)) {}
+
+const CString& CLocalCache::SourceId() {
+  std::call_once(m_sourceIdOnce, [this] {
+    if (m_fnSourceId) m_strSourceId = m_fnSourceId();
+  });
+  return m_strSourceId;
+}
+
 CLocalCache::~CLocalCache() {
   try {
     FlushArtistUrls();
@@ -75,12 +85,12 @@ bool CLocalCache::GetCacheFileName(const CString& artist, CString& path) {
 bool CLocalCache::CacheFileName(const CString& artist, CString& path, bool trustDirectories) {
   path = m_strCacheFolder + m_strSourceName + platform::PATH_SEPARATOR;
   if (trustDirectories && m_bQueueDirectoriesReady.load(std::memory_order_relaxed)) {
-    path += m_strSourceId + platform::PATH_SEPARATOR;
+    path += SourceId() + platform::PATH_SEPARATOR;
   } else {
     DWORD error = platform::ERROR_SUCCESS;
     bool ok = EnsureDirectory(path, error);
     if (ok) {
-      path += m_strSourceId + platform::PATH_SEPARATOR;
+      path += SourceId() + platform::PATH_SEPARATOR;
       ok = EnsureDirectory(path, error);
     }
     if (!ok) {

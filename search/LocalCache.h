@@ -34,6 +34,8 @@
 #define VERSEWELL_SEARCH_LOCAL_CACHE_H
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <list>
 #include <string>
 #include <vector>
@@ -51,6 +53,10 @@ bool GetLeadingChar(const wchar_t* name, wchar_t& c, wchar_t digitReplacement, b
 class CLocalCache {
  public:
   CLocalCache(const CString& cacheFolder, const CString& sourceName, const CString& sourceId);
+  // The source id asked of `sourceId` only when a file name first needs it
+  // (once, whichever thread comes first): the plug-in's id is the digest of
+  // its module file, and a run that never touches the cache need not pay it.
+  CLocalCache(const CString& cacheFolder, const CString& sourceName, std::function<CString()> sourceId);
   ~CLocalCache();
   CLocalCache(const CLocalCache&) = delete;
   CLocalCache& operator=(const CLocalCache&) = delete;
@@ -86,7 +92,11 @@ class CLocalCache {
 
   CString m_strCacheFolder;
   CString m_strSourceName;
+  // The source id's folder name; see SourceId().
+  const CString& SourceId();
   CString m_strSourceId;
+  std::function<CString()> m_fnSourceId;
+  std::once_flag m_sourceIdOnce;
   CCriticalSection m_cs;
   // Guarded by m_cs: the section name buffer, kept between searches, and
   // the capacity that held the last list.

@@ -10,6 +10,7 @@
 #include "platform/File.h"
 #include "platform/FileIo.h"
 #include "platform/Module.h"
+#include "plugin/Versewell.h"
 #include "support/FailingFileIo.h"
 #include "support/ReferenceMd5.h"
 #include "support/TempDir.h"
@@ -94,6 +95,29 @@ TEST(ModuleFingerprint, FailureGivesAnEmptyIdAndTheErrorLine) {
   EXPECT_EQ(MakeModuleFingerprint(), L"");
   EXPECT_EQ(capture.Count(L"Can not make MD5hash, CFileException: Access to " + module + L" was denied.", TRACE_ERROR),
             1);
+}
+
+// A plug-in object reads its module only when its source id is first
+// needed: creating one, even with a cache folder, reads nothing; the
+// property (or the cache's first file name) does, once.
+TEST(ModuleFingerprint, IsMadeWhenTheSourceIdIsFirstNeeded) {
+  CTraceCapture capture(TRACE_ERROR);
+  const std::wstring module = platform::GetOwnModulePath();
+  const std::wstring failure = L"Can not make MD5hash, CFileException: Access to " + module + L" was denied.";
+  CFailingFileIo io;
+  io.FailOpenOf(module, 5);  // ERROR_ACCESS_DENIED: every read of the module shows in the trace
+  ScopedFileIo scoped(io);
+  CTempDir dir;
+  CVersewell plugin;
+  CString folder(FromUtf8(dir.Path()));
+  ASSERT_EQ(plugin.SetProperty(L"LocalCacheFolder", &folder), 1);
+  EXPECT_EQ(capture.Count(failure, TRACE_ERROR), 0);
+  CString id = L"unset";
+  ASSERT_EQ(plugin.GetProperty(L"SourceId", &id), 1);
+  EXPECT_EQ(id, L"");
+  EXPECT_EQ(capture.Count(failure, TRACE_ERROR), 1);
+  ASSERT_EQ(plugin.GetProperty(L"SourceId", &id), 1);
+  EXPECT_EQ(capture.Count(failure, TRACE_ERROR), 1) << "made once per object";
 }
 
 // The digest is taken once per file version: a second call reads nothing, a
