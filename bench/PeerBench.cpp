@@ -7,7 +7,8 @@
 //                    next to one MD5 of the module file, the old per-object cost
 //   Download/N       Download of an N-byte page into a fresh CString, as
 //                    GetLyrics does it, next to raw libcurl with a new easy
-//                    handle (process CPU time; the wiki is another process)
+//                    handle (process CPU time; the wiki is another process;
+//                    medians of the interleaved pairs)
 //   PageCleanup/N    UTF-8 decoding plus lyrics extraction of an N-byte page
 //                    next to a plain lxml walk of the same file
 //                    (bench/lxml_walk.py, python3-lxml)
@@ -15,8 +16,9 @@
 //                    process (this program run again) next to sqlite3 on the
 //                    same names in a new process
 //   OneShot          `versewell --proxy P lyrics URL` next to `curl -x P URL`,
-//                    wall and CPU of the whole process (VERSEWELL_BENCH_CLI
-//                    picks another versewell, e.g. an installed one)
+//                    wall and CPU of the whole process, medians of the
+//                    interleaved pairs (VERSEWELL_BENCH_CLI picks another
+//                    versewell, e.g. an installed one)
 //
 // CPU times are what the kernel accounts to the process (or the child), so a
 // busy machine inflates wall times far more than them; prefer the CPU ratios
@@ -32,6 +34,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +72,14 @@ double WallUs() {
              std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
                  .count()) /
          1e3;
+}
+
+// The median of `values` (sorted in place); 0 for none.
+double Median(std::vector<double>& values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 struct SChildRun {
@@ -218,7 +229,7 @@ void BM_Download(benchmark::State& state) {
   const std::string curlUrl = "http://" + path;
   const std::string proxy = "http://" + wiki.server->Proxy();
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  double ours = 0, peer = 0;
+  std::vector<double> ours, peer, ratios;
   for (auto _ : state) {
     const double t0 = ProcessCpuUs();
     {
@@ -247,13 +258,15 @@ void BM_Download(benchmark::State& state) {
       }
     }
     const double t2 = ProcessCpuUs();
-    ours += t1 - t0;
-    peer += t2 - t1;
+    ours.push_back(t1 - t0);
+    peer.push_back(t2 - t1);
+    ratios.push_back((t1 - t0) / (t2 - t1));
   }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["ours_cpu_us"] = ours / n;
-  state.counters["curl_cpu_us"] = peer / n;
-  state.counters["ratio"] = ours / peer;
+  // Medians of the interleaved pairs: a busy moment inflates both sides of
+  // a pair, and a median ignores the odd outlier.
+  state.counters["ours_cpu_us"] = Median(ours);
+  state.counters["curl_cpu_us"] = Median(peer);
+  state.counters["ratio"] = Median(ratios);
 }
 BENCHMARK(BM_Download)->Arg(100 << 10)->Arg(1 << 20)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
@@ -397,7 +410,7 @@ void BM_OneShot(benchmark::State& state) {
   setenv("XDG_CACHE_HOME", home.Path().c_str(), 1);
   CWikiServer server(VERSEWELL_SOURCE_DIR "/wiki/sample");
   const std::string url = "lyrics.wiki.example/wiki/Quillfeather:Salt_Road";
-  double oursWall = 0, oursCpu = 0, curlWall = 0, curlCpu = 0;
+  std::vector<double> oursWall, oursCpu, curlWall, curlCpu, wallRatio, cpuRatio;
   for (auto _ : state) {
     SChildRun ours = RunChild({program, "--proxy", server.Proxy(), "lyrics", url});
     SChildRun peer = RunChild({"curl", "-s", "-x", server.Proxy(), "http://" + url});
@@ -405,20 +418,22 @@ void BM_OneShot(benchmark::State& state) {
       state.SkipWithError("a one-shot run failed");
       break;
     }
-    oursWall += ours.wallUs;
-    oursCpu += ours.cpuUs;
-    curlWall += peer.wallUs;
-    curlCpu += peer.cpuUs;
+    oursWall.push_back(ours.wallUs);
+    oursCpu.push_back(ours.cpuUs);
+    curlWall.push_back(peer.wallUs);
+    curlCpu.push_back(peer.cpuUs);
+    wallRatio.push_back(ours.wallUs / peer.wallUs);
+    cpuRatio.push_back(ours.cpuUs / peer.cpuUs);
   }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["ours_wall_us"] = oursWall / n;
-  state.counters["ours_cpu_us"] = oursCpu / n;
-  state.counters["curl_wall_us"] = curlWall / n;
-  state.counters["curl_cpu_us"] = curlCpu / n;
-  state.counters["wall_ratio"] = oursWall / curlWall;
-  state.counters["cpu_ratio"] = oursCpu / curlCpu;
+  // Medians of the interleaved pairs (see BM_Download).
+  state.counters["ours_wall_us"] = Median(oursWall);
+  state.counters["ours_cpu_us"] = Median(oursCpu);
+  state.counters["curl_wall_us"] = Median(curlWall);
+  state.counters["curl_cpu_us"] = Median(curlCpu);
+  state.counters["wall_ratio"] = Median(wallRatio);
+  state.counters["cpu_ratio"] = Median(cpuRatio);
 }
-BENCHMARK(BM_OneShot)->Unit(benchmark::kMillisecond)->Iterations(30);
+BENCHMARK(BM_OneShot)->Unit(benchmark::kMillisecond)->Iterations(60);
 
 }  // namespace
 
