@@ -3,13 +3,17 @@
 // decoding and trimming. The body arrives in two chunks split at a point the
 // input chooses, so that a character split across reads is covered too.
 //
-// Properties: a result of 1 exactly when the lyrics are non-empty; the
+// Properties: the body decoded as it arrives, in three pieces cut where the
+// input chooses, is the body decoded whole; a result of 1 exactly when the lyrics are non-empty; the
 // lyrics never start or end with white space; a page that holds U+FFFD (a
 // byte sequence that did not decode) before its first NUL byte gives none. (Decoded references may
 // bring in U+FFFD or a lone LF, so those are not properties of the text.)
+#include <algorithm>
 #include <cwctype>
 
 #include "FuzzSupport.h"
+#include "text/CodePageConversion.h"
+#include "text/Utf8StreamDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static CFakeHttpTransport* s_transport = new CFakeHttpTransport();
@@ -25,6 +29,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s_transport->response.chunks.push_back(body.substr(split));
   } else {
     s_transport->response.chunks.push_back(body);
+  }
+
+  {
+    CUtf8StreamDecoder decoder;
+    const size_t second = split + (size > 2 ? data[size - 1] % (body.size() - std::min(split, body.size()) + 1) : 0);
+    const size_t a = std::min(split, body.size()), b = std::min(second, body.size());
+    decoder.Append(body.data(), a);
+    decoder.Append(body.data() + a, b - a);
+    decoder.Append(body.data() + b, body.size() - b);
+    FuzzCheck(decoder.Finish() == ConvertBytesToWide(body, CP_UTF8), "decoded in pieces as decoded whole");
   }
 
   CString lyrics(L"previous");
