@@ -157,7 +157,11 @@ bool CCommandRunner::Configure() {
     PrintError(error);
     return false;
   }
-  m_strCacheFolder = Utf8ToWide(ConfigureCache(*m_pPlugin, m_options, m_strRunCache));
+  // Lyrics by page address look no artist up, so they need no artist
+  // cache: neither its folder check (a file written and removed) nor the
+  // private folder of --no-cache, each a noticeable part of a one-shot run.
+  const bool addressOnly = m_options.eCommand == ECommand::Lyrics && m_options.vecArgs.size() == 1;
+  if (!addressOnly) m_strCacheFolder = Utf8ToWide(ConfigureCache(*m_pPlugin, m_options, m_strRunCache));
   if (m_options.bVerbose) {
     PrintError("plug-in: " + m_library.Path());
     PrintError(DescribeProxy(m_options.strProxy, VERSEWELL_SITE_HOST, [](const char* name) { return std::getenv(name); }));

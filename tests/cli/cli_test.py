@@ -995,6 +995,18 @@ class CacheCommandsTest(CliTestCase):
         self.assertEqual(r.stdout.decode(), SITE + "/wiki/Quillfeather\n")
         self.assertOneErrorLine(r, "cache disabled: ", os.path.join(blocker, "cache"), "Not a directory")
 
+    def test_lyrics_by_address_leave_the_cache_alone(self):
+        # No artist is looked up, so the cache folder is neither made nor
+        # checked; an artist search made it.
+        cache = os.path.join(self.tmp, "untouched-cache")
+        r = self.run_cli("--cache-dir", cache, "lyrics", SITE + "/wiki/Quillfeather:Salt_Road")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"salt road", r.stdout.lower())
+        self.assertFalse(os.path.exists(cache))
+        r = self.run_cli("--cache-dir", cache, "artist", "Quillfeather")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(os.path.isdir(cache))
+
     def test_no_cache_with_cache_dir_is_a_usage_error(self):
         r = self.run_cli("--no-cache", "--cache-dir", self.tmp, "artist", "Quillfeather", proxy=False)
         self.assertEqual(r.returncode, 2)
