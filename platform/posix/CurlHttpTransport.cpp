@@ -280,6 +280,7 @@ int OnDebug(CURL*, curl_infotype type, char*, size_t, void* user) {
 // once the connection for it stands. Refuses the step from https to http.
 int OnPrerequest(void* user, char*, char*, int, int) {
   CRequestHandle& r = *static_cast<CRequestHandle*>(user);
+  r.lastActivity = Clock::now();
   char* url = nullptr;
   curl_easy_getinfo(r.easy, CURLINFO_EFFECTIVE_URL, &url);
   const bool secure = url != nullptr && StartsWithNoCase(url, "https:");
@@ -489,6 +490,11 @@ class CCurlHttpTransport : public IHttpTransport {
     Drive(*r, [r] { return r->requestOut; });
     if (r->done && (!r->requestOut || r->error == ERROR_WINHTTP_OPERATION_CANCELLED))
       return Fail(r->error != 0 ? r->error : ERROR_WINHTTP_CONNECTION_ERROR);
+    // The debug callback was only needed to see the head go out; without
+    // it libcurl stops formatting its informational texts and calling back
+    // for every chunk of the body. Later hops of a redirect renew the
+    // activity time in the pre-request hook instead.
+    curl_easy_setopt(r->easy, CURLOPT_VERBOSE, 0L);
     return true;
   }
 
