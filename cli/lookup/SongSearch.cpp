@@ -45,8 +45,11 @@ SSongResult CSongSearcher::Find(const std::wstring& artist, const std::wstring& 
                                 const std::function<std::string(const SSongResult&)>& check,
                                 const std::function<void(const SSongResult&)>& deliver) {
   SSongResult result;
-  std::shared_ptr<const SArtistSongs> songs =
-      m_cache.Get(FoldCase(TrimWide(artist)), [&] { return FetchSongs(artist); });
+  // Fetched under the same name the run's cache files it under (blanks
+  // around it removed): lines that share an entry must not get different
+  // answers depending on which of them came first.
+  const std::wstring trimmed = TrimWide(artist);
+  std::shared_ptr<const SArtistSongs> songs = m_cache.Get(FoldCase(trimmed), [&] { return FetchSongs(trimmed); });
   result.song.strQuery = artist;
   if (songs->eOutcome != EOutcome::Found) {
     result.eOutcome = songs->eOutcome;

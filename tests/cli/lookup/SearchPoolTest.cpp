@@ -190,6 +190,19 @@ TEST_F(SearchPoolTest, APageNamedByManyLinesIsFetchedOncePerRunWithManyWorkers) 
   }
 }
 
+// Lines that share an artist entry get the same answer whichever comes
+// first: the entry is fetched under the name without the blanks around it
+// (a name that begins with a blank is no artist the wiki knows).
+TEST_F(SearchPoolTest, LinesSharingAnArtistGetOneAnswerWhicheverComesFirst) {
+  cli::CSearchPool pool(m_library, Config(1));
+  std::map<size_t, cli::SSongOutcome> outcomes =
+      Run(pool, Jobs({{L" CORRIE FEN ", L"loch lomond"}, {L"Corrie Fen", L"The Parting Glass"}}));
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[0].result.eOutcome, cli::EOutcome::Found) << outcomes[0].result.failure.strMessage;
+  EXPECT_EQ(outcomes[1].result.eOutcome, cli::EOutcome::Found) << outcomes[1].result.failure.strMessage;
+  EXPECT_EQ(pool.Counts().nLists, 1u);
+}
+
 // With a check that skips what was saved before (as `batch --out` does), a
 // page named twice is saved by one worker and skipped by the other, never
 // fetched or saved twice, however the workers meet.
