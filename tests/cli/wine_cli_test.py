@@ -57,7 +57,8 @@ APPDATA = ("the config file is %APPDATA%\\versewell\\config on Windows, not unde
 EXCLUDED = {
     "SmallThingsTest.test_batch_on_a_terminal_says_what_it_waits_for":
         "under Wine the pty is the program's console, and Ctrl-D there is no end of input for ReadFile "
-        "(Windows ends console input with Ctrl-Z and Enter), so the batch never ends",
+        "(Windows ends console input with Ctrl-Z and Enter, which Wine's console host on a pty does not turn "
+        "into one either), so the batch never ends",
     "RerunTest.test_a_rerun_of_the_sample_library_downloads_nothing": NO_TAGS,
     "RerunTest.test_an_lrc_beside_a_song_is_its_lyrics": NO_TAGS,
     "RerunTest.test_a_single_file_is_a_library_of_one": NO_TAGS,
