@@ -110,6 +110,13 @@ class RealWorldTestCase(unittest.TestCase):
     def jsonl_of(self, result):
         return [json.loads(line) for line in result.stdout.decode("utf-8").splitlines()]
 
+    def downloads_of(self, result):
+        """The download count of the run's --stats line."""
+        err = result.stderr.decode("utf-8")
+        counted = [line for line in err.splitlines() if line.startswith("versewell: downloads ")]
+        self.assertEqual(len(counted), 1, err)
+        return int(counted[0].split()[2].rstrip(","))
+
 
 class LostOutputTest(RealWorldTestCase):
     """A write to standard output that fails is exit 4 and a message naming it."""
@@ -328,10 +335,7 @@ class PolitenessTest(RealWorldTestCase):
         asked = self.requests()
         twice = sorted({address for address in asked if asked.count(address) > 1})
         self.assertEqual(twice, [], (args, asked))
-        err = result.stderr.decode("utf-8")
-        counted = [line for line in err.splitlines() if line.startswith("versewell: downloads ")]
-        self.assertEqual(len(counted), 1, err)
-        self.assertEqual(int(counted[0].split()[2].rstrip(",")), len(asked), (args, err, asked))
+        self.assertEqual(self.downloads_of(result), len(asked), (args, result.stderr, asked))
         return len(asked)
 
     def test_single_artist_commands_without_and_with_cache(self):
@@ -372,12 +376,6 @@ class DryRunTest(RealWorldTestCase):
         """Song -> "fetch" or the reason it was skipped, from --jsonl."""
         return {doc[key]: doc.get("skipped", "fetch") for doc in self.jsonl_of(result)}
 
-    def downloads(self, result):
-        err = result.stderr.decode("utf-8")
-        counted = [line for line in err.splitlines() if line.startswith("versewell: downloads ")]
-        self.assertEqual(len(counted), 1, err)
-        return int(counted[0].split()[2])
-
     def test_batch_dry_run_then_real_run(self):
         out = os.path.join(self.tmp, "out")
         songs = ("Quillfeather\tSalt Road\nCorrie Fen\tLoch Lomond\nNettlebed\tNettlebed Reel (instrumental)\n"
@@ -395,7 +393,7 @@ class DryRunTest(RealWorldTestCase):
         self.assertEqual(again.returncode, 0, again.stderr)
         planned = self.decisions(dry, "line")
         self.assertEqual(planned, self.decisions(again, "line"))
-        self.assertEqual(self.downloads(again), 0)
+        self.assertEqual(self.downloads_of(again), 0)
         # (The Windows program joins the folder and the file with "\\".)
         self.assertRegex(planned[1], r"^already saved as %s.Quillfeather/Salt Road\.txt$" % re.escape(out))
         self.assertTrue(planned[3].startswith("instrumental on "), planned)
@@ -442,7 +440,7 @@ class DryRunTest(RealWorldTestCase):
             self.assertEqual(skipped(dry), skipped(real), extra)
             self.assertEqual(fetched(dry), every - set(skipped(real)), extra)
             if not fetched(dry):
-                self.assertIn(b"downloads 0 =", real.stderr)
+                self.assertEqual(self.downloads_of(real), 0, extra)
         self.assertEqual(fetched(self.run_cli("library", root, "--dry-run", "--force")), every)
 
 
