@@ -47,7 +47,8 @@ vw_test(private_profile_tests process tests/platform/PrivateProfileContractTest.
   tests/platform/PrivateProfileTest.cpp tests/platform/PrivateProfileProcessTest.cpp
   tests/platform/win32/Kernel32ProfileTest.cpp)
 vw_test(artist_cache_tests unit tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
-vw_test(wiki_server_tests unit tests/wiki/WikiServerTest.cpp tests/support/<platform>/TestFetch.cpp)
+vw_test(wiki_server_tests unit tests/wiki/WikiServerTest.cpp tests/wiki/win32/NativeProgramTest.cpp
+  tests/support/<platform>/TestFetch.cpp)
 vw_test(lyrics_cleaning_tests unit tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
 vw_test(search_wiki_tests unit tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp
   tests/search/SearchBoundaryTest.cpp)
@@ -72,6 +73,8 @@ vw_exclude(posix msabi_tests
   "the Microsoft-ABI boundary exists only in the Windows DLL and versewell.exe")
 vw_exclude(posix tests/platform/win32/Kernel32ProfileTest.cpp "what the Kernel32 INI backend adds")
 vw_exclude(posix tests/http/win32/WinHttpHopTest.cpp "redirect hops of the WinHTTP backend")
+vw_exclude(posix tests/wiki/win32/NativeProgramTest.cpp
+  "a Linux program started from a Windows test under Wine")
 vw_exclude(posix tests/diag/win32/UnloadDuringDownloadTest.cpp
   "FreeLibrary while WinHTTP still holds a stopped request")
 foreach(vw_platform posix win32)
