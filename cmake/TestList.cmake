@@ -60,6 +60,8 @@ vw_test(http_tests unit tests/http/HttpTransportTest.cpp tests/http/HttpDownload
 vw_test(curl_rules_tests unit tests/platform/posix/CurlRulesTest.cpp)
 vw_test(host_abi_tests host_view tests/plugin/HostAbiTest.cpp tests/support/<platform>/LoadedLibrary.cpp
   tests/support/<platform>/PluginEntry.cpp)
+vw_test(foreign_unwinder_tests host_view tests/plugin/win32/ForeignUnwinderTest.cpp
+  tests/support/<platform>/LoadedLibrary.cpp tests/support/<platform>/PluginEntry.cpp)
 vw_test(unload_registry_tests host_view tests/plugin/UnloadRegistryTest.cpp tests/support/<platform>/ReleaseWatch.cpp
   tests/support/<platform>/LoadedLibrary.cpp tests/support/<platform>/PluginEntry.cpp)
 vw_test(diag_unload_tests process tests/diag/UnloadMergeTest.cpp tests/diag/win32/UnloadDuringDownloadTest.cpp
@@ -72,6 +74,8 @@ vw_test(cli_library_tests cli tests/cli/input/AudioTagsTest.cpp tests/cli/output
 
 vw_exclude(posix msabi_tests
   "the Microsoft-ABI boundary exists only in the Windows DLL and versewell.exe")
+vw_exclude(posix foreign_unwinder_tests
+  "the DLL's start-up code and the toolchain's shared libgcc of the Windows build")
 vw_exclude(posix tests/platform/win32/Kernel32ProfileTest.cpp "what the Kernel32 INI backend adds")
 vw_exclude(posix tests/http/win32/WinHttpHopTest.cpp "redirect hops of the WinHTTP backend")
 vw_exclude(posix tests/wiki/win32/NativeProgramTest.cpp

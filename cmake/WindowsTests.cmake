@@ -105,6 +105,27 @@ foreach(vw_name ${VW_TESTS})
   endif()
 endforeach()
 
+# The toolchain's shared libgcc, which a host may have loaded before the
+# DLL (tests/plugin/win32/ForeignUnwinderTest.cpp), and the thread library
+# it imports.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(VW_LIBGCC_NAME libgcc_s_dw2-1.dll)
+else()
+  set(VW_LIBGCC_NAME libgcc_s_seh-1.dll)
+endif()
+foreach(vw_dll ${VW_LIBGCC_NAME} libwinpthread-1.dll)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${vw_dll}
+    OUTPUT_VARIABLE vw_dll_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${vw_dll_path}" OR NOT EXISTS "${vw_dll_path}")
+    message(FATAL_ERROR "The toolchain has no ${vw_dll} (for foreign_unwinder_tests)")
+  endif()
+  list(APPEND VW_LIBGCC_PATHS "${vw_dll_path}")
+endforeach()
+list(GET VW_LIBGCC_PATHS 0 VW_LIBGCC_PATH)
+list(GET VW_LIBGCC_PATHS 1 VW_LIBGCC_IMPORT_PATH)
+target_compile_definitions(foreign_unwinder_tests PRIVATE
+  VERSEWELL_FOREIGN_LIBGCC="${VW_LIBGCC_PATH}" VERSEWELL_FOREIGN_LIBGCC_IMPORT="${VW_LIBGCC_IMPORT_PATH}")
+
 # The unload programs reach the DLL through its Microsoft-ABI entry, as
 # versewell.exe does (tests/support/win32/PluginEntry.cpp).
 target_link_libraries(diag_unload_tests PRIVATE versewell_msabi_host)
