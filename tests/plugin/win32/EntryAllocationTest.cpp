@@ -5,8 +5,10 @@
 // (this program's operator new fails once, at the n-th call, when armed).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 #include <versewell/plugin.h>
 
@@ -17,12 +19,31 @@
 
 namespace {
 
-// The allocation that fails, counted from 0; -1 when disarmed. Test
-// threads only: armed around one call on the test's own thread.
+// The allocation of the test's thread that fails, counted from 0; -1 when
+// disarmed. Armed around one call on the test's own thread; allocations of
+// other threads are not counted.
 int g_nFailAt = -1;
 bool g_bFired = false;
+std::atomic<bool> g_bArmed{false};
+std::thread::id g_testThread;
+
+void Arm(int n) {
+  g_testThread = std::this_thread::get_id();
+  g_bFired = false;
+  g_nFailAt = n;
+  g_bArmed = true;
+}
+
+void Disarm() {
+  g_bArmed = false;
+  g_nFailAt = -1;
+}
 
 void* Allocate(size_t size) {
+  if (!g_bArmed || std::this_thread::get_id() != g_testThread) {
+    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+  }
   if (g_nFailAt == 0) {
     g_nFailAt = -1;
     g_bFired = true;
@@ -40,10 +61,9 @@ template <typename Create, typename Check>
 int EveryAllocationFailingInTurn(Create create, Check check) {
   int failures = 0;
   for (int n = 0; n < 10000; ++n) {
-    g_bFired = false;
-    g_nFailAt = n;
+    Arm(n);
     auto* object = create();
-    g_nFailAt = -1;
+    Disarm();
     check(object, g_bFired);
     if (!g_bFired) return failures;
     ++failures;
@@ -80,10 +100,9 @@ TEST(EntryAllocation, TheExportGivesNullAndATraceLineWhereverAnAllocationFails) 
   EXPECT_GE(nulls, 1);
   // One line per failed creation (read back without a failing allocation).
   CTraceCapture capture(TRACE_ERROR);
-  g_bFired = false;
-  g_nFailAt = 0;
+  Arm(0);
   EXPECT_EQ(CreateMsPluginObject(), nullptr);
-  g_nFailAt = -1;
+  Disarm();
   EXPECT_TRUE(g_bFired);
   EXPECT_EQ(capture.Count(L"GetDllInterface(): stopped by an exception: std::bad_alloc", TRACE_ERROR), 1);
 }
@@ -102,8 +121,8 @@ TEST(EntryAllocation, TheInProcessEntryGivesNullAndATraceLineOnWindows) {
   });
   EXPECT_GE(nulls, 1);
   CTraceCapture capture(TRACE_ERROR);
-  g_nFailAt = 0;
+  Arm(0);
   EXPECT_EQ(GetDllInterface(), nullptr);
-  g_nFailAt = -1;
+  Disarm();
   EXPECT_EQ(capture.Count(L"GetDllInterface(): no plug-in object: std::bad_alloc", TRACE_ERROR), 1);
 }
