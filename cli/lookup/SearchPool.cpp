@@ -178,7 +178,8 @@ class CPoolRun {
     if (check) songCheck = [&check, index](const SSongResult& r) { return check(index, r); };
     std::function<void(const SSongResult&)> songDeliver;
     const CSearchPool::FDeliver& deliver = m_deliver;
-    if (deliver) songDeliver = [&deliver, &outcome, index](const SSongResult& r) { outcome.delivery = deliver(index, r); };
+    if (deliver)
+      songDeliver = [&deliver, &outcome, index](const SSongResult& r) { outcome.delivery = deliver(index, r); };
     outcome.result = worker.searcher->Find(job.strArtist, job.strTitle, songCheck, songDeliver);
     return outcome;
   }
