@@ -26,7 +26,8 @@
  * module's C++ code lies between the guard and the callee.
  *
  * The DLL has no SafeSEH table (GNU ld builds none), so the loader accepts
- * any handler inside the image.
+ * any handler inside the image; scripts/check-windows-dll.sh checks that it
+ * stays so.
  */
 	.intel_syntax noprefix
 	.text
