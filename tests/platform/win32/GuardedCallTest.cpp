@@ -13,21 +13,11 @@
 
 #include "platform/win32/msabi/GuardedCall.h"
 #include "platform/win32/msabi/MsCString.h"
+#include "support/win32/MsvcThrow.h"
 
 using namespace msabi;
 
-extern "C" __declspec(dllimport) void __stdcall RaiseException(unsigned long code, unsigned long flags,
-                                                                unsigned long count, const uintptr_t* arguments);
-
 namespace {
-
-// What a `throw` of a Microsoft-built program raises (noncontinuable, the
-// magic number first). A frame of its own, with nothing to unwind.
-__attribute__((noinline)) void RaiseCxx() {
-  static int thrown = 0;
-  const uintptr_t arguments[3] = {0x19930520, reinterpret_cast<uintptr_t>(&thrown), 0};
-  RaiseException(MSVC_CXX_EXCEPTION, 1, 3, arguments);
-}
 
 struct SObject;
 struct SObjectTable {
@@ -45,19 +35,19 @@ struct SObject {
 };
 
 int MSABI_THISCALL Sum(SObject* self, int a, unsigned int b, const int* c) {
-  if (self->raise) RaiseCxx();
+  if (self->raise) RaiseMsvcCxxException();
   return self->base + a + static_cast<int>(b) + *c;
 }
 int MSABI_THISCALL Throw(SObject*) { throw std::runtime_error("own"); }
 // A bool result is AL only: the rest of the register is left as it was.
 bool MSABI_THISCALL IsSeven(SObject* self, int value) {
-  if (self->raise) RaiseCxx();
+  if (self->raise) RaiseMsvcCxxException();
   return value == 7;
 }
 SObject* MSABI_THISCALL Self(SObject* self) { return self; }
 void MSABI_THISCALL Count(SObject* self) {
   ++self->counted;
-  if (self->raise) RaiseCxx();
+  if (self->raise) RaiseMsvcCxxException();
 }
 const SObjectTable OBJECT_TABLE = {Sum, Throw, IsSeven, Self, Count};
 
@@ -143,7 +133,7 @@ struct SRaisingMgr : SStringMgr {
 
 SStringData* MSABI_THISCALL RaisingAllocate(SStringMgr* self, int length, int charSize) {
   auto* m = static_cast<SRaisingMgr*>(self);
-  if (m->raiseIn == RAISE_ALLOCATE) RaiseCxx();
+  if (m->raiseIn == RAISE_ALLOCATE) RaiseMsvcCxxException();
   auto* d = static_cast<SStringData*>(std::malloc(sizeof(SStringData) + (length + 1) * charSize));
   *d = SStringData{self, 0, length, 1};
   d->Chars()[0] = L'\0';
@@ -152,24 +142,24 @@ SStringData* MSABI_THISCALL RaisingAllocate(SStringMgr* self, int length, int ch
 }
 void MSABI_THISCALL RaisingFree(SStringMgr* self, SStringData* d) {
   auto* m = static_cast<SRaisingMgr*>(self);
-  if (m->raiseIn == RAISE_FREE) RaiseCxx();
+  if (m->raiseIn == RAISE_FREE) RaiseMsvcCxxException();
   --m->live;
   std::free(d);
 }
 SStringData* MSABI_THISCALL RaisingReallocate(SStringMgr* self, SStringData* d, int length, int charSize) {
-  if (static_cast<SRaisingMgr*>(self)->raiseIn == RAISE_REALLOCATE) RaiseCxx();
+  if (static_cast<SRaisingMgr*>(self)->raiseIn == RAISE_REALLOCATE) RaiseMsvcCxxException();
   auto* grown = static_cast<SStringData*>(std::realloc(d, sizeof(SStringData) + (length + 1) * charSize));
   grown->nAllocLength = length;
   return grown;
 }
 SStringData* MSABI_THISCALL RaisingNil(SStringMgr* self) {
   auto* m = static_cast<SRaisingMgr*>(self);
-  if (m->raiseIn == RAISE_NIL) RaiseCxx();
+  if (m->raiseIn == RAISE_NIL) RaiseMsvcCxxException();
   __atomic_add_fetch(&m->nil.header.nRefs, 1, __ATOMIC_SEQ_CST);
   return &m->nil.header;
 }
 SStringMgr* MSABI_THISCALL RaisingClone(SStringMgr* self) {
-  if (static_cast<SRaisingMgr*>(self)->raiseIn == RAISE_CLONE) RaiseCxx();
+  if (static_cast<SRaisingMgr*>(self)->raiseIn == RAISE_CLONE) RaiseMsvcCxxException();
   return self;
 }
 const SStringMgrTable RAISING_TABLE = {RaisingAllocate, RaisingFree, RaisingReallocate, RaisingNil, RaisingClone};
