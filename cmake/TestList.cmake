@@ -40,7 +40,7 @@ vw_test(text_tests unit tests/text/CodePageConversionTest.cpp tests/platform/Pla
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
 vw_test(plugin_tests unit tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
 vw_test(msabi_tests unit tests/platform/win32/MsAbiLayoutTest.cpp tests/platform/win32/GuardedCallTest.cpp
-  tests/plugin/win32/MsPluginObjectTest.cpp)
+  tests/plugin/win32/MsPluginObjectTest.cpp tests/plugin/win32/EntryAllocationTest.cpp)
 vw_test(thread_tests unit tests/plugin/ThreadStressTest.cpp)
 vw_test(file_fault_tests unit tests/diag/FileFaultTest.cpp)
 vw_test(cache_fault_tests unit tests/search/CacheFaultTest.cpp)
@@ -48,7 +48,8 @@ vw_test(private_profile_tests process tests/platform/PrivateProfileContractTest.
   tests/platform/PrivateProfileTest.cpp tests/platform/PrivateProfileProcessTest.cpp
   tests/platform/win32/Kernel32ProfileTest.cpp)
 vw_test(artist_cache_tests unit tests/search/ArtistNameMatcherTest.cpp tests/search/LocalCacheTest.cpp)
-vw_test(wiki_server_tests unit tests/wiki/WikiServerTest.cpp tests/support/<platform>/TestFetch.cpp)
+vw_test(wiki_server_tests unit tests/wiki/WikiServerTest.cpp tests/wiki/win32/NativeProgramTest.cpp
+  tests/support/<platform>/TestFetch.cpp)
 vw_test(lyrics_cleaning_tests unit tests/search/LyricsCleaningTest.cpp tests/search/PreviousPageLinkTest.cpp)
 vw_test(search_wiki_tests unit tests/search/ArtistLookupTest.cpp tests/search/SongListAndLyricsTest.cpp
   tests/search/SearchBoundaryTest.cpp)
@@ -59,6 +60,8 @@ vw_test(http_tests unit tests/http/HttpTransportTest.cpp tests/http/HttpDownload
 vw_test(curl_rules_tests unit tests/platform/posix/CurlRulesTest.cpp)
 vw_test(host_abi_tests host_view tests/plugin/HostAbiTest.cpp tests/support/<platform>/LoadedLibrary.cpp
   tests/support/<platform>/PluginEntry.cpp)
+vw_test(foreign_unwinder_tests host_view tests/plugin/win32/ForeignUnwinderTest.cpp
+  tests/support/<platform>/LoadedLibrary.cpp tests/support/<platform>/PluginEntry.cpp)
 vw_test(unload_registry_tests host_view tests/plugin/UnloadRegistryTest.cpp tests/support/<platform>/ReleaseWatch.cpp
   tests/support/<platform>/LoadedLibrary.cpp tests/support/<platform>/PluginEntry.cpp)
 vw_test(diag_unload_tests process tests/diag/UnloadMergeTest.cpp tests/diag/win32/UnloadDuringDownloadTest.cpp
@@ -71,8 +74,12 @@ vw_test(cli_library_tests cli tests/cli/input/AudioTagsTest.cpp tests/cli/output
 
 vw_exclude(posix msabi_tests
   "the Microsoft-ABI boundary exists only in the Windows DLL and versewell.exe")
+vw_exclude(posix foreign_unwinder_tests
+  "the DLL's start-up code and the toolchain's shared libgcc of the Windows build")
 vw_exclude(posix tests/platform/win32/Kernel32ProfileTest.cpp "what the Kernel32 INI backend adds")
 vw_exclude(posix tests/http/win32/WinHttpHopTest.cpp "redirect hops of the WinHTTP backend")
+vw_exclude(posix tests/wiki/win32/NativeProgramTest.cpp
+  "a Linux program started from a Windows test under Wine")
 vw_exclude(posix tests/diag/win32/UnloadDuringDownloadTest.cpp
   "FreeLibrary while WinHTTP still holds a stopped request")
 foreach(vw_platform posix win32)

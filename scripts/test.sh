@@ -119,8 +119,8 @@ fi
 # emulation; the same script runs against the x86_64 program).
 WINDOWS32_PROGRAMS=(platform_tests text_tests plugin_tests artist_cache_tests lyrics_cleaning_tests
   search_wiki_tests http_tests diag_file_tests trace_log_tests file_fault_tests thread_tests
-  private_profile_tests host_abi_tests msabi_tests unload_registry_tests diag_unload_tests
-  loaded_library_search_tests wiki_server_tests cli_unit_tests)
+  private_profile_tests host_abi_tests unload_registry_tests diag_unload_tests
+  loaded_library_search_tests wiki_server_tests cli_unit_tests msabi_tests foreign_unwinder_tests)
 # Python scripts that run versewell.exe, and the Microsoft-ABI test host
 # (tests/msabi_host, its i686 build) against the i686 DLL.
 WINDOWS32_SCRIPTS=(cli_stop_tests cli_parity_tests msabi_host_tests)

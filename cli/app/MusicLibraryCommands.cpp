@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -87,11 +88,13 @@ std::string LyricsText(const std::wstring& lyrics, bool crlf, bool finalBreak) {
 // progress line while the run lasts.
 class CRunReporter {
  public:
+  // `rememberSaved`: record the page each saved song came from (batch).
   CRunReporter(const SOptions& options, const std::vector<SPlanned>& plan, CRunMemory& memory,
-               const SReclaimed& reclaimed)
+               const SReclaimed& reclaimed, bool rememberSaved)
       : m_options(options),
         m_plan(plan),
         m_memory(memory),
+        m_bRememberSaved(rememberSaved),
         m_progress(ChooseProgressStyle(hostplatform::StderrIsTerminal(), std::getenv("TERM"), options.bNoProgress,
                                        options.bQuiet)) {
     m_summary.reclaimed = reclaimed;
@@ -185,7 +188,19 @@ class CRunReporter {
         m_memory.Record(r.failure.bNoLyrics ? CRunMemory::EKind::Withheld : CRunMemory::EKind::Missing,
                         song.strArtist, song.strTitle);
     }
-    if (r.eOutcome == EOutcome::Found && !outcome.delivery.bFailed) m_memory.Forget(song.strArtist, song.strTitle);
+    if (r.eOutcome == EOutcome::Found && !outcome.delivery.bFailed) {
+      if (m_bRememberSaved && (r.bSkipped || outcome.delivery.bWritten)) {
+        CRunMemory::SEntry saved;
+        saved.strArtist = song.strArtist;
+        saved.strTitle = song.strTitle;
+        saved.strAddress = WideToUtf8(r.song.strUrl);
+        saved.strPageArtist = WideToUtf8(r.song.strArtist);
+        saved.strPageTitle = WideToUtf8(r.song.strTitle);
+        m_memory.RecordSaved(std::move(saved));
+      } else {
+        m_memory.Forget(song.strArtist, song.strTitle);
+      }
+    }
     if (m_options.bJsonl) {
       Query(object, song);
       Print(object);
@@ -297,6 +312,7 @@ class CRunReporter {
   const SOptions& m_options;
   const std::vector<SPlanned>& m_plan;
   CRunMemory& m_memory;
+  const bool m_bRememberSaved;
   bool m_bMemoryFailed = false;
   CProgress m_progress;
   SSummary m_summary;
@@ -330,25 +346,43 @@ SPoolConfig PoolConfig(const SOptions& options, const std::wstring& cacheFolder,
   return config;
 }
 
+// The file a song of the list was saved to by an earlier run, from its
+// memory entry: empty when that file is gone or no longer the page's.
+using FSavedFile = std::function<std::string(const CRunMemory::SEntry&)>;
+
+// What the memory of earlier runs decides about one song before any
+// download. A real run and a dry run both plan through here, so a dry run
+// skips exactly what the real run skips: songs saved before (unless
+// --force), and songs found without lyrics (unless --retry-missing or
+// --force).
+void DecideFromMemory(const SOptions& options, const CRunMemory& memory, const FSavedFile& savedFile,
+                      SPlanned& song) {
+  if (!song.strSkip.empty() || options.bForce) return;
+  std::optional<CRunMemory::SEntry> entry = memory.Find(song.strArtist, song.strTitle);
+  if (!entry) return;
+  if (entry->eKind == CRunMemory::EKind::Saved) {
+    const std::string path = savedFile ? savedFile(*entry) : std::string();
+    if (path.empty()) return;  // deleted, or another page's now: fetched again
+    song.strSkip = "already saved as " + path;
+    song.bDone = true;
+    return;
+  }
+  if (options.bRetryMissing) return;
+  song.bRemembered = true;
+  song.strSkip = std::string(CRunMemory::KindName(entry->eKind)) + " on " + entry->strDate +
+                 " (--retry-missing looks it up again)";
+}
+
 // Runs the planned songs that are not skipped; returns the exit code.
+// `savedFile` (batch with --out) finds files saved by earlier runs; a run
+// with it also remembers the page each song was saved from.
 int RunPlan(const SOptions& options, CPluginLibrary& library, const std::wstring& cacheFolder, CTraceWatch* trace,
             std::vector<SPlanned>& plan, CRunMemory& memory, const CSearchPool::FCheck& check,
-            const CSearchPool::FDeliver& deliver, const SReclaimed& reclaimed) {
-  // Songs an earlier run found without lyrics are skipped before anything
-  // else, dry run included.
+            const CSearchPool::FDeliver& deliver, const SReclaimed& reclaimed, const FSavedFile& savedFile) {
   std::string error;
   if (!memory.Load(error)) PrintError(error + "; every song is looked up");
-  if (!options.bRetryMissing && !options.bForce) {
-    for (SPlanned& song : plan) {
-      if (!song.strSkip.empty()) continue;
-      std::optional<CRunMemory::SEntry> entry = memory.Find(song.strArtist, song.strTitle);
-      if (!entry) continue;
-      song.bRemembered = true;
-      song.strSkip = std::string(CRunMemory::KindName(entry->eKind)) + " on " + entry->strDate +
-                     " (--retry-missing looks it up again)";
-    }
-  }
-  CRunReporter reporter(options, plan, memory, reclaimed);
+  for (SPlanned& song : plan) DecideFromMemory(options, memory, savedFile, song);
+  CRunReporter reporter(options, plan, memory, reclaimed, static_cast<bool>(savedFile));
   std::vector<SSongJob> jobs;
   std::vector<size_t> planIndex;
   for (size_t i = 0; i < plan.size(); ++i) {
@@ -455,6 +489,11 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     PrintError(error);
     return EXIT_WRITE;
   }
+  // A dry run reads the index as it stands, to know what is saved there.
+  if (saving && options.bDryRun && !folder.Inspect(error)) {
+    PrintError(error);
+    return EXIT_WRITE;
+  }
 
   std::vector<SPlanned> plan;
   for (const SBatchSong& song : input.vecSongs) {
@@ -499,8 +538,22 @@ int RunBatch(const SOptions& options, CPluginLibrary& library, const std::wstrin
     }
     return delivery;
   };
+  // A song saved before is known by the page it was saved from: its file
+  // is where the template puts that page now, and the index says it holds
+  // that page (what the check after a search asks, without the search).
+  FSavedFile savedFile;
+  if (saving)
+    savedFile = [&](const CRunMemory::SEntry& entry) {
+      const std::string relative =
+          layout.Expand(FieldsFromPageAddress(Utf8ToWide(entry.strAddress), Utf8ToWide(entry.strPageArtist),
+                                              Utf8ToWide(entry.strPageTitle)),
+                        entry.strAddress, folder.MaxComponentBytes());
+      COutputFolder::SPlacement placement = folder.Claim(entry.strAddress, relative);
+      return placement.bSaved ? placement.strPath : std::string();
+    };
   CRunMemory memory(saving ? options.strOutDir : std::string());
-  int code = RunPlan(options, library, cacheFolder, trace, plan, memory, check, deliver, folder.Reclaimed());
+  int code =
+      RunPlan(options, library, cacheFolder, trace, plan, memory, check, deliver, folder.Reclaimed(), savedFile);
   // A line skipped for its length means the list is not what its writer
   // meant; a script must hear of it.
   if (code == EXIT_FOUND && ((!input.vecProblems.empty() && plan.empty()) || input.nTooLong > 0))
@@ -567,7 +620,8 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
         plan.push_back(std::move(planned));
         continue;
       }
-      if (!options.bChownOk && !options.bDryRun) {
+      // (Read only: a dry run asks as well, so it skips what a real run skips.)
+      if (!options.bChownOk) {
         int code = 0;
         safesys::Handle handle = safesys::OpenRegular(target, false, false, code);
         bool keepable = handle != safesys::NO_HANDLE && safesys::CanKeepOwner(handle);
@@ -654,7 +708,8 @@ int RunLibrary(const SOptions& options, CPluginLibrary& library, const std::wstr
   std::error_code ec;
   const bool rootIsFolder = fs::is_directory(PathFromUtf8(root), ec);
   CRunMemory memory(streamOnly ? std::string() : rootIsFolder ? root : Utf8FromPath(PathFromUtf8(root).parent_path()));
-  return RunPlan(options, library, cacheFolder, trace, plan, memory, CSearchPool::FCheck(), deliver, reclaimed);
+  return RunPlan(options, library, cacheFolder, trace, plan, memory, CSearchPool::FCheck(), deliver, reclaimed,
+                 FSavedFile());
 }
 
 }  // namespace cli

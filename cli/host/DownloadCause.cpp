@@ -7,6 +7,7 @@ namespace cli {
 namespace {
 
 const char* const FAILS = "Download fails: ";
+const char* const STARTS = "Download: ";
 const char* const TOO_LARGE = "body larger than ";
 
 bool StartsWith(const std::string& text, size_t at, const char* prefix) {
@@ -82,6 +83,11 @@ std::optional<STraceLine> ParseTraceLine(const std::string& line) {
   size_t message = colon + 2;
   if (line.find(TOO_LARGE, message) != std::string::npos && StartsWith(line, message, "HttpDownloader::")) {
     parsed.bBodyTooLarge = true;
+    return parsed;
+  }
+  if (StartsWith(line, message, STARTS)) {
+    parsed.bStarted = true;
+    parsed.strUrl = line.substr(message + std::char_traits<char>::length(STARTS));
     return parsed;
   }
   if (!StartsWith(line, message, FAILS)) return std::nullopt;

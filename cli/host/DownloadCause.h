@@ -24,6 +24,7 @@ enum class EOutcome { Found, NotFound, Network, Interrupted };
 struct STraceLine {
   unsigned long nThreadId = 0;
   bool bBodyTooLarge = false;  // the "body larger than" line, not a failure line
+  bool bStarted = false;       // the "Download: " line written as a download starts, not a failure line
   std::string strUrl;
   std::string strProxy;
   std::string strStatusText;

@@ -13,8 +13,7 @@ namespace cli {
 namespace fs = std::filesystem;
 
 std::string EffectiveTraceLevel(const SOptions& options) {
-  if (!options.strTraceLevel.empty()) return options.strTraceLevel;
-  return options.strLogDir.empty() ? "Warning" : "Debug";
+  return options.strTraceLevel.empty() ? std::string("Debug") : options.strTraceLevel;
 }
 
 CTraceWatch::CTraceWatch(const SOptions& options) : m_options(options), m_strLevel(EffectiveTraceLevel(options)) {}
@@ -64,6 +63,13 @@ std::optional<SDownloadFailure> CTraceWatch::TakeFailure(unsigned long threadId)
   return failure;
 }
 
+std::string CTraceWatch::LastDownload(unsigned long threadId) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  ReadNewLines();
+  auto it = m_mapLastDownload.find(threadId);
+  return it == m_mapLastDownload.end() ? std::string() : it->second;
+}
+
 void CTraceWatch::ReadNewLines() {
   if (m_strFolder.empty()) return;
   // This process's trace files: "<source name>_<date>_<time>_<PID in hex>.txt";
@@ -100,7 +106,9 @@ void CTraceWatch::ReadNewLines() {
         line.pop_back();
         consumed = i + 2;
         if (std::optional<STraceLine> parsed = ParseTraceLine(WideToUtf8(line))) {
-          if (parsed->bBodyTooLarge) {
+          if (parsed->bStarted) {
+            m_mapLastDownload[parsed->nThreadId] = parsed->strUrl;
+          } else if (parsed->bBodyTooLarge) {
             m_mapTooLarge[parsed->nThreadId] = true;
           } else {
             SDownloadFailure& failure = m_mapFailures[parsed->nThreadId];

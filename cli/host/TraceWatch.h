@@ -32,8 +32,8 @@
 namespace cli {
 
 // The trace level the plug-in gets: the user's --trace-level when given;
-// with only --log-dir, "Debug" (failures and every download address); for
-// the private folder, "Warning", the lowest level that records failures.
+// else "Debug", the level that records failures and every download address
+// (an artist page without songs is known only by the address read last).
 std::string EffectiveTraceLevel(const SOptions& options);
 
 class CTraceWatch {
@@ -51,6 +51,9 @@ class CTraceWatch {
   // The latest download failure that `threadId` recorded since its last
   // call, or nothing.
   std::optional<SDownloadFailure> TakeFailure(unsigned long threadId);
+  // The address of the last download `threadId` started, as the plug-in
+  // wrote it; empty when the trace level does not record it.
+  std::string LastDownload(unsigned long threadId);
 
   // The folder in use (empty when none).
   const std::string& Folder() const { return m_strFolder; }
@@ -66,6 +69,7 @@ class CTraceWatch {
   std::mutex m_mutex;
   std::map<std::string, uint64_t> m_mapOffsets;  // trace file -> bytes read
   std::map<unsigned long, SDownloadFailure> m_mapFailures;
+  std::map<unsigned long, std::string> m_mapLastDownload;  // thread -> address
   std::map<unsigned long, bool> m_mapTooLarge;  // a "body larger" line awaits its failure line
 };
 

@@ -15,7 +15,8 @@ void AddCommonOptions(CLI::App* command, SOptions& options) {
   command->add_flag("--closest", options.bClosest, "Take the closest title when no title matches");
   command->add_flag("--jsonl", options.bJsonl, "Print one JSON object per song on standard output");
   command->add_flag("--crlf", options.bCrlf, "Write lyrics with CR LF line ends (default LF)");
-  command->add_flag("--dry-run", options.bDryRun, "Print what would be fetched and written; download nothing");
+  command->add_flag("--dry-run", options.bDryRun,
+                    "Print what would be fetched and written, skipping what a real run skips; download nothing");
   command->add_flag("--force", options.bForce,
                     "Fetch and replace lyrics that already exist (a .lrc file beside a song included), and look up "
                     "remembered songs again");

@@ -257,13 +257,13 @@ EOutcome CSongLookup::ListSongs(const std::wstring& artist, std::wstring& artist
   EOutcome outcome = ListSongsOnce(artist, songs, failure);
   if (outcome == EOutcome::Found) {
     artistUrl = ArtistPageOf(songs.front().Url);
-  } else if (failure.bNoSongs) {
+  } else if (failure.bNoSongs && m_pTrace != nullptr) {
     // A page without songs names no song address to take the artist's
-    // from: only then is the address looked up by itself.
-    const std::wstring form = m_strArtistForm;
-    SFailure ignored;
-    if (FindArtist(form.empty() ? artist : form, artistUrl, ignored) == EOutcome::Found) failure.strUrl = Address(artistUrl);
-    m_strArtistForm = form;
+    // from. It was the last page read; asking the plug-in for the artist's
+    // address again would read the index page a second time (the artist
+    // cache never holds an exact match).
+    artistUrl = Utf8ToWide(m_pTrace->LastDownload(hostplatform::CurrentThreadId()));
+    if (!artistUrl.empty()) failure.strUrl = Address(artistUrl);
   }
   return outcome;
 }

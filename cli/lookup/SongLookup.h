@@ -101,12 +101,12 @@ class CSongLookup {
   EOutcome FindArtist(const std::wstring& artist, std::wstring& url, SFailure& failure);
   // The artist page address and its songs (one plug-in request). An artist
   // page without songs is NotFound with bNoSongs set and `artistUrl` filled
-  // (by a second request, for that case only).
+  // from the trace (the page read last), or left empty when the trace level
+  // does not record download addresses: never by a second request.
   EOutcome ListSongs(const std::wstring& artist, std::wstring& artistUrl, std::list<SongListEntry>& songs,
                      SFailure& failure);
   // The artist's songs with a single plug-in request: FindArtistSongList
-  // looks the artist up itself, so the artist's index page is read once
-  // (ListSongs reads it twice unless the artist cache holds the artist).
+  // looks the artist up itself, so the artist's index page is read once.
   EOutcome ListSongsOnce(const std::wstring& artist, std::list<SongListEntry>& songs, SFailure& failure);
   // Picks the song meant by `title` from an artist's list, strictly (or the
   // closest one with bClosest); fills everything in `song` but the lyrics.

@@ -77,6 +77,14 @@ bool COutputFolder::Prepare(std::string& error) {
   return LoadIndex(error);
 }
 
+bool COutputFolder::Inspect(std::string& error) {
+  std::error_code ec;
+  if (!fs::is_directory(PathFromUtf8(m_strRoot), ec)) return true;  // nothing saved there yet
+  m_nMaxComponentBytes = hostplatform::MaxFileNameBytes(m_strRoot);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return LoadIndex(error);
+}
+
 SReclaimed COutputFolder::Reclaimed() {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_reclaimed;

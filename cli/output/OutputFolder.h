@@ -68,6 +68,10 @@ class COutputFolder {
   COutputFolder& operator=(const COutputFolder&) = delete;
 
   bool Prepare(std::string& error);
+  // For a dry run: reads the index of a folder that exists, and nothing
+  // more (no folder made, no lock, no test file). Claim then answers as
+  // after Prepare; Save must not be called.
+  bool Inspect(std::string& error);
 
   // The longest path component Expand may produce here: the file system's
   // limit (temporary names have a fixed short length of their own).

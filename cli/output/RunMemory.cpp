@@ -42,6 +42,7 @@ const char* CRunMemory::KindName(EKind kind) {
     case EKind::Instrumental: return "instrumental";
     case EKind::Withheld: return "withheld";
     case EKind::Missing: return "missing";
+    case EKind::Saved: return "saved";
   }
   return "missing";
 }
@@ -75,15 +76,23 @@ bool CRunMemory::Load(std::string& error) {
     if (end == std::string::npos) end = text.size();
     std::vector<std::string> fields = Fields(text.substr(start, end - start));
     start = end + 1;
-    if (fields.size() != 4 || fields[1].size() != 10) continue;
+    if (fields.size() < 4 || fields[1].size() != 10) continue;
     SEntry entry;
     if (fields[0] == "instrumental") entry.eKind = EKind::Instrumental;
     else if (fields[0] == "withheld") entry.eKind = EKind::Withheld;
     else if (fields[0] == "missing") entry.eKind = EKind::Missing;
+    else if (fields[0] == "saved") entry.eKind = EKind::Saved;
     else continue;
+    if (fields.size() != (entry.eKind == EKind::Saved ? 7u : 4u)) continue;
     entry.strDate = fields[1];
     entry.strArtist = UnescapeField(fields[2]);
     entry.strTitle = UnescapeField(fields[3]);
+    if (entry.eKind == EKind::Saved) {
+      entry.strAddress = UnescapeField(fields[4]);
+      entry.strPageArtist = UnescapeField(fields[5]);
+      entry.strPageTitle = UnescapeField(fields[6]);
+      if (entry.strAddress.empty()) continue;
+    }
     m_mapEntries[Key(entry.strArtist, entry.strTitle)] = entry;
   }
   return true;
@@ -98,9 +107,14 @@ bool CRunMemory::Save(std::string& error) {
     return true;
   }
   std::string text;
-  for (const auto& [key, entry] : m_mapEntries)
+  for (const auto& [key, entry] : m_mapEntries) {
     text += std::string(KindName(entry.eKind)) + "\t" + entry.strDate + "\t" + EscapeField(entry.strArtist) + "\t" +
-            EscapeField(entry.strTitle) + "\n";
+            EscapeField(entry.strTitle);
+    if (entry.eKind == EKind::Saved)
+      text += "\t" + EscapeField(entry.strAddress) + "\t" + EscapeField(entry.strPageArtist) + "\t" +
+              EscapeField(entry.strPageTitle);
+    text += "\n";
+  }
   if (!WriteFileAtomically(m_strPath, text, error)) return false;
   m_bChanged = false;
   return true;
@@ -115,7 +129,26 @@ std::optional<CRunMemory::SEntry> CRunMemory::Find(const std::string& artist, co
 
 void CRunMemory::Record(EKind kind, const std::string& artist, const std::string& title) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_mapEntries[Key(artist, title)] = {kind, Today(), artist, title};
+  SEntry entry;
+  entry.eKind = kind;
+  entry.strDate = Today();
+  entry.strArtist = artist;
+  entry.strTitle = title;
+  m_mapEntries[Key(artist, title)] = std::move(entry);
+  m_bChanged = true;
+}
+
+void CRunMemory::RecordSaved(SEntry entry) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  entry.eKind = EKind::Saved;
+  entry.strDate = Today();
+  const std::string key = Key(entry.strArtist, entry.strTitle);
+  auto it = m_mapEntries.find(key);
+  // A rerun that finds the song saved again changes nothing on disk.
+  if (it != m_mapEntries.end() && it->second.eKind == EKind::Saved && it->second.strAddress == entry.strAddress &&
+      it->second.strPageArtist == entry.strPageArtist && it->second.strPageTitle == entry.strPageTitle)
+    return;
+  m_mapEntries[key] = std::move(entry);
   m_bChanged = true;
 }
 

@@ -62,6 +62,7 @@
 #include "platform/NoDestructor.h"
 #include "platform/PrivateProfile.h"
 #include "platform/ProfileEscape.h"
+#include "platform/win32/ProfileKernelCalls.h"
 #include "platform/win32/WinApi.h"
 
 namespace platform {
@@ -162,7 +163,7 @@ class CFileLock {
     for (wchar_t c : key) hash = (hash ^ static_cast<uint16_t>(c)) * 0x100000001B3ull;
     wchar_t name[64];
     swprintf(name, 64, L"Local\\VersewellProfile-%016llX", static_cast<unsigned long long>(hash));
-    m_hMutex = ::CreateMutexW(nullptr, FALSE, name);
+    m_hMutex = static_cast<HANDLE>(CurrentProfileKernelCalls().CreateNamedMutex(name));
     if (m_hMutex == nullptr) return;
     // WAIT_ABANDONED: a process ended while holding it; the file is whole
     // (see the file comment), so the lock is ours as usual.
@@ -274,7 +275,7 @@ bool FlushToDisk(const std::wstring& file) {
   HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = ::FlushFileBuffers(h) != FALSE;
+  const bool ok = CurrentProfileKernelCalls().FlushFile(h);
   CKeepLastError keep;
   ::CloseHandle(h);
   return ok;

@@ -39,8 +39,15 @@ TEST(TraceLineParsing, PicksOutTheFailureFieldsAndTheThread) {
   auto large = ParseTraceLine("08:01:02.003 E0C WRN: HttpDownloader::DownloadData body larger than 8388608 bytes refused");
   ASSERT_TRUE(large);
   EXPECT_TRUE(large->bBodyTooLarge);
+  // The line written as a download starts names its address, and is no failure.
+  auto started = ParseTraceLine("08:01:02.003 E0C DBG: Download: lyrics.wiki.example/wiki/A, Proxy: x");
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(started->bStarted);
+  EXPECT_EQ(started->nThreadId, 0xE0Cu);
+  EXPECT_EQ(started->strUrl, "lyrics.wiki.example/wiki/A, Proxy: x");
+  EXPECT_FALSE(line->bStarted);
   // Other lines, and lines that only look alike, are not failures.
-  EXPECT_FALSE(ParseTraceLine("08:01:02.003 E0C DBG: Download: lyrics.wiki.example/wiki/A"));
+  EXPECT_FALSE(ParseTraceLine("08:01:02.003 E0C DBG: Downloads: lyrics.wiki.example/wiki/A"));
   EXPECT_FALSE(ParseTraceLine("Download fails: x, Proxy: , Response: , Error:"));
   EXPECT_FALSE(ParseTraceLine("08:01:02.003 ZZ WRN: Download fails: x, Proxy: , Response: , Error:"));
 }

@@ -16,6 +16,7 @@
 #include "cli/output/OutputTemplate.h"
 #include "cli/sys/PathText.h"
 #include "cli/output/Progress.h"
+#include "cli/output/RunMemory.h"
 #include "cli/sys/TextConvert.h"
 
 using namespace cli;
@@ -260,6 +261,57 @@ TEST(OutputFolder, IndexSurvivesAddressesWithTabsAndNewlines) {
   ASSERT_TRUE(folder.Prepare(error)) << error;
   EXPECT_TRUE(folder.Claim(address, "x.txt").bSaved);
   EXPECT_FALSE(folder.Claim("site/wiki/A:x", "x.txt").bSaved);
+}
+
+TEST(OutputFolder, InspectReadsTheIndexAndChangesNothing) {
+  CTempFolder tmp;
+  std::string error;
+  {
+    COutputFolder folder(tmp.Path());
+    ASSERT_TRUE(folder.Prepare(error)) << error;
+    ASSERT_TRUE(folder.Save(folder.Claim("site/wiki/A:One", "A/One.txt"), "site/wiki/A:One", "t", error)) << error;
+  }
+  COutputFolder dry(tmp.Path());
+  ASSERT_TRUE(dry.Inspect(error)) << error;
+  EXPECT_TRUE(dry.Claim("site/wiki/A:One", "A/One.txt").bSaved);
+  EXPECT_FALSE(dry.Claim("site/wiki/A:Two", "A/Two.txt").bSaved);
+  // A folder that is not there yet is an empty index, and is not made.
+  COutputFolder absent(tmp.Path() + "/not-yet");
+  ASSERT_TRUE(absent.Inspect(error)) << error;
+  EXPECT_FALSE(absent.Claim("site/wiki/A:One", "A/One.txt").bSaved);
+  EXPECT_FALSE(fs::exists(P(tmp.Path() + "/not-yet")));
+}
+
+TEST(RunMemory, SavedSongsKeepTheirPageAndOlderKindsStayReadable) {
+  CTempFolder tmp;
+  std::string error;
+  {
+    CRunMemory memory(tmp.Path());
+    ASSERT_TRUE(memory.Load(error)) << error;
+    CRunMemory::SEntry saved;
+    saved.strArtist = "Quill\tfeather";
+    saved.strTitle = "Salt Road";
+    saved.strAddress = "site/wiki/Quillfeather:Salt_Road%";
+    saved.strPageArtist = "Quillfeather";
+    saved.strPageTitle = "Salt Road";
+    memory.RecordSaved(saved);
+    memory.Record(CRunMemory::EKind::Missing, "Nettlebed", "Lost Verse");
+    ASSERT_TRUE(memory.Save(error)) << error;
+  }
+  // A line of a kind this program does not know, and a saved line cut short, are dropped.
+  std::ofstream(P(tmp.Path() + "/" + MEMORY_FILE_NAME), std::ios::app)
+      << "later\t2026-01-01\ta\tb\nsaved\t2026-01-01\tc\td\n";
+  CRunMemory memory(tmp.Path());
+  ASSERT_TRUE(memory.Load(error)) << error;
+  std::optional<CRunMemory::SEntry> found = memory.Find("quill\tFEATHER ", "salt road");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->eKind, CRunMemory::EKind::Saved);
+  EXPECT_EQ(found->strAddress, "site/wiki/Quillfeather:Salt_Road%");
+  EXPECT_EQ(found->strPageTitle, "Salt Road");
+  ASSERT_TRUE(memory.Find("Nettlebed", "Lost Verse"));
+  EXPECT_EQ(memory.Find("Nettlebed", "Lost Verse")->eKind, CRunMemory::EKind::Missing);
+  EXPECT_FALSE(memory.Find("a", "b"));
+  EXPECT_FALSE(memory.Find("c", "d"));
 }
 
 TEST(OutputFolder, AFailedWriteNamesTheDestinationAndLeavesNoTemporaryFile) {

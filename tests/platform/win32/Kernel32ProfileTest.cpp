@@ -2,7 +2,9 @@
 // files without the UTF-16 mark become UTF-16 before the first write (every
 // old entry kept), a bare file name means the Windows folder for every step
 // of a call, a rename that another opener blocks is retried for a bounded
-// time, and two spellings of one file share one lock.
+// time, two spellings of one file share one lock, a lock that cannot be
+// made fails the call, and a copy that cannot be flushed to the disk never
+// replaces the file.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,10 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "diag/TraceLevels.h"
 #include "platform/PrivateProfile.h"
 #include "platform/PrivateProfileTestSupport.h"
+#include "platform/win32/ProfileKernelCalls.h"
+#include "search/LocalCache.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+#include "support/TraceCapture.h"
 // Last, after every platform header (see the file).
 #include "platform/win32/WinApi.h"
 
@@ -31,6 +37,50 @@ std::wstring FromAnsi(const std::string& bytes) {
 }
 
 const std::wstring NON_ASCII = L"Quill \u03A9mega \u65E5\u672C";
+
+// The INI module's Kernel32 calls with one of them failing on request: the
+// lock's mutex cannot be made, or the copy cannot be flushed. What the
+// flush found on the disk when it was called is kept for the test.
+class CFailingKernelCalls : public platform::IProfileKernelCalls {
+ public:
+  explicit CFailingKernelCalls(std::wstring file = std::wstring()) : m_file(std::move(file)) {}
+  DWORD failMutex = 0;  // the error CreateNamedMutex fails with, 0 for none
+  DWORD failFlush = 0;  // the same for FlushFile
+  int flushes = 0;
+  std::string fileAtFlush;  // the bytes of m_file when the flush came
+  bool copyAtFlush = false;  // whether m_file's ".writing" copy existed then
+
+  void* CreateNamedMutex(const wchar_t* name) override {
+    if (failMutex == 0) return platform::SystemProfileKernelCalls().CreateNamedMutex(name);
+    ::SetLastError(failMutex);
+    return nullptr;
+  }
+  bool FlushFile(void* file) override {
+    ++flushes;
+    if (!m_file.empty()) {
+      fileAtFlush = ReadFileBytes(ToUtf8(m_file));
+      copyAtFlush = ::GetFileAttributesW((m_file + L".writing").c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    if (failFlush == 0) return platform::SystemProfileKernelCalls().FlushFile(file);
+    ::SetLastError(failFlush);
+    return false;
+  }
+
+ private:
+  std::wstring m_file;
+};
+
+class ScopedKernelCalls {
+ public:
+  explicit ScopedKernelCalls(platform::IProfileKernelCalls& calls)
+      : m_previous(platform::SetProfileKernelCallsForTesting(&calls)) {}
+  ~ScopedKernelCalls() { platform::SetProfileKernelCallsForTesting(m_previous); }
+  ScopedKernelCalls(const ScopedKernelCalls&) = delete;
+  ScopedKernelCalls& operator=(const ScopedKernelCalls&) = delete;
+
+ private:
+  platform::IProfileKernelCalls* m_previous;
+};
 
 }  // namespace
 
@@ -140,4 +190,88 @@ TEST(Kernel32ProfileProcesses, TwoSpellingsOfOneFileShareOneLock) {
   ASSERT_TRUE(parsed.ok) << parsed.error;
   EXPECT_EQ(parsed.values.size(), 2u * 150 + 7);
   EXPECT_EQ(dir.List(), std::vector<std::string>{"T.ARTISTCACHE"});
+}
+
+TEST_F(PrivateProfileTest, LockThatCannotBeMadeFailsEveryCallAndTouchesNothing) {
+  const std::wstring file = FilePath();
+  ASSERT_TRUE(Write(file, L"Abba", L"/one"));
+  const std::string before = Bytes();
+  CFailingKernelCalls calls;
+  calls.failMutex = ERROR_NOT_ENOUGH_MEMORY;
+  bool written = true;
+  DWORD writeError = 0, readError = 0, namesError = 0;
+  std::wstring read;
+  std::vector<std::wstring> names;
+  {
+    ScopedKernelCalls scoped(calls);
+    written = Write(file, L"Abba", L"/two");
+    writeError = ::GetLastError();
+    read = ReadValue(file, L"Abba");
+    readError = ::GetLastError();
+    names = SectionNames(file);
+    namesError = ::GetLastError();
+  }
+  // No call goes on unlocked: each fails with the creation's error.
+  EXPECT_FALSE(written);
+  EXPECT_EQ(writeError, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_EQ(read, L"");
+  EXPECT_EQ(readError, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_TRUE(names.empty());
+  EXPECT_EQ(namesError, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_EQ(Bytes(), before);
+  EXPECT_EQ(ReadValue(file, L"Abba"), L"/one");
+}
+
+TEST(Kernel32ProfileCache, LockThatCannotBeMadeCostsTheCacheWriteWithATraceLine) {
+  CTempDir root;
+  CLocalCache cache(CString(root.WPath()), L"Versewell", L"ID42");
+  CTraceCapture capture(TRACE_DEBUG);
+  CFailingKernelCalls calls;
+  calls.failMutex = ERROR_NOT_ENOUGH_MEMORY;
+  bool written = true;
+  {
+    ScopedKernelCalls scoped(calls);
+    written = cache.WriteArtistUrl(L"Abba", L"/x");
+  }
+  EXPECT_FALSE(written);
+  EXPECT_EQ(capture.Count(L"WriteArtistUrl to LocalCache fails for: Abba", TRACE_DEBUG), 1);
+  CString url;
+  EXPECT_FALSE(cache.ReadArtistUrl(L"Abba", url, 0.0f));
+  EXPECT_TRUE(cache.WriteArtistUrl(L"Abba", L"/x"));  // the lock works again
+}
+
+TEST_F(PrivateProfileTest, CopyIsFlushedBeforeTheRenameAndAFailedFlushKeepsTheOriginal) {
+  const std::wstring file = FilePath();
+  ASSERT_TRUE(Write(file, L"Abba", L"/one"));
+  const std::string before = Bytes();
+
+  // A write that succeeds flushed its copy while the file still held the
+  // old text: the flush came before the rename.
+  CFailingKernelCalls watching(file);
+  {
+    ScopedKernelCalls scoped(watching);
+    ASSERT_TRUE(Write(file, L"Abba", L"/two"));
+  }
+  EXPECT_EQ(watching.flushes, 1);
+  EXPECT_TRUE(watching.copyAtFlush);
+  EXPECT_EQ(watching.fileAtFlush, before);
+  EXPECT_EQ(ReadValue(file, L"Abba"), L"/two");
+
+  // A flush that fails fails the write with its error; the file stays as it
+  // was and no copy is left behind.
+  const std::string second = Bytes();
+  CFailingKernelCalls failing(file);
+  failing.failFlush = ERROR_IO_DEVICE;
+  bool written = true;
+  DWORD error = 0;
+  {
+    ScopedKernelCalls scoped(failing);
+    written = Write(file, L"Abba", L"/three");
+    error = ::GetLastError();
+  }
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_IO_DEVICE));
+  EXPECT_EQ(Bytes(), second);
+  EXPECT_EQ(ReadValue(file, L"Abba"), L"/two");
+  EXPECT_EQ(m_dir.List(), std::vector<std::string>{"A.ini"});
 }

@@ -33,14 +33,8 @@ const STestCertificates& STestCertificates::Get() {
   const std::string shell = "/bin/sh " + Quote(script) + " " + Quote(unixFolder) +
                             " 127.0.0.1 localhost lyrics.wiki.example >/dev/null 2>&1 && : >" +
                             Quote(unixFolder + "/done") + " || : >" + Quote(unixFolder + "/failed");
-  std::wstring command = FromUtf8("Z:\\bin\\sh -c \"" + shell + "\"");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!StartNativeProgram("Z:\\bin\\sh -c \"" + shell + "\""))
     throw std::runtime_error("STestCertificates: cannot run " + script);
-  if (process.hThread != nullptr) CloseHandle(process.hThread);
-  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(MAKE_TIMEOUT_MS);
   while (!FileExists(folder.File("done")) && !FileExists(folder.File("failed")) &&
          std::chrono::steady_clock::now() < deadline)

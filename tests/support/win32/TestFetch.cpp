@@ -32,14 +32,8 @@ SFetched FetchUrl(const std::string& url, const std::string& proxy, const std::s
   const std::string shell = curl + " >" + Quote(unixFolder + "/status") + " 2>/dev/null; echo $? >" +
                             Quote(unixFolder + "/rc.tmp") + " && mv " + Quote(unixFolder + "/rc.tmp") + " " +
                             Quote(unixFolder + "/rc");
-  std::wstring command = FromUtf8("Z:\\bin\\sh -c \"" + shell + "\"");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!StartNativeProgram("Z:\\bin\\sh -c \"" + shell + "\""))
     throw std::runtime_error("FetchUrl: cannot run curl");
-  if (process.hThread != nullptr) CloseHandle(process.hThread);
-  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FETCH_TIMEOUT_MS);
   while (!FileExists(folder.File("rc")) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

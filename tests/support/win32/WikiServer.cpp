@@ -49,6 +49,15 @@ std::string WineUnixPath(const std::string& path) {
   return result;
 }
 
+bool StartNativeProgram(const std::string& commandLine) {
+  std::wstring command = FromUtf8(commandLine);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};  // not to be trusted, see WineHost.h
+  return CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process) != FALSE;
+}
+
 void CWikiServer::Start(const SWikiServerOptions& options) {
   const std::string& root = options.root;
   {
@@ -64,16 +73,10 @@ void CWikiServer::Start(const SWikiServerOptions& options) {
   std::string line = "Z:\\bin\\sh " + Quote(launcher) + " " + Quote(ProgramPath()) + " " + Quote(WineUnixPath(folder)) +
                      " " + Quote(WineUnixPath(m_stateDir)) + " " + parent;
   for (const std::string& option : WikiServerOptionArguments(options, WineUnixPath)) line += " " + Quote(option);
-  std::wstring command = FromUtf8(line);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!StartNativeProgram(line)) {
     Stop();
     throw std::runtime_error("CWikiServer: cannot start the launcher");
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
   while (!FileExists(file("port")) && std::chrono::steady_clock::now() < deadline)
