@@ -40,8 +40,8 @@ vw_test(text_tests unit tests/text/CodePageConversionTest.cpp tests/text/Utf8Str
   tests/platform/PlatformCodePageTest.cpp
   tests/text/RegexMatcherTest.cpp tests/text/HtmlEntitiesTest.cpp)
 vw_test(plugin_tests unit tests/plugin/PluginTest.cpp tests/plugin/PropertyTest.cpp)
-vw_test(msabi_tests unit tests/platform/win32/MsAbiLayoutTest.cpp tests/plugin/win32/MsPluginObjectTest.cpp
-  tests/plugin/win32/EntryAllocationTest.cpp)
+vw_test(msabi_tests unit tests/platform/win32/MsAbiLayoutTest.cpp tests/platform/win32/GuardedCallTest.cpp
+  tests/plugin/win32/MsPluginObjectTest.cpp tests/plugin/win32/EntryAllocationTest.cpp)
 vw_test(thread_tests unit tests/plugin/ThreadStressTest.cpp)
 vw_test(file_fault_tests unit tests/diag/FileFaultTest.cpp)
 vw_test(cache_fault_tests unit tests/search/CacheFaultTest.cpp)

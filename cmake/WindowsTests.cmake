@@ -230,18 +230,24 @@ if(VERSEWELL_BUILD_CLI)
   endif()
 
   # A host built in Microsoft's C++ ABI (tests/msabi_host): clang for
-  # x86_64-pc-windows-msvc and lld-link make it, outside this toolchain,
-  # without Microsoft's runtime. It drives every slot of the DLL under
-  # wine64; the script compares its results with the native CLI's.
+  # x86_64-pc-windows-msvc (i686-pc-windows-msvc in the i686 build) and
+  # lld-link make it, outside this toolchain, without Microsoft's runtime.
+  # It drives every slot of the DLL of the same architecture under Wine;
+  # the script compares its results with the native CLI's.
   find_program(VW_CLANGXX_MSVC NAMES clang++-14 clang++)
   find_program(VW_LLD_LINK NAMES lld-link)
   if(VW_CLANGXX_MSVC AND VW_LLD_LINK AND EXISTS "${VERSEWELL_NATIVE_CLI}" AND EXISTS "${VERSEWELL_NATIVE_PLUGIN}")
     file(GLOB VW_MSABI_HOST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/*.cpp
       ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/*.h)
     set(VW_MSABI_HOST_DIR ${CMAKE_CURRENT_BINARY_DIR}/msabi_host)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      set(VW_MSABI_HOST_ARCH i686)
+    else()
+      set(VW_MSABI_HOST_ARCH x86_64)
+    endif()
     add_custom_command(OUTPUT ${VW_MSABI_HOST_DIR}/msabi_host.exe
       COMMAND ${CMAKE_COMMAND} -E env CLANGXX=${VW_CLANGXX_MSVC} LLD_LINK=${VW_LLD_LINK}
-        ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/build.sh x86_64 ${VW_MSABI_HOST_DIR}
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/build.sh ${VW_MSABI_HOST_ARCH} ${VW_MSABI_HOST_DIR}
       DEPENDS ${VW_MSABI_HOST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/include/versewell/plugin_windows.h
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/msabi_host/build.sh
       COMMENT "Building the Microsoft-ABI test host")

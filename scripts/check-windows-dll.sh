@@ -40,6 +40,16 @@ grep -aq 'u.c.r.t.b.a.s.e...d.l.l' "$dll" || fail "no ucrtbase.dll (the host hea
 libgcc_names=$(strings -a "$dll" | grep -io 'libgcc_s_[a-z0-9]*-1\.dll' || true)
 [ -z "$libgcc_names" ] || fail "names a shared libgcc DLL: $(head -1 <<<"$libgcc_names")"
 
+# 32-bit: the SEH guard's handler (platform/win32/msabi/GuardedCall-i686.S)
+# is accepted by the loader only while the image has no SafeSEH table (no
+# load configuration directory) and does not say it has no handlers (NO_SEH).
+if [ "$arch" = i686 ]; then
+  grep -Eq '^Entry a 0+ 0+ Load Configuration Directory' <<<"$dump" ||
+    fail "has a load configuration directory: its SafeSEH table would have to list the SEH guard's handler"
+  characteristics=$(awk '/^DllCharacteristics/ {print $2}' <<<"$dump")
+  [ $((16#$characteristics & 0x400)) -eq 0 ] || fail "marked NO_SEH: the SEH guard's handler would never be called"
+fi
+
 # The resource: VS_FIXEDFILEINFO holds the version as two DWORD pairs
 # (major<<16|minor, build<<16|revision) for file and product version.
 IFS=. read -r v1 v2 v3 v4 <<<"$version"

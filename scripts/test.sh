@@ -91,8 +91,9 @@ if [ "$which" = all ] || [ "$which" = windows ]; then
   ./scripts/check-windows-dll.sh i686 build/windows-i686/versewell.dll
   ./scripts/check-windows-exe.sh i686 build/windows-i686/versewell.exe
   # The test host built in Microsoft's C++ ABI (tests/msabi_host): the i686
-  # one is built and checked, never run; the x86_64 one runs in the suite
-  # below. Both hosts' tables are compared with the boundary's slot list.
+  # one is built and checked here (the windows32 stage runs it); the x86_64
+  # one runs in the suite below. Both hosts' tables are compared with the
+  # boundary's slot list.
   echo "=== windows: Microsoft-ABI test host, i686 build and checks, table layouts"
   msabi_start=$(date +%s)
   tests/msabi_host/build.sh i686 build/windows-i686/msabi_host
@@ -120,7 +121,9 @@ WINDOWS32_PROGRAMS=(platform_tests text_tests plugin_tests artist_cache_tests ly
   search_wiki_tests http_tests diag_file_tests trace_log_tests file_fault_tests thread_tests
   private_profile_tests host_abi_tests unload_registry_tests diag_unload_tests
   loaded_library_search_tests wiki_server_tests cli_unit_tests msabi_tests foreign_unwinder_tests)
-WINDOWS32_SCRIPTS=(cli_stop_tests cli_parity_tests)  # Python scripts that run versewell.exe
+# Python scripts that run versewell.exe, and the Microsoft-ABI test host
+# (tests/msabi_host, its i686 build) against the i686 DLL.
+WINDOWS32_SCRIPTS=(cli_stop_tests cli_parity_tests msabi_host_tests)
 windows32_stage() {
   local stage_start rc=0
   stage_start=$(date +%s)
@@ -138,7 +141,7 @@ windows32_stage() {
     -DCMAKE_BUILD_TYPE=Release -DVERSEWELL_BUILD_TESTS=ON -DVERSEWELL_WINE32_ROOT="$PWD/build/wine32" \
     -DVERSEWELL_NATIVE_WIKI_SERVER="$PWD/$native/versewell-wiki" \
     -DVERSEWELL_NATIVE_CLI="$PWD/$native/versewell" -DVERSEWELL_NATIVE_PLUGIN="$PWD/$native/libversewell.so" >/dev/null
-  cmake --build build/windows-i686 -j"$jobs" --target "${WINDOWS32_PROGRAMS[@]}" versewell_cli
+  cmake --build build/windows-i686 -j"$jobs" --target "${WINDOWS32_PROGRAMS[@]}" versewell_cli msabi_host
   local names
   names=$(IFS='|'; echo "${WINDOWS32_PROGRAMS[*]}|${WINDOWS32_SCRIPTS[*]}")
   # The whole run is capped at 25 minutes (it takes far less); a run cut

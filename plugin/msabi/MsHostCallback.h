@@ -13,8 +13,15 @@
 //
 // Ownership: neither class owns the host's object. The CMsHostCallback
 //   belongs to its plug-in object and holds the CMsHostIgnore it hands out.
-// Failure: whatever the host raises passes through to the plug-in
-//   operation's own guard; nothing else fails short of bad_alloc.
+// Failure: every call into the host's tables goes through the SEH guard
+//   (platform/win32/msabi/GuardedCall.h). An exception of Microsoft's C++
+//   runtime that the host raises ends there and is raised again as a
+//   std::runtime_error ("the host's <slot> raised exception 0xE06D7363"),
+//   which unwinds the plug-in's operation to its own boundary guard: one
+//   trace line, the operation's failure result. IsStopRequested instead
+//   writes that line itself and answers "stop" (the transport asks it while
+//   a request runs, where an exception must not pass). Other exceptions of
+//   the host are not stopped. Nothing else fails short of bad_alloc.
 // Threads: the thread that drives the plug-in object.
 #ifndef VERSEWELL_PLUGIN_MSABI_MS_HOST_CALLBACK_H
 #define VERSEWELL_PLUGIN_MSABI_MS_HOST_CALLBACK_H

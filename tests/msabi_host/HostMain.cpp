@@ -32,6 +32,21 @@ namespace {
 
 constexpr DWORD MSVC_EXCEPTION_CODE = 0xE06D7363;  // what a C++ throw raises
 
+// Raises what a C++ throw of Microsoft's runtime raises, from inside a
+// frame with cleanup code of the host's own (a __finally, which the
+// system's unwind runs the way it runs a destructor): `*cleanups` counts
+// the times that cleanup ran. A function of its own, as __try cannot share
+// a frame with objects that have destructors.
+__declspec(noinline) void RaiseCxxException(int* cleanups) {
+  __try {
+    static int thrown = 0;
+    size_t arguments[4] = {0x19930520, reinterpret_cast<size_t>(&thrown), 0, 0};
+    RaiseException(MSVC_EXCEPTION_CODE, 1, sizeof(void*) == 8 ? 4 : 3, arguments);
+  } __finally {
+    ++*cleanups;
+  }
+}
+
 long WINAPI OnUnhandledException(void*) {
   msabi::EmitRaw("fatal\tunhandled exception in the host\n");
   ExitProcess(4);
@@ -85,13 +100,11 @@ class CTestHost : public CHostCallback {
 
   BOOL GetHostValue(const CString& name, void* value) override {
     ++m_nValueCalls;
-    // Raised before anything of the host needs unwinding: this host has no
-    // cleanup code for an exception passing through its own frames.
+    // Raised before anything of this frame needs unwinding; the frame
+    // below has cleanup code, which must run on the way out.
     if (m_pszThrowOn != nullptr && name == m_pszThrowOn) {
-      static int thrown = 0;
-      size_t arguments[4] = {0x19930520, reinterpret_cast<size_t>(&thrown), 0, 0};
       ++m_nThrown;
-      RaiseException(MSVC_EXCEPTION_CODE, 1, sizeof(void*) == 8 ? 4 : 3, arguments);
+      RaiseCxxException(&m_nThrowCleanups);
     }
     CString copy(name);  // shares (AddRef) through the plug-in's own manager
     msabi::CStringData* header = name.GetData();
@@ -138,7 +151,7 @@ class CTestHost : public CHostCallback {
   DWORD m_nStallStart = 0;
   int m_nStopQueries = 0;
   int m_nValueCalls = 0, m_nBadNames = 0, m_nBadPresets = 0, m_nProxyWrites = 0, m_nBadProxyWrites = 0;
-  int m_nNotifies = 0, m_nThrown = 0;
+  int m_nNotifies = 0, m_nThrown = 0, m_nThrowCleanups = 0;
   bool m_bOwnerEnding = false;
 };
 
@@ -487,6 +500,8 @@ void CScenario::ThrowingCallback(CLyricsDllInterface* p) {
     BOOL ok = p->FindArtistUrl(CString(m_goodArtist.sz), url);
     m_host.m_pszThrowOn = nullptr;
     Check(m_host.m_nThrown == 1 && ok == 0 && url.GetLength() == 0, L"a throwing callback fails the search");
+    Check(m_host.m_nThrowCleanups == 1, L"the host's own cleanup ran as the exception left its frames",
+          Num(m_host.m_nThrowCleanups));
   }
   CloseCaseLog(p, L"callback_throws");
   CString url;

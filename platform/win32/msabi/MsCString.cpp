@@ -6,13 +6,20 @@
 #include <cstring>
 #include <new>
 
+#include "platform/win32/msabi/GuardedCall.h"
+
 namespace msabi {
 namespace {
 
+const wchar_t* const MANAGER_RAISED = L"the string manager raised exception 0xE06D7363";
+
 long AddRef(SStringData* data) { return __atomic_add_fetch(&data->nRefs, 1, __ATOMIC_SEQ_CST); }
 
-void Release(SStringData* data) {
-  if (__atomic_sub_fetch(&data->nRefs, 1, __ATOMIC_SEQ_CST) <= 0) data->pStringMgr->vtbl->Free(data->pStringMgr, data);
+// Drops one reference; the last one gives the buffer to its manager. False
+// when the manager's Free raised (the buffer is the manager's either way).
+bool Release(SStringData* data) {
+  if (__atomic_sub_fetch(&data->nRefs, 1, __ATOMIC_SEQ_CST) > 0) return true;
+  return GuardedCall(data->pStringMgr->vtbl->Free, data->pStringMgr, data).nRaised == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -99,6 +106,25 @@ void ReleaseCString(SCString* s) {
   s->pszData = nullptr;
 }
 
+namespace {
+
+void Fill(SStringData* data, const wchar_t* text, int n) {
+  if (n > 0) std::memcpy(data->Chars(), text, static_cast<size_t>(n) * sizeof(wchar_t));
+  data->Chars()[n] = L'\0';
+  data->nDataLength = n;
+}
+
+// The target holds its new buffer already; its old one is released last,
+// so that a manager raising in Free leaves the target consistent (and the
+// call reported as failed).
+bool ReleasedOld(SStringData* old, const wchar_t*& reason) {
+  if (Release(old)) return true;
+  reason = MANAGER_RAISED;
+  return false;
+}
+
+}  // namespace
+
 bool AssignCString(SCString* target, const wchar_t* text, size_t length, const wchar_t*& reason) {
   if (target == nullptr || target->pszData == nullptr) {
     reason = L"no target string";
@@ -123,38 +149,38 @@ bool AssignCString(SCString* target, const wchar_t* text, size_t length, const w
   } else if (n == 0) {
     if (data->nDataLength == 0) return true;
     // Empty() of an unlocked string: drop the buffer, take the nil string.
-    SStringData* nil = mgr->vtbl->GetNilString(mgr);
-    if (nil == nullptr) {
-      reason = L"the string manager has no nil string";
+    const SGuardedResult<SStringData*> nil = GuardedCall(mgr->vtbl->GetNilString, mgr);
+    if (nil.nRaised != 0 || nil.value == nullptr) {
+      reason = nil.nRaised != 0 ? MANAGER_RAISED : L"the string manager has no nil string";
       return false;
     }
-    Release(data);
-    target->pszData = nil->Chars();
-    return true;
+    target->pszData = nil.value->Chars();
+    return ReleasedOld(data, reason);
   } else if (data->nRefs > 1) {  // shared: a new buffer from the clone
-    SStringMgr* clone = mgr->vtbl->Clone(mgr);
-    SStringData* fresh = clone != nullptr ? clone->vtbl->Allocate(clone, n, sizeof(wchar_t)) : nullptr;
-    if (fresh == nullptr) {
-      reason = L"the string manager could not allocate";
+    const SGuardedResult<SStringMgr*> clone = GuardedCall(mgr->vtbl->Clone, mgr);
+    SGuardedResult<SStringData*> fresh;
+    if (clone.nRaised == 0 && clone.value != nullptr)
+      fresh = GuardedCall(clone.value->vtbl->Allocate, clone.value, n, static_cast<int>(sizeof(wchar_t)));
+    if (clone.nRaised != 0 || fresh.nRaised != 0 || fresh.value == nullptr) {
+      reason = clone.nRaised != 0 || fresh.nRaised != 0 ? MANAGER_RAISED : L"the string manager could not allocate";
       return false;
     }
-    Release(data);
-    data = fresh;
-    target->pszData = data->Chars();
+    Fill(fresh.value, text, n);
+    target->pszData = fresh.value->Chars();
+    return ReleasedOld(data, reason);
   } else if (data->nAllocLength < n) {  // our own, too small: grow it
     int grown = data->nAllocLength + data->nAllocLength / 2;
     if (grown < n || data->nAllocLength > INT_MAX / 2) grown = n;
-    SStringData* bigger = mgr->vtbl->Reallocate(mgr, data, grown, sizeof(wchar_t));
-    if (bigger == nullptr) {
-      reason = L"the string manager could not reallocate";
+    const SGuardedResult<SStringData*> bigger =
+        GuardedCall(mgr->vtbl->Reallocate, mgr, data, grown, static_cast<int>(sizeof(wchar_t)));
+    if (bigger.nRaised != 0 || bigger.value == nullptr) {
+      reason = bigger.nRaised != 0 ? MANAGER_RAISED : L"the string manager could not reallocate";
       return false;
     }
-    data = bigger;
+    data = bigger.value;
     target->pszData = data->Chars();
   }
-  if (n > 0) std::memcpy(data->Chars(), text, length * sizeof(wchar_t));
-  data->Chars()[n] = L'\0';
-  data->nDataLength = n;
+  Fill(data, text, n);
   return true;
 }
 

@@ -16,8 +16,19 @@
 // come from this module's own heap; the other side may assign to, copy
 // (AddRef) and free them from any thread. It lives as long as the module.
 //
+// Every call into a string manager goes through the SEH guard
+// (GuardedCall.h): a manager of the other side that raises an exception of
+// Microsoft's C++ runtime fails the operation instead of unwinding through
+// this side's frames.
+//
 // Failure: AssignCString returns false with a reason and leaves the target
-//   as it was; MakeCString throws std::bad_alloc. Nothing else fails.
+//   as it was - except when the manager raised while freeing the target's
+//   old buffer, which is released last: then the target already holds the
+//   new text (consistent, the old buffer its manager's) and the call still
+//   reports the failure. ReleaseCString does not report a Free that raised
+//   (the buffer is its manager's either way; this side releases only its
+//   own strings that way). MakeCString throws std::bad_alloc. Nothing else
+//   fails.
 // Threads: reference counts change atomically, as CStringData's do; one
 //   CString object must not be written by two threads at once.
 #ifndef VERSEWELL_PLATFORM_WIN32_MSABI_MS_CSTRING_H

@@ -12,6 +12,7 @@
 #include "plugin/InterfaceRegistry.h"
 #include "plugin/msabi/MsPluginObject.h"
 #include "support/TraceCapture.h"
+#include "support/win32/MsvcThrow.h"
 
 using namespace msabi;
 
@@ -32,6 +33,22 @@ bool MSABI_THISCALL HostStop(SHostCallback* self) {
   return false;
 }
 const SHostCallbackTable HOST_TABLE = {HostDtor, HostReserved, HostValue, HostReserved, HostNotify, HostStop};
+
+// A Microsoft-built host whose callback throws: what its `throw` raises.
+struct SRaisingHost : SHostCallback {
+  bool raiseOnStop = false;
+};
+BOOL32 MSABI_THISCALL RaisingValue(SHostCallback*, const SCString*, void*) {
+  RaiseMsvcCxxException();
+  return 1;
+}
+void MSABI_THISCALL RaisingNotify(SHostCallback*) { RaiseMsvcCxxException(); }
+bool MSABI_THISCALL RaisingStop(SHostCallback* self) {
+  if (static_cast<SRaisingHost*>(self)->raiseOnStop) RaiseMsvcCxxException();
+  return false;
+}
+const SHostCallbackTable RAISING_HOST_TABLE = {HostDtor,      HostReserved, RaisingValue,
+                                               HostReserved,  RaisingNotify, RaisingStop};
 
 class MsPluginObject : public ::testing::Test {
  protected:
@@ -95,6 +112,30 @@ TEST_F(MsPluginObject, AnExceptionFromTheHostEndsTheOperationNotTheProcess) {
   // The object still answers.
   CLocalCString sourceName(L"SourceName"), value;
   EXPECT_EQ(T().GetProperty(m_pObject, sourceName.Get(), value.Get()), 1);
+}
+
+TEST_F(MsPluginObject, AThrowOfAMicrosoftBuiltHostFailsTheCallWithOneLine) {
+  CTraceCapture capture(TRACE_ERROR);
+  SRaisingHost raising;
+  raising.vtbl = &RAISING_HOST_TABLE;
+  ASSERT_EQ(T().SetHostCallback(m_pObject, &raising), 1);
+  // Download asks for the proxy before anything else: the host throws there.
+  CLocalCString url(L"lyrics.wiki.example/wiki/Anyone"), page(L"old page");
+  EXPECT_EQ(T().Download(m_pObject, url.Get(), page.Get()), 0);
+  EXPECT_EQ(page.Text(), L"old page");  // a failed call writes nothing into the host's string
+  EXPECT_EQ(capture.Count(L"Download(): stopped by an exception: the host's GetHostValue raised exception 0xE06D7363"),
+            1);
+  T().NotifyHost(m_pObject);
+  EXPECT_EQ(capture.Count(L"NotifyHost(): stopped by an exception: the host's Notify raised exception 0xE06D7363"), 1);
+  // The stop question is answered "stop", with its own line.
+  raising.raiseOnStop = true;
+  EXPECT_TRUE(T().IsStopRequested(m_pObject));
+  EXPECT_EQ(capture.Count(L"IsStopRequested(): the host's IsStopRequested raised exception 0xE06D7363; taken as a stop"),
+            1);
+  unsigned int downloads = 0;
+  CLocalCString counter(L"StatisticDownloadCounter");
+  EXPECT_EQ(T().GetProperty(m_pObject, counter.Get(), &downloads), 1);  // the object goes on working
+  EXPECT_EQ(downloads, 0u);  // the proxy question comes before the count
 }
 
 TEST_F(MsPluginObject, AFailedSearchLeavesTheHostsListAlone) {
