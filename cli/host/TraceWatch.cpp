@@ -13,7 +13,13 @@ namespace cli {
 namespace fs = std::filesystem;
 
 std::string EffectiveTraceLevel(const SOptions& options) {
-  return options.strTraceLevel.empty() ? std::string("Debug") : options.strTraceLevel;
+  if (!options.strTraceLevel.empty()) return options.strTraceLevel;
+  // Only a command that lists an artist's songs needs the address of the
+  // last page read; the others keep the private folder at the lowest level
+  // that records failures, so a one-shot run writes no trace file at all.
+  const bool bListsSongs = !(options.eCommand == ECommand::Artist ||
+                             (options.eCommand == ECommand::Lyrics && options.vecArgs.size() == 1));
+  return (options.strLogDir.empty() && !bListsSongs) ? std::string("Warning") : std::string("Debug");
 }
 
 CTraceWatch::CTraceWatch(const SOptions& options) : m_options(options), m_strLevel(EffectiveTraceLevel(options)) {}

@@ -33,7 +33,9 @@ namespace cli {
 
 // The trace level the plug-in gets: the user's --trace-level when given;
 // else "Debug", the level that records failures and every download address
-// (an artist page without songs is known only by the address read last).
+// (an artist page without songs is known only by the address read last),
+// except that `artist` and `lyrics ADDRESS` with no --log-dir get
+// "Warning": they list no songs, and need only the failures.
 std::string EffectiveTraceLevel(const SOptions& options);
 
 class CTraceWatch {

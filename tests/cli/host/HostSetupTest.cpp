@@ -14,6 +14,7 @@
 #include "cli/sys/HostPlatform.h"
 #include "cli/host/PluginSetup.h"
 #include "cli/host/TraceLogText.h"
+#include "cli/host/TraceWatch.h"
 
 using namespace cli;
 namespace fs = std::filesystem;
@@ -52,6 +53,28 @@ TEST(TraceLevelName, NamesInAnyCaseAndNumbers) {
     std::string name;
     EXPECT_FALSE(TraceLevelName(bad, name)) << bad;
   }
+}
+
+// The private trace folder records every download address only where an
+// artist's songs are listed (a page without songs is known by it); the
+// user's level and --log-dir keep their own rule.
+TEST(EffectiveTraceLevel, DebugOnlyWhereSongsAreListedOrLogsAreKept) {
+  SOptions options;
+  auto level = [&](ECommand command, std::vector<std::string> args) {
+    options.eCommand = command;
+    options.vecArgs = std::move(args);
+    return EffectiveTraceLevel(options);
+  };
+  EXPECT_EQ("Warning", level(ECommand::Artist, {"Quillfeather"}));
+  EXPECT_EQ("Warning", level(ECommand::Lyrics, {"http://wiki/wiki/A:B"}));
+  EXPECT_EQ("Debug", level(ECommand::Lyrics, {"Quillfeather", "Salt Road"}));
+  EXPECT_EQ("Debug", level(ECommand::Songs, {"Quillfeather"}));
+  EXPECT_EQ("Debug", level(ECommand::Batch, {"list.txt"}));
+  EXPECT_EQ("Debug", level(ECommand::FetchAll, {"Quillfeather"}));
+  options.strLogDir = "logs";
+  EXPECT_EQ("Debug", level(ECommand::Artist, {"Quillfeather"}));
+  options.strTraceLevel = "Error";
+  EXPECT_EQ("Error", level(ECommand::Songs, {"Quillfeather"}));
 }
 
 TEST(TraceTextDecoder, Utf16WithMarkBecomesUtf8WithLf) {
