@@ -1,5 +1,6 @@
 #include "cli/lookup/SongSearch.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "cli/sys/TextConvert.h"
@@ -36,9 +37,18 @@ void CSongPageMemo::Release(const std::wstring& url) {
 
 void CSongPageMemo::Store(const std::wstring& url, const SPage& page) {
   if (page.eOutcome != EOutcome::Found && page.eOutcome != EOutcome::NotFound) return;
-  auto kept = std::make_shared<const SPage>(page);
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_mapKept[url] = std::move(kept);
+  std::shared_ptr<const SPage>& slot = m_mapKept[url];
+  const size_t replaced = slot ? slot->strLyrics.size() : 0;
+  const size_t others = m_nKeptChars - replaced;
+  if (page.strLyrics.size() > m_nMaxKeptChars - std::min(others, m_nMaxKeptChars)) {
+    // Over the budget: forget the page, so the next line fetches it.
+    m_mapKept.erase(url);
+    m_nKeptChars = others;
+    return;
+  }
+  slot = std::make_shared<const SPage>(page);
+  m_nKeptChars = others + page.strLyrics.size();
 }
 
 SSongResult CSongSearcher::Find(const std::wstring& artist, const std::wstring& title,

@@ -62,10 +62,17 @@ class CArtistListCache {
 // meanwhile waits, then sees the page as the holder left it: its file saved
 // (the check says so) or its lyrics kept here. Kept are found lyrics and a
 // page without lyrics; after a network failure or a stop the next worker
-// fetches the page itself.
+// fetches the page itself. The lyrics kept are bounded by a budget of wide
+// characters, so that a run over a large library does not keep every song's
+// text until it ends: past the budget a found page is not kept, and a later
+// line naming it fetches it again, as a run without the memo would.
 // Threads: any number of workers at once.
 class CSongPageMemo {
  public:
+  static constexpr size_t MAX_KEPT_LYRICS_CHARS = 4u * 1024u * 1024u;
+
+  explicit CSongPageMemo(size_t nMaxKeptChars = MAX_KEPT_LYRICS_CHARS) : m_nMaxKeptChars(nMaxKeptChars) {}
+
   struct SPage {
     EOutcome eOutcome = EOutcome::NotFound;
     std::wstring strLyrics;
@@ -110,6 +117,8 @@ class CSongPageMemo {
   std::condition_variable m_released;
   std::map<std::wstring, bool> m_mapHeld;  // url -> held now
   std::map<std::wstring, std::shared_ptr<const SPage>> m_mapKept;
+  const size_t m_nMaxKeptChars;
+  size_t m_nKeptChars = 0;  // lyrics characters in m_mapKept
 };
 
 struct SSongResult {

@@ -254,3 +254,40 @@ TEST(SearchPoolOrder, SongsStartArtistByArtistInTurn) {
 }
 
 }  // namespace
+
+// The run's page memo keeps found lyrics only within its budget of
+// characters: a page over it is forgotten (the next line naming it fetches
+// it again), and a page without lyrics costs nothing.
+TEST(SongPageMemo, KeepsLyricsWithinItsBudgetAndForgetsWhatGoesOver) {
+  using cli::EOutcome;
+  cli::CSongPageMemo memo(10);
+  {
+    auto hold = memo.Hold(L"a");
+    EXPECT_EQ(hold.Kept(), nullptr);
+    hold.Keep({EOutcome::Found, L"123456", {}});
+  }
+  {
+    auto hold = memo.Hold(L"a");
+    ASSERT_NE(hold.Kept(), nullptr);
+    EXPECT_EQ(hold.Kept()->strLyrics, L"123456");
+  }
+  memo.Hold(L"b").Keep({EOutcome::Found, L"12345", {}});  // 6 + 5 is over 10
+  {
+    auto hold = memo.Hold(L"b");
+    EXPECT_EQ(hold.Kept(), nullptr) << "a page over the budget is fetched again";
+    hold.Keep({EOutcome::Found, L"1234", {}});  // 6 + 4 fits exactly
+  }
+  {
+    auto hold = memo.Hold(L"b");
+    ASSERT_NE(hold.Kept(), nullptr);
+    EXPECT_EQ(hold.Kept()->strLyrics, L"1234");
+  }
+  memo.Hold(L"c").Keep({EOutcome::NotFound, L"", {}});
+  {
+    auto hold = memo.Hold(L"c");
+    ASSERT_NE(hold.Kept(), nullptr);
+    EXPECT_EQ(hold.Kept()->eOutcome, EOutcome::NotFound);
+  }
+  memo.Hold(L"d").Keep({EOutcome::Found, L"12345678901", {}});  // longer than the whole budget
+  EXPECT_EQ(memo.Hold(L"d").Kept(), nullptr);
+}
