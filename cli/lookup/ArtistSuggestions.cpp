@@ -22,16 +22,6 @@ constexpr float LETTER_COST = 100.0f;
 // Cache files are small; a bigger one is not read for a message.
 constexpr std::uintmax_t MAX_CACHE_FILE_BYTES = 16u << 20;
 
-void Append(std::wstring& out, char32_t c) {
-  if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
-    c -= 0x10000;
-    out += static_cast<wchar_t>(0xD800 + (c >> 10));
-    out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-  } else {
-    out += static_cast<wchar_t>(c);
-  }
-}
-
 std::wstring DecodeUtf16Le(const std::string& bytes, size_t start) {
   std::wstring out;
   for (size_t i = start; i + 1 < bytes.size(); i += 2) {
@@ -39,12 +29,12 @@ std::wstring DecodeUtf16Le(const std::string& bytes, size_t start) {
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
       char32_t low = static_cast<unsigned char>(bytes[i + 2]) | (static_cast<unsigned char>(bytes[i + 3]) << 8);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        Append(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        AppendWide(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         i += 2;
         continue;
       }
     }
-    Append(out, unit);
+    AppendWide(out, unit);
   }
   return out;
 }
@@ -64,7 +54,7 @@ std::wstring Unescape(const std::wstring& text) {
         value = value * 16 + static_cast<char32_t>(v);
       }
       if (ok && value <= 0x10FFFF) {
-        Append(out, value);
+        AppendWide(out, value);
         i += 1 + digits;
         continue;
       }

@@ -77,15 +77,8 @@ std::string SafeField(const std::wstring& value, const std::string& fallback) {
       // "..": one dot stands for the run
     } else if (c == U'.' && name.empty()) {
       // no leading dot: no hidden files, no "." or ".."
-    } else if constexpr (sizeof(wchar_t) == 2) {
-      if (c >= 0x10000) {
-        name += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-        name += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-      } else {
-        name += static_cast<wchar_t>(c);
-      }
     } else {
-      name += static_cast<wchar_t>(c);
+      AppendWide(name, c);
     }
   }
   std::string utf8 = WideToUtf8(name);

@@ -30,8 +30,6 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-namespace {
-
 void AppendWide(std::wstring& out, char32_t c) {
   if constexpr (sizeof(wchar_t) == 2) {
     if (c >= 0x10000) {
@@ -43,6 +41,8 @@ void AppendWide(std::wstring& out, char32_t c) {
   }
   out += static_cast<wchar_t>(c);
 }
+
+namespace {
 
 bool IsWhite(wchar_t c) {
   unsigned long u = static_cast<unsigned long>(c);

@@ -18,6 +18,9 @@ std::wstring Utf8ToWide(const std::string& text);
 // Appends one code point as UTF-8 (U+FFFD for a surrogate or a value above
 // U+10FFFF).
 void AppendUtf8(std::string& out, char32_t c);
+// Appends one code point as wide text (a surrogate pair where wchar_t is
+// 16 bits wide).
+void AppendWide(std::wstring& out, char32_t c);
 
 // Turns CR LF, and any lone CR, into LF, and makes the text end with exactly
 // one LF (an empty text stays empty).
